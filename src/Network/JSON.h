@@ -1,0 +1,63 @@
+#pragma once
+
+#include "Platform/Error.h"
+#include "Platform/Result.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <nlohmann/json.hpp>
+
+#include <optional>
+#include <vector>
+
+namespace tandrel {
+
+// A dynamic JSON value with the accessor rules every backend reader relies on.
+// A member lookup on an absent key, or on a value that is not an object, gives a null
+// value that carries an error; a key present with null is present (no error).
+class JSON {
+public:
+    enum class Type { number, string, boolean, array, object, null };
+
+    JSON();  // null, no error
+    explicit JSON(nlohmann::json value);
+
+    // Parses an object or an array at the top level; anything else is an error whose
+    // localized description says why.
+    static Result<JSON> parse(const QByteArray& data);
+
+    Type type() const;
+    bool exists() const;                 // false when the lookup carried an error
+    std::optional<Error> error() const;  // the lookup's error, if any
+
+    JSON operator[](const QString& key) const;
+    JSON operator[](const char* key) const { return (*this)[QString::fromUtf8(key)]; }
+    JSON operator[](qsizetype index) const;
+
+    std::optional<QString> string() const;
+    QString stringValue() const;
+    std::optional<qint64> int_() const;
+    qint64 intValue() const;
+    std::optional<bool> bool_() const;
+    bool boolValue() const;
+    std::optional<double> double_() const;
+    double doubleValue() const;
+    std::optional<std::vector<JSON>> array() const;
+    std::vector<JSON> arrayValue() const;
+
+    // True only for a text value with exactly this text.
+    bool operator==(const QString& text) const;
+    bool operator==(const char* text) const { return *this == QString::fromUtf8(text); }
+
+    // The value serialised back to JSON bytes (for typed decoding).
+    Result<QByteArray> rawData() const;
+
+    const nlohmann::json& raw() const { return m_value; }
+
+private:
+    nlohmann::json m_value;
+    std::optional<Error> m_error;
+};
+
+}  // namespace tandrel

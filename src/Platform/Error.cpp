@@ -1,0 +1,39 @@
+#include "Platform/Error.h"
+
+#include <QStringList>
+
+namespace tandrel {
+
+Error::Error(QString domain, int code, QVariantMap userInfo)
+    : m_domain(std::move(domain)), m_code(code), m_userInfo(std::move(userInfo))
+{
+}
+
+Error Error::withDescription(QString domain, int code, const QString& localizedDescription)
+{
+    return Error(std::move(domain), code, {{localizedDescriptionKey, localizedDescription}});
+}
+
+QString Error::localizedDescription() const
+{
+    const QVariant described = m_userInfo.value(localizedDescriptionKey);
+    if (described.isValid()) {
+        return described.toString();
+    }
+    return QStringLiteral("The operation couldn’t be completed. (%1 error %2.)").arg(m_domain).arg(m_code);
+}
+
+QString Error::description() const
+{
+    QString text = QStringLiteral("Error Domain=%1 Code=%2 \"%3\"").arg(m_domain).arg(m_code).arg(localizedDescription());
+    if (!m_userInfo.isEmpty()) {
+        QStringList entries;
+        for (auto it = m_userInfo.cbegin(); it != m_userInfo.cend(); ++it) {
+            entries << it.key() + QLatin1Char('=') + it.value().toString();
+        }
+        text += QStringLiteral(" UserInfo={%1}").arg(entries.join(QStringLiteral(", ")));
+    }
+    return text;
+}
+
+}  // namespace tandrel

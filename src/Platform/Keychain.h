@@ -1,0 +1,82 @@
+#pragma once
+
+#include "Platform/Error.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+namespace tandrel {
+
+// Status values of the keychain's item operations (the numbers callers rely on).
+namespace KeychainStatus {
+inline constexpr int success = 0;
+inline constexpr int itemNotFound = -25300;
+inline constexpr int duplicateItem = -25299;
+inline constexpr int notAvailable = -25291;     // no store could be reached or written
+inline constexpr int interactionNotAllowed = -25308;  // locked, and nobody may be asked
+inline constexpr int decode = -26275;           // stored data could not be read
+}  // namespace KeychainStatus
+
+// Errors of the keychain are in this domain, with the status as code.
+inline const QString kOSStatusErrorDomain = QStringLiteral("NSOSStatusErrorDomain");
+Error keychainError(int status);
+
+// One stored generic-password item.
+struct KeychainItem {
+    QByteArray persistentReference;  // opaque; names the item (Secret Service: its D-Bus object path)
+    QByteArray data;
+};
+
+// A store of generic-password items by service and account. Every call is synchronous
+// and returns a KeychainStatus value; none may block on a prompt.
+class KeychainStore {
+public:
+    virtual ~KeychainStore() = default;
+
+    virtual int copyMatching(const QString& service, const QString& account, KeychainItem* item) = 0;
+    virtual int add(const QString& service, const QString& account, const QByteArray& data,
+                    QByteArray* persistentReference) = 0;
+    virtual int update(const QString& service, const QString& account, const QByteArray& data) = 0;
+    virtual int remove(const QString& service, const QString& account) = 0;
+
+    // The store the program uses: the Secret Service when the session bus has an owner of
+    // org.freedesktop.secrets, else the file store (after one printed line).
+    static KeychainStore& system();
+    // Replaces the system store (tests; the program never calls it).
+    static void setSystem(std::shared_ptr<KeychainStore> store);
+
+    // A file store (mode 0600, replaced atomically on every write).
+    static std::shared_ptr<KeychainStore> makeFileStore(const QString& filePath);
+    // The freedesktop Secret Service through libsecret; nullptr when none answers.
+    static std::shared_ptr<KeychainStore> makeSecretServiceStore();
+};
+
+// A keychain handle under one service name, with text values (stored as UTF-8).
+class Keychain {
+public:
+    explicit Keychain(QString service, std::shared_ptr<KeychainStore> store = {});
+
+    const QString& service() const { return m_service; }
+
+    // Adds or replaces the item's value.
+    std::optional<Error> set(const QString& value, const QString& account);
+    // The stored text; nullopt when absent. When `error` is given it receives a failure
+    // other than "absent" (locked, unreadable).
+    std::optional<QString> get(const QString& account, std::optional<Error>* error = nullptr) const;
+    // Removing an absent item is no error.
+    std::optional<Error> remove(const QString& account);
+
+    // `keychain["email"]`: the text or nullopt, read errors hidden.
+    std::optional<QString> operator[](const QString& account) const { return get(account); }
+
+private:
+    KeychainStore& store() const;
+
+    QString m_service;
+    std::shared_ptr<KeychainStore> m_store;  // empty: the system store at each call
+};
+
+}  // namespace tandrel

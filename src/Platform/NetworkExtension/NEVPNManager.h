@@ -1,0 +1,58 @@
+#pragma once
+
+#include "Platform/NetworkExtension/NEVPNBackend.h"
+
+#include <memory>
+#include <mutex>
+
+namespace tandrel {
+
+class NEVPNManager;
+
+class NEVPNConnection {
+public:
+    NEVPNStatus status() const;
+    // Fails at once (the error) or starts; progress comes as status notifications.
+    std::optional<Error> startVPNTunnel();
+    void stopVPNTunnel();
+
+private:
+    friend class NEVPNManager;
+    explicit NEVPNConnection(NEVPNManager& manager) : m_manager(manager) {}
+    NEVPNManager& m_manager;
+};
+
+// The application's one VPN configuration in the system's VPN service.
+class NEVPNManager {
+public:
+    using Completion = NEVPNBackend::Completion;
+
+    static NEVPNManager& shared();
+    // Puts another back end behind the shared manager (tests); clears the loaded fields.
+    void setBackend(std::shared_ptr<NEVPNBackend> backend);
+
+    void loadFromPreferences(Completion completion);
+    void saveToPreferences(Completion completion);
+    void removeFromPreferences(Completion completion);
+
+    // The configuration fields; load replaces them, save stores them.
+    std::optional<NEVPNProtocolIKEv2> protocolConfiguration;
+    std::vector<NEOnDemandRuleConnect> onDemandRules;
+    bool isOnDemandEnabled = false;
+    QString localizedDescription;
+    bool isEnabled = false;
+
+    NEVPNConnection& connection() { return m_connection; }
+
+private:
+    friend class NEVPNConnection;
+    NEVPNManager();
+    std::shared_ptr<NEVPNBackend> backend() const;
+    void attach(const std::shared_ptr<NEVPNBackend>& backend);
+
+    mutable std::mutex m_lock;
+    std::shared_ptr<NEVPNBackend> m_backend;
+    NEVPNConnection m_connection{*this};
+};
+
+}  // namespace tandrel

@@ -1,0 +1,9 @@
+#include "Platform/UserDefaults.h"
+
+namespace tandrel {
+
+struct UserDefaults::Private {};
+
+UserDefaults::~UserDefaults() = default;
+
+}  // namespace tandrel
