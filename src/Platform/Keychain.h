@@ -41,6 +41,10 @@ public:
                     QByteArray* persistentReference) = 0;
     virtual int update(const QString& service, const QString& account, const QByteArray& data) = 0;
     virtual int remove(const QString& service, const QString& account) = 0;
+    // The item a persistent reference names (as returned by copyMatching or add), or
+    // itemNotFound. The VPN service resolves the tunnel password this way, since the
+    // configuration holds only the reference.
+    virtual int copyByReference(const QByteArray& persistentReference, KeychainItem* item) = 0;
 
     // The store the program uses: the Secret Service when the session bus has an owner of
     // org.freedesktop.secrets, else the file store (after one printed line).
