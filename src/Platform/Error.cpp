@@ -20,18 +20,20 @@ QString Error::localizedDescription() const
     if (described.isValid()) {
         return described.toString();
     }
-    return QStringLiteral("The operation couldn’t be completed. (%1 error %2.)").arg(m_domain).arg(m_code);
+    // One arg() call: chained calls would substitute into a domain that holds "%1".
+    return QStringLiteral("The operation couldn’t be completed. (%1 error %2.)").arg(m_domain, QString::number(m_code));
 }
 
 QString Error::description() const
 {
-    QString text = QStringLiteral("Error Domain=%1 Code=%2 \"%3\"").arg(m_domain).arg(m_code).arg(localizedDescription());
+    QString text =
+        QStringLiteral("Error Domain=%1 Code=%2 \"%3\"").arg(m_domain, QString::number(m_code), localizedDescription());
     if (!m_userInfo.isEmpty()) {
         QStringList entries;
         for (auto it = m_userInfo.cbegin(); it != m_userInfo.cend(); ++it) {
             entries << it.key() + QLatin1Char('=') + it.value().toString();
         }
-        text += QStringLiteral(" UserInfo={%1}").arg(entries.join(QStringLiteral(", ")));
+        text += QStringLiteral(" UserInfo={") + entries.join(QStringLiteral(", ")) + QLatin1Char('}');
     }
     return text;
 }
