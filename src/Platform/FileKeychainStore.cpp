@@ -200,6 +200,25 @@ int FileKeychainStore::remove(const QString& service, const QString& account)
     return write(items);
 }
 
+int FileKeychainStore::copyByReference(const QByteArray& persistentReference, KeychainItem* item)
+{
+    QMutexLocker locker(&fileStoresLock);
+    Items items;
+    if (const int status = read(&items); status != KeychainStatus::success) {
+        return status;
+    }
+    for (const StoredItem& stored : std::as_const(items.list)) {
+        if (!persistentReference.isEmpty() && stored.reference == persistentReference) {
+            if (item) {
+                item->persistentReference = stored.reference;
+                item->data = stored.data;
+            }
+            return KeychainStatus::success;
+        }
+    }
+    return KeychainStatus::itemNotFound;
+}
+
 std::shared_ptr<KeychainStore> KeychainStore::makeFileStore(const QString& filePath)
 {
     return std::make_shared<FileKeychainStore>(filePath);

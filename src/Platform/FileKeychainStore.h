@@ -20,6 +20,7 @@ public:
             QByteArray* persistentReference) override;
     int update(const QString& service, const QString& account, const QByteArray& data) override;
     int remove(const QString& service, const QString& account) override;
+    int copyByReference(const QByteArray& persistentReference, KeychainItem* item) override;
 
 private:
     struct Items;
