@@ -30,8 +30,9 @@ struct RecordedRequest {
 };
 
 // Changes how the backend answers one route, for testing the client against a bad day.
-// Unset fields keep the route's own answer; a body without a status keeps the route's
-// status.
+// A fault with a body (or a dropped connection) replaces the route: it does not run and
+// changes nothing, and the status defaults to 200. Without a body the route runs as
+// usual and only its status, content type or timing change.
 struct Fault {
     std::optional<int> status;
     std::optional<QByteArray> body;         // raw bytes: empty, not JSON, HTML, huge…
