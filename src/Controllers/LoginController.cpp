@@ -1,0 +1,176 @@
+#include "Controllers/LoginController.h"
+
+#include "Classes/Preferences.h"
+#include "Network/Client.h"
+#include "Platform/Diagnostics.h"
+#include "Platform/MainQueue.h"
+
+#include <QPointer>
+
+#include <unicode/brkiter.h>
+#include <unicode/regex.h>
+#include <unicode/unistr.h>
+
+#include <memory>
+
+namespace tandrel {
+
+namespace {
+
+// The address pattern in ICU regular-expression syntax, the engine it was written for.
+// Labels before the last dot allow only lower-case ASCII inside; that is deliberate, keep it.
+const char16_t* const kEmailPattern =
+    uR"pattern((?:[\p{L}0-9!#$%\&'*+/=?\^_`{|}~-]+(?:\.[\p{L}0-9!#$%\&'*+/=?\^_`{|}~-]+)*|"(?:[\x01-\x08\x0b\x0c\x0e-\x1f\x21\x23-\x5b\x5d-\x7f]|\\[\x01-\x09\x0b\x0c\x0e-\x7f])*")@(?:(?:[\p{L}0-9](?:[a-z0-9-]*[\p{L}0-9])?\.)+[\p{L}0-9](?:[\p{L}0-9-]*[\p{L}0-9])?|\[(?:(?:25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\.){3}(?:25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?|[\p{L}0-9-]*[\p{L}0-9]:(?:[\x01-\x08\x0b\x0c\x0e-\x1f\x21-\x5a\x53-\x7f]|\\[\x01-\x09\x0b\x0c\x0e-\x7f])+)\]))pattern";
+
+constexpr int kMinimumPasswordLength = 6;
+
+icu::UnicodeString toIcu(const QString& text)
+{
+    return icu::UnicodeString(reinterpret_cast<const UChar*>(text.utf16()), static_cast<int32_t>(text.size()));
+}
+
+// Compiled once; a pattern may hand out matchers to any number of callers.
+const icu::RegexPattern* emailPattern()
+{
+    static const std::unique_ptr<icu::RegexPattern> pattern = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        UParseError parseError;
+        std::unique_ptr<icu::RegexPattern> compiled(
+            icu::RegexPattern::compile(icu::UnicodeString(kEmailPattern), 0, parseError, status));
+        return U_SUCCESS(status) ? std::move(compiled) : nullptr;
+    }();
+    return pattern.get();
+}
+
+// Counts user-perceived characters (extended grapheme clusters), up to `limit`.
+int graphemeCountUpTo(const QString& text, int limit)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::BreakIterator> breaks(
+        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    if (U_FAILURE(status) || !breaks) {
+        return static_cast<int>(std::min<qsizetype>(text.size(), limit));
+    }
+    const icu::UnicodeString icuText = toIcu(text);
+    breaks->setText(icuText);
+    int count = 0;
+    breaks->first();
+    while (count < limit && breaks->next() != icu::BreakIterator::DONE) {
+        ++count;
+    }
+    return count;
+}
+
+bool isShortPassword(const QString& password)
+{
+    return graphemeCountUpTo(password, kMinimumPasswordLength) < kMinimumPasswordLength;
+}
+
+}  // namespace
+
+LoginController::LoginController(QObject* parent) : ObservableObject(parent)
+{
+    printLine(QStringLiteral("LoginController init"));
+}
+
+bool LoginController::isValidEmailAddr(const QString& strToValidate) const
+{
+    const icu::RegexPattern* pattern = emailPattern();
+    if (!pattern) {
+        return false;
+    }
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::UnicodeString input = toIcu(strToValidate);
+    std::unique_ptr<icu::RegexMatcher> matcher(pattern->matcher(input, status));
+    if (U_FAILURE(status) || !matcher) {
+        return false;
+    }
+    // MATCHES: the pattern must cover the whole input.
+    const bool matched = matcher->matches(status);
+    return U_SUCCESS(status) && matched;
+}
+
+void LoginController::recordFailure(const QString& message, Status status)
+{
+    // The text first, so it is in place when the flag raises the screen's alert.
+    loginErrorMsg = message;
+    loginError = true;
+    loginResult = status;
+}
+
+// The answer of a log-in or sign-up. Credentials are stored even when the controller has
+// gone meanwhile: an accepted log-in is kept whether or not its screen still shows.
+void LoginController::handleAnswer(const QPointer<LoginController>& controller, const QString& email,
+                                   const QString& password, const std::optional<Error>& error,
+                                   const std::optional<JSON>& json, Status success, Status failure)
+{
+    if (!json) {
+        if (controller) {
+            controller->recordFailure(error ? error->localizedDescription() : unknownErrorMessage, failure);
+        }
+        return;
+    }
+    if (!(*json)[Client::Keys::errors].exists()) {
+        Preferences::setToken((*json)[Client::Keys::accesToken].stringValue());
+        Preferences::setEmail(email);
+        Preferences::setPassword(password);
+        if (controller) {
+            controller->loginResult = success;
+        }
+        return;
+    }
+    if (controller) {
+        controller->recordFailure((*json)[Client::Keys::message].string().value_or(unknownErrorMessage), failure);
+    }
+}
+
+void LoginController::loginPressed(const QString& email, const QString& password)
+{
+    if (!isValidEmailAddr(email)) {
+        recordFailure(invalidEmailMessage, Status::logInFalse);
+        return;
+    }
+    if (isShortPassword(password)) {
+        recordFailure(shortPasswordMessage, Status::logInFalse);
+        return;
+    }
+    QPointer<LoginController> self(this);
+    Client::shared().loginWithEmail(
+        email, password,
+        [self, email, password](std::optional<Error> error, std::optional<JSON> json, std::optional<int>) {
+            // Handled on a later turn of the main loop than the client's completion.
+            MainQueue::async([self, email, password, error = std::move(error), json = std::move(json)] {
+                handleAnswer(self, email, password, error, json, Status::logInTrue, Status::logInFalse);
+            });
+        });
+}
+
+void LoginController::signupPressed(const QString& email, const QString& password, const QString& repeatPassword)
+{
+    if (!isValidEmailAddr(email)) {
+        recordFailure(invalidEmailMessage, Status::signUpFalse);
+        return;
+    }
+    if (isShortPassword(password)) {
+        recordFailure(shortPasswordMessage, Status::signUpFalse);
+        return;
+    }
+    // Canonically equivalent texts are equal.
+    if (repeatPassword.normalized(QString::NormalizationForm_C) != password.normalized(QString::NormalizationForm_C)) {
+        recordFailure(passwordMismatchMessage, Status::signUpFalse);
+        return;
+    }
+    const std::optional<QString> uid = Preferences::uid();
+    if (!uid) {
+        recordFailure(noDeviceIdentifierMessage, Status::signUpFalse);
+        return;
+    }
+    QPointer<LoginController> self(this);
+    Client::shared().associateUserWithEmail(
+        email, password, *uid,
+        [self, email, password](std::optional<Error> error, std::optional<JSON> json, std::optional<int>) {
+            handleAnswer(self, email, password, error, json, Status::signUpTrue, Status::signUpFalse);
+        });
+}
+
+}  // namespace tandrel

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "Network/JSON.h"
+#include "Platform/Error.h"
+#include "Platform/Published.h"
+
+#include <QPointer>
+
+#include <QString>
+
+#include <optional>
+
+namespace tandrel {
+
+// The outcome of the last log-in or sign-up attempt.
+enum class Status { none, logInTrue, logInFalse, signUpTrue, signUpFalse };
+
+// The login screen's model: checks what was typed, sends the log-in or sign-up request,
+// stores the account's credentials on success and publishes the outcome.
+class LoginController : public ObservableObject {
+    Q_OBJECT
+public:
+    explicit LoginController(QObject* parent = nullptr);
+
+    // Nothing reads or writes these three after construction; the screen keeps its own texts.
+    Published<QString> email{this};
+    Published<QString> password{this};
+    Published<QString> repeatPassword{this};
+    // Raised by every failure; the screen's alert lowers it again.
+    Published<bool> loginError{this, false};
+    // The text of the last failure.
+    Published<QString> loginErrorMsg{this, QStringLiteral("NotLoggedIn")};
+    // Never set back to `none`; every outcome is announced, a repeated one too.
+    Published<Status> loginResult{this, Status::none};
+
+    // True when the whole text is an acceptable e-mail address.
+    bool isValidEmailAddr(const QString& strToValidate) const;
+    // Start an attempt and return at once; the outcome arrives through the published
+    // properties on a later turn of the main loop.
+    void loginPressed(const QString& email, const QString& password);
+    void signupPressed(const QString& email, const QString& password, const QString& repeatPassword);
+
+    // Failure texts.
+    static inline const QString invalidEmailMessage = QStringLiteral("Please enter valid email");
+    static inline const QString shortPasswordMessage = QStringLiteral("Password should be 6 chars at least");
+    static inline const QString passwordMismatchMessage = QStringLiteral("Passwords are not the same");
+    static inline const QString unknownErrorMessage = QStringLiteral("Unknown Error");
+    static inline const QString noDeviceIdentifierMessage =
+        QStringLiteral("This device could not be identified. Please try again.");
+
+private:
+    void recordFailure(const QString& message, Status status);
+    static void handleAnswer(const QPointer<LoginController>& controller, const QString& email, const QString& password,
+                             const std::optional<Error>& error, const std::optional<JSON>& json, Status success,
+                             Status failure);
+};
+
+}  // namespace tandrel

@@ -1,0 +1,180 @@
+#include "Controllers/PricingController.h"
+
+#include "BuildConfig.h"
+#include "Classes/Preferences.h"
+#include "Network/Client.h"
+#include "Platform/Diagnostics.h"
+#include "Platform/MainQueue.h"
+
+#include <QPointer>
+#include <QUrl>
+
+#include <optional>
+
+namespace tandrel {
+
+namespace {
+
+const QStringList kStandardBenefits = {
+    QStringLiteral("5 devices"),
+    QStringLiteral("Unlimited access to all VPN servers"),
+    QStringLiteral("24/7 Technical support"),
+    QStringLiteral("Premium support"),
+};
+
+QString durationText(qint64 totalDays)
+{
+    return totalDays == 0 ? QStringLiteral("Forever") : QString::number(totalDays) + QStringLiteral(" days");
+}
+
+// The checkout page of one offer, with the account's e-mail as stored, read afresh. The
+// e-mail is percent-encoded where a query needs it ("+", "&", "#", "=", "%", spaces,
+// non-ASCII); a plain address such as name@example.com reads exactly as stored.
+QString checkoutAddress(const QString& planCode)
+{
+    const QString email = Preferences::defaultKeychain().get(Preferences::Keys::email).value_or(QString());
+    return QString::fromUtf8(BuildConfig::webBase) + QStringLiteral("/checkout?plan=") + planCode +
+           QStringLiteral("&email=") + QString::fromLatin1(QUrl::toPercentEncoding(email, "@"));
+}
+
+// Keys read in order; the first missing or mistyped one drops the element.
+std::optional<PricingViewPlan> parseStandardPlan(const JSON& element)
+{
+    const std::optional<QString> name = element["name"].string();
+    if (!name) {
+        return std::nullopt;
+    }
+    const std::optional<qint64> totalDays = element["total_days"].int_();
+    if (!totalDays) {
+        return std::nullopt;
+    }
+    const std::optional<bool> isTrial = element["is_trial"].bool_();
+    if (!isTrial) {
+        return std::nullopt;
+    }
+    const std::optional<bool> isUnlimited = element["is_unlimited"].bool_();
+    if (!isUnlimited) {
+        return std::nullopt;
+    }
+    const std::optional<QString> price = element["price"].string();
+    if (!price) {
+        return std::nullopt;
+    }
+    // The service's own trial entry is never offered.
+    if (*isTrial && *name == QLatin1String("Trial")) {
+        return std::nullopt;
+    }
+    PricingViewPlan plan;
+    plan.name = *isUnlimited ? QStringLiteral("Lifetime") : *name;
+    plan.purchaseURL = checkoutAddress(*isUnlimited ? QStringLiteral("lifetime")
+                                                    : PricingController::convertDaysToReadableFormat(*totalDays));
+    plan.duration = durationText(*totalDays);
+    plan.price = *price;
+    plan.benefits = kStandardBenefits;
+    plan.isTrial = *isTrial || *totalDays == 365;
+    return plan;
+}
+
+std::optional<PricingViewPlan> parseExtraSlotsPlan(const JSON& element)
+{
+    const std::optional<qint64> totalDays = element["total_days"].int_();
+    if (!totalDays) {
+        return std::nullopt;
+    }
+    const std::optional<bool> isTrial = element["is_trial"].bool_();
+    if (!isTrial) {
+        return std::nullopt;
+    }
+    const std::optional<bool> isUnlimited = element["is_unlimited"].bool_();
+    if (!isUnlimited) {
+        return std::nullopt;
+    }
+    const std::optional<QString> price = element["price"].string();
+    if (!price) {
+        return std::nullopt;
+    }
+    const std::optional<qint64> deviceCount = element["device_count"].int_();
+    if (!deviceCount) {
+        return std::nullopt;
+    }
+    const QString count = QString::number(*deviceCount);
+    PricingViewPlan plan;
+    plan.name = count + QStringLiteral(" extra slots");
+    plan.purchaseURL = checkoutAddress(*isUnlimited ? count + QStringLiteral("slotslifetime")
+                                                    : count + QStringLiteral("slots") +
+                                                          PricingController::convertDaysToReadableFormat(*totalDays));
+    plan.duration = durationText(*totalDays);
+    plan.price = *price;
+    plan.benefits = {count + QStringLiteral(" additional devices"), QStringLiteral("Extend your device limit"),
+                     QStringLiteral("24/7 Technical support")};
+    plan.isTrial = *isTrial;
+    return plan;
+}
+
+using Parser = std::optional<PricingViewPlan> (*)(const JSON&);
+using PlanList = Published<std::vector<PricingViewPlan>> PricingController::*;
+
+// The answer of either list: parse what is acceptable, then publish on a later turn.
+GetCompletion handleAnswer(QPointer<PricingController> controller, QString errorPrefix, Parser parse, PlanList target,
+                           PricingController::Completion completion)
+{
+    return [controller, errorPrefix, parse, target, completion](std::optional<Error> error, std::optional<JSON> json) {
+        if (!controller) {
+            return;
+        }
+        std::vector<PricingViewPlan> plans;
+        if (error) {
+            printLine(errorPrefix + error->localizedDescription());
+        } else if (json) {
+            if (const std::optional<std::vector<JSON>> elements = json->array()) {
+                for (const JSON& element : *elements) {
+                    if (std::optional<PricingViewPlan> plan = parse(element)) {
+                        plans.push_back(std::move(*plan));
+                    }
+                }
+            }
+        }
+        MainQueue::async([controller, plans = std::move(plans), target, completion]() mutable {
+            if (!controller) {
+                return;
+            }
+            ((*controller).*target) = std::move(plans);
+            if (completion) {
+                completion();
+            }
+        });
+    };
+}
+
+}  // namespace
+
+PricingController::PricingController(QObject* parent) : ObservableObject(parent) {}
+
+QString PricingController::convertDaysToReadableFormat(qint64 totalDays)
+{
+    if (totalDays >= 365) {
+        return QString::number(totalDays / 365) + QLatin1Char('y');
+    }
+    if (totalDays >= 30) {
+        return QString::number(totalDays / 30) + QLatin1Char('m');
+    }
+    if (totalDays >= 7) {
+        return QString::number(totalDays / 7) + QLatin1Char('w');
+    }
+    return QString::number(totalDays) + QLatin1Char('d');
+}
+
+void PricingController::fetchPlans(Completion completion)
+{
+    Client::shared().userPlans(handleAnswer(this, QStringLiteral("Error fetching plans: "), parseStandardPlan,
+                                            &PricingController::standardPlans, std::move(completion)));
+}
+
+void PricingController::fetchSlotPlans(Completion completion)
+{
+    Client::shared().userSlotPlans(handleAnswer(this, QStringLiteral("Error fetching slot plans: "),
+                                                parseExtraSlotsPlan, &PricingController::extraSlotsPlans,
+                                                std::move(completion)));
+}
+
+}  // namespace tandrel

@@ -1,0 +1,377 @@
+#include "Controllers/TandrelController.h"
+
+#include "Classes/Preferences.h"
+#include "Classes/VPNHelper.h"
+#include "Models/OptimalRegion.h"
+#include "Network/Client.h"
+#include "Platform/ApplicationIcon.h"
+#include "Platform/Diagnostics.h"
+#include "Platform/MainQueue.h"
+#include "Platform/NetworkExtension/NEVPNManager.h"
+
+#include <algorithm>
+#include <mutex>
+
+namespace tandrel {
+
+namespace {
+const QString kLogoutNotification = QStringLiteral("logout");
+const QString kShowLoginViewNotification = QStringLiteral("showLoginView");
+const QString kShowSlotsPaymentAlertNotification = QStringLiteral("showSlotsPaymentAlert");
+const QString kShowSubscriptionExpiredAlertNotification = QStringLiteral("showSubscriptionExpiredAlert");
+
+// Looked up by name; the application's own icon shows when no image has this name.
+const QString kApplicationIconName = QStringLiteral("AppIconMacOS");
+
+const QString kRedeemFailedMessage = QStringLiteral("Error. Please try again.");
+const QString kRedeemSucceededMessage = QStringLiteral("The code has been applied successfully.");
+
+std::optional<QString> redeemMessageForCode(const JSON& code)
+{
+    if (code == "E0141") {
+        return QStringLiteral("The code is incorrect. Please try again.");
+    }
+    if (code == "E0142") {
+        return QStringLiteral("This code has already been used.");
+    }
+    if (code == "E0143") {
+        return QStringLiteral("This code is invalid. Please get in touch with support.");
+    }
+    return std::nullopt;
+}
+
+struct StatusPresentation {
+    const char* name;
+    QString icon;
+};
+
+StatusPresentation presentation(NEVPNStatus status)
+{
+    switch (status) {
+        case NEVPNStatus::invalid:
+            return {"invalid", QStringLiteral("iconInvalid")};
+        case NEVPNStatus::disconnected:
+            return {"disconnected", kApplicationIconName};
+        case NEVPNStatus::connecting:
+            return {"connecting", QStringLiteral("iconConnecting")};
+        case NEVPNStatus::connected:
+            return {"connected", QStringLiteral("iconConnected")};
+        case NEVPNStatus::reasserting:
+            return {"reasserting", QStringLiteral("iconConnecting")};
+        case NEVPNStatus::disconnecting:
+            return {"disconnecting", QStringLiteral("iconDisconnecting")};
+    }
+    return {"unknown", kApplicationIconName};
+}
+}  // namespace
+
+struct TandrelController::Lifetime {
+    std::recursive_mutex lock;
+    TandrelController* controller = nullptr;
+
+    // Runs `work` with the controller while it exists; drops it once the controller is gone.
+    template <typename Work>
+    void with(Work&& work)
+    {
+        std::lock_guard guard(lock);
+        if (controller) {
+            work(*controller);
+        }
+    }
+};
+
+QString TandrelController::ActiveAlert::id() const
+{
+    switch (m_kind) {
+        case Kind::redeem:
+            return QStringLiteral("redeem_") + m_message;
+        case Kind::slotsExceeded:
+            return QStringLiteral("slotsExceeded");
+        case Kind::subscriptionExpired:
+            return QStringLiteral("subscriptionExpired");
+    }
+    return {};
+}
+
+TandrelController::TandrelController(QObject* parent)
+    : ObservableObject(parent),
+      connectionStatus(this, VPNHelper::shared().currentStatus()),
+      currentRegion(this, Preferences::configId()),
+      m_lifetime(std::make_shared<Lifetime>())
+{
+    m_lifetime->controller = this;
+    printLine(QStringLiteral("initializing TandrelController"));
+
+    // The completion may run on the VPN service's thread; it only reports.
+    VPNHelper::shared().manager.loadFromPreferences([](std::optional<Error> error) {
+        if (error) {
+            printLine(QStringLiteral("Error loading VPN preferences: ") + error->localizedDescription());
+        }
+    });
+
+    NotificationCenter& center = NotificationCenter::defaultCenter();
+    using Delivery = NotificationCenter::Delivery;
+    const std::shared_ptr<Lifetime> lifetime = m_lifetime;
+    m_observers[0] = center.addObserver(
+        NEVPNStatusDidChangeNotification, nullptr, Delivery::postingThread,
+        [lifetime](const Notification& notification) {
+            lifetime->with([&](TandrelController& controller) { controller.vpnStatusDidChange(notification); });
+        });
+    m_observers[1] =
+        center.addObserver(kLogoutNotification, nullptr, Delivery::postingThread, [lifetime](const Notification&) {
+            lifetime->with([](TandrelController& controller) { controller.logout(); });
+        });
+    m_observers[2] = center.addObserver(
+        kShowSlotsPaymentAlertNotification, nullptr, Delivery::mainQueue, [lifetime](const Notification&) {
+            lifetime->with([](TandrelController& controller) { controller.raiseAlert(ActiveAlert::slotsExceeded()); });
+        });
+    m_observers[3] = center.addObserver(
+        kShowSubscriptionExpiredAlertNotification, nullptr, Delivery::mainQueue, [lifetime](const Notification&) {
+            lifetime->with(
+                [](TandrelController& controller) { controller.raiseAlert(ActiveAlert::subscriptionExpired()); });
+        });
+}
+
+TandrelController::~TandrelController()
+{
+    for (NotificationCenter::Token token : m_observers) {
+        NotificationCenter::defaultCenter().removeObserver(token);
+    }
+    // Waits for an observer running on another thread, then turns every later one away.
+    std::lock_guard guard(m_lifetime->lock);
+    m_lifetime->controller = nullptr;
+}
+
+void TandrelController::didSelectRegion(const VPNRegion& region)
+{
+    if (subscription() == expiredPlanText) {
+        raiseAlert(ActiveAlert::subscriptionExpired());
+        return;
+    }
+    Preferences::setServer(region.server_domain);
+    Preferences::setConfigId(region.id);
+    currentRegion = region.id;
+    doConnect();
+    Preferences::setCountryConnected(region.country_name);
+}
+
+std::optional<VPNRegion> TandrelController::regionById(qint64 regionId) const
+{
+    const std::vector<VPNRegion>& list = regions();
+    const auto found =
+        std::find_if(list.begin(), list.end(), [regionId](const VPNRegion& region) { return region.id == regionId; });
+    if (found == list.end()) {
+        return std::nullopt;
+    }
+    return *found;
+}
+
+void TandrelController::didSelectRegion(qint64 regionId)
+{
+    if (const std::optional<VPNRegion> region = regionById(regionId)) {
+        didSelectRegion(*region);
+    }
+}
+
+void TandrelController::loadRegions()
+{
+    Client::shared().userRegions([lifetime = m_lifetime](std::optional<Error> error, std::optional<JSON> json) {
+        lifetime->with([&](TandrelController& controller) { controller.handleRegionsAnswer(error, json); });
+    });
+}
+
+void TandrelController::handleRegionsAnswer(const std::optional<Error>& error, const std::optional<JSON>& json)
+{
+    if (error) {
+        printLine(QStringLiteral("Error while getting regions: ") + error->localizedDescription());
+        return;
+    }
+    if (!json) {
+        printLine(QStringLiteral("JSON is nil"));
+        return;
+    }
+    Result<std::vector<VPNRegion>> decoded = VPNRegion::decodeArray(json->raw());
+    if (!decoded) {
+        printLine(QStringLiteral("Decoding error: ") + decoded.error().description());
+        return;
+    }
+
+    // Each step is published as it happens; observers redraw once, on their next update.
+    std::vector<VPNRegion> list = std::move(decoded.value());
+    regions = list;
+    OptimalRegion::sortByCountryName(list);
+    regions = list;
+    const OptimalRegion::Choice choice = OptimalRegion::choose(list);
+    if (!choice.anyNearest) {
+        printLine(QStringLiteral("No regions with is_nearest == true found."));
+    }
+    if (choice.best) {
+        const VPNRegion best = list[*choice.best];
+        std::erase_if(list, [id = best.id](const VPNRegion& region) { return region.id == id; });
+        regions = list;
+        list.insert(list.begin(), OptimalRegion::makeOptimalEntry(best));
+        regions = std::move(list);
+    }
+
+    MainQueue::async([lifetime = m_lifetime] {
+        lifetime->with([](TandrelController& controller) { controller.makeFirstSelection(); });
+    });
+}
+
+void TandrelController::makeFirstSelection()
+{
+    // A stored selection stays, even when its region is no longer in the list.
+    if (Preferences::configId() != 0 && currentRegion().has_value() && *currentRegion() != 0) {
+        return;
+    }
+    if (regions().empty()) {
+        printLine(QStringLiteral("Regions array is empty, cannot set Preferences.configId and currentRegion"));
+        return;
+    }
+    const VPNRegion optimal = regions().front();
+    Preferences::setConfigId(optimal.id);
+    currentRegion = optimal.id;
+    Preferences::setCountryConnected(optimal.country_name);
+}
+
+void TandrelController::vpnStatusDidChange(const Notification& notification)
+{
+    // The VPN service posts with its one connection as the object; a post of the same
+    // name without it names no connection whose status could be read.
+    const NEVPNConnection* connection = &NEVPNManager::shared().connection();
+    if (notification.object != connection) {
+        return;
+    }
+    MainQueue::async([lifetime = m_lifetime, connection] {
+        lifetime->with(
+            [connection](TandrelController& controller) { controller.connectionStatus = connection->status(); });
+    });
+    // At once, on the posting thread, without waiting for the published status.
+    const StatusPresentation shown = presentation(connection->status());
+    printLine(QStringLiteral("NEVPNConnection.status: ") + QLatin1String(shown.name));
+    ApplicationIcon::set(shown.icon);
+}
+
+void TandrelController::doConnect()
+{
+    switch (connectionStatus()) {
+        case NEVPNStatus::connecting:
+        case NEVPNStatus::connected:
+        case NEVPNStatus::reasserting:
+            VPNHelper::shared().disconnectVPN();
+            return;
+        case NEVPNStatus::invalid:
+        case NEVPNStatus::disconnected:
+            if (subscription() == expiredPlanText) {
+                raiseAlert(ActiveAlert::subscriptionExpired());
+            } else {
+                VPNHelper::shared().connectIPSecIKEv2();
+            }
+            return;
+        case NEVPNStatus::disconnecting:
+            return;
+    }
+}
+
+void TandrelController::logout()
+{
+    // The request goes out while the token is still stored.
+    if (Preferences::token()) {
+        Client::shared().logout([](std::optional<Error>, std::optional<JSON>, std::optional<int>) {});
+    }
+    Preferences::setEmail(std::nullopt);
+    Preferences::setToken(std::nullopt);
+    Preferences::setPassword(std::nullopt);
+    Preferences::setConfigId(0);
+    Preferences::setVpnUsername(std::nullopt);
+    Preferences::setVpnPassword(std::nullopt);
+    Preferences::setServer(std::nullopt);
+    VPNHelper::shared().disconnectVPN();
+    ApplicationIcon::set(kApplicationIconName);
+    NotificationCenter::defaultCenter().post(kShowLoginViewNotification);
+}
+
+void TandrelController::showCurrentSubscription()
+{
+    Client::shared().userCurrentPlan([lifetime = m_lifetime](std::optional<Error>, std::optional<JSON> json) {
+        lifetime->with([&](TandrelController& controller) { controller.handlePlanAnswer(json); });
+    });
+    const std::optional<QString> uid = Preferences::uid();
+    if (!uid) {
+        printLine(QStringLiteral("Error, missing uid"));
+        isTrialPossible = false;
+        return;
+    }
+    Client::shared().isTrialPossibleWithUid(
+        *uid, [lifetime = m_lifetime](std::optional<Error>, std::optional<JSON> json, std::optional<int>) {
+            lifetime->with([&](TandrelController& controller) { controller.handleTrialAnswer(json); });
+        });
+}
+
+void TandrelController::handlePlanAnswer(const std::optional<JSON>& json)
+{
+    if (!json) {
+        return;
+    }
+    const qint64 deviceCount = (*json)["device_count"].intValue();
+    if (deviceCount > 0) {
+        maxSlots = deviceCount;
+    }
+    if ((*json)["status"].stringValue() != QLatin1String("active")) {
+        subscription = expiredPlanText;
+    } else if ((*json)["is_unlimited"].boolValue()) {
+        subscription = QStringLiteral("Current Plan: Lifetime");
+    } else if ((*json)["is_trial"].boolValue()) {
+        subscription = QStringLiteral("Current Plan: Trial");
+    } else {
+        subscription = QStringLiteral("Current Plan: ") + (*json)["name"].stringValue();
+    }
+}
+
+void TandrelController::handleTrialAnswer(const std::optional<JSON>& json)
+{
+    if (!json) {
+        printLine(QStringLiteral("Error, not able to parse json."));
+        isTrialPossible = false;
+        return;
+    }
+    isTrialPossible = (*json)["isTrialPossible"].stringValue() == QLatin1String("true");
+}
+
+void TandrelController::redeemCode()
+{
+    const std::optional<QString> email = Preferences::email();
+    if (!email) {
+        logout();
+        return;
+    }
+    Client::shared().redeemCodeByEmail(
+        *email, code(),
+        [lifetime = m_lifetime](std::optional<Error>, std::optional<JSON> json, std::optional<int> status) {
+            lifetime->with([&](TandrelController& controller) { controller.handleRedeemAnswer(json, status); });
+        });
+}
+
+void TandrelController::handleRedeemAnswer(const std::optional<JSON>& json, std::optional<int> status)
+{
+    redeemAlertMessage = kRedeemFailedMessage;
+    if (status) {
+        if (*status == 200) {
+            redeemAlertMessage = kRedeemSucceededMessage;
+        } else if (const std::optional<QString> message = json ? redeemMessageForCode((*json)["code"]) : std::nullopt) {
+            redeemAlertMessage = *message;
+        } else {
+            redeemAlertMessage = kRedeemFailedMessage;
+        }
+    }
+    showCurrentSubscription();
+    raiseAlert(ActiveAlert::redeem(redeemAlertMessage()));
+}
+
+void TandrelController::raiseAlert(const ActiveAlert& alert)
+{
+    activeAlert = alert;
+    showAlert = true;
+}
+
+}  // namespace tandrel

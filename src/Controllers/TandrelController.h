@@ -1,0 +1,114 @@
+#pragma once
+
+#include "Models/VPNRegion.h"
+#include "Network/JSON.h"
+#include "Platform/Error.h"
+#include "Platform/NetworkExtension/NEVPNStatus.h"
+#include "Platform/NotificationCenter.h"
+#include "Platform/Published.h"
+
+#include <QString>
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace tandrel {
+
+// The model behind the main screen and its sheets: the regions and the selection, the
+// tunnel's status, the plan text and slot counts, the redeem code and its result, the
+// flags that open the sheets, and the main screen's alert. One per main screen, not shared.
+class TandrelController : public ObservableObject {
+    Q_OBJECT
+public:
+    // The main screen's alert, identified by a string.
+    class ActiveAlert {
+    public:
+        enum class Kind { redeem, slotsExceeded, subscriptionExpired };
+
+        static ActiveAlert redeem(const QString& message) { return ActiveAlert(Kind::redeem, message); }
+        static ActiveAlert slotsExceeded() { return ActiveAlert(Kind::slotsExceeded, {}); }
+        static ActiveAlert subscriptionExpired() { return ActiveAlert(Kind::subscriptionExpired, {}); }
+
+        Kind kind() const { return m_kind; }
+        // The redeem result's text; empty for the other kinds.
+        const QString& message() const { return m_message; }
+        // "redeem_" followed by the message, "slotsExceeded" or "subscriptionExpired".
+        QString id() const;
+
+        bool operator==(const ActiveAlert&) const = default;
+
+    private:
+        ActiveAlert(Kind kind, QString message) : m_kind(kind), m_message(std::move(message)) {}
+        Kind m_kind;
+        QString m_message;
+    };
+
+    // The plan text that blocks connecting and selecting.
+    static inline const QString expiredPlanText = QStringLiteral("Your Plan Has Expired");
+
+    explicit TandrelController(QObject* parent = nullptr);
+    ~TandrelController() override;
+
+    Published<bool> isTrialPossible{this, false};
+    Published<bool> showRedeem{this, false};
+    Published<bool> showSettings{this, false};
+    Published<bool> showPricing{this, false};
+    Published<bool> showManageDevices{this, false};
+    Published<bool> showAlert{this, false};  // raised with every alert; nothing reads it
+    Published<bool> showExtraSlotsPricing{this, false};
+    Published<bool> showPrivacyPolicy{this, false};
+    Published<qint64> usedSlots{this, 0};  // written by the device sheet
+    Published<qint64> maxSlots{this, 5};
+    Published<QString> redeemAlertMessage{this};
+    Published<QString> code{this};
+    // "", "Your Plan Has Expired", "Current Plan: Lifetime", "Current Plan: Trial" or
+    // "Current Plan: " followed by the plan's name.
+    Published<QString> subscription{this};
+    Published<NEVPNStatus> connectionStatus;
+    Published<std::vector<VPNRegion>> regions{this};
+    // Starts as the stored region id, present even when it is 0.
+    Published<std::optional<qint64>> currentRegion;
+    Published<std::optional<ActiveAlert>> activeAlert{this};
+
+    // Stores the region as the selection, then connects or disconnects by the held status.
+    void didSelectRegion(const VPNRegion& region);
+    // The first region in the list with this id.
+    std::optional<VPNRegion> regionById(qint64 regionId) const;
+    // Selects the region with this id when the list holds one; otherwise does nothing.
+    void didSelectRegion(qint64 regionId);
+    // Loads, orders and publishes the regions, then makes a first selection when none is stored.
+    void loadRegions();
+    // The VPN service's status notification: publishes the status on the main queue, and
+    // prints and sets the application icon at once, on the posting thread.
+    void vpnStatusDidChange(const Notification& notification);
+    // The connect button: disconnects while the tunnel is up or coming up, else connects.
+    void doConnect();
+    // Clears the account and the tunnel's credentials, stops the tunnel and shows the login
+    // screen. Leaves this controller's published values as they are.
+    void logout();
+    // Loads the plan text, the device slots and the trial eligibility.
+    void showCurrentSubscription();
+    // Sends `code` for the account; the result arrives as the redeem alert.
+    void redeemCode();
+
+private:
+    // Guards this controller against observers and answers that arrive after it is gone.
+    // Observers of the VPN service may run on its thread while the owner destroys the
+    // controller on the main thread, hence the lock; it is recursive because an observer
+    // may post a notification that another of ours observes on the same thread.
+    struct Lifetime;
+
+    void handleRegionsAnswer(const std::optional<Error>& error, const std::optional<JSON>& json);
+    void makeFirstSelection();
+    void handlePlanAnswer(const std::optional<JSON>& json);
+    void handleTrialAnswer(const std::optional<JSON>& json);
+    void handleRedeemAnswer(const std::optional<JSON>& json, std::optional<int> status);
+    void raiseAlert(const ActiveAlert& alert);
+
+    std::shared_ptr<Lifetime> m_lifetime;
+    std::array<NotificationCenter::Token, 4> m_observers{};
+};
+
+}  // namespace tandrel
