@@ -1,0 +1,44 @@
+#pragma once
+
+#include "Platform/Keychain.h"
+
+#include <QMutex>
+
+using SecretService = struct _SecretService;
+using SecretItem = struct _SecretItem;
+
+namespace tandrel {
+
+// Generic-password items in the freedesktop Secret Service (GNOME Keyring, KWallet,
+// KeePassXC), through libsecret's synchronous calls. Items carry the attributes "service"
+// and "account"; an item's persistent reference is its D-Bus object path.
+//
+// Nothing here may wait on a person: nobody may be there to answer an unlock prompt, and
+// such a prompt blocks forever. A locked collection or item therefore reads as
+// KeychainStatus::interactionNotAllowed, and every prompt the service asks for is refused.
+class SecretServiceKeychainStore : public KeychainStore {
+public:
+    // The store, or nullptr when no session bus is reachable without launching one, or
+    // nobody owns org.freedesktop.secrets on it (no service is ever started).
+    static std::shared_ptr<SecretServiceKeychainStore> connect();
+    ~SecretServiceKeychainStore() override;
+    SecretServiceKeychainStore(const SecretServiceKeychainStore&) = delete;
+    SecretServiceKeychainStore& operator=(const SecretServiceKeychainStore&) = delete;
+
+    int copyMatching(const QString& service, const QString& account, KeychainItem* item) override;
+    int add(const QString& service, const QString& account, const QByteArray& data,
+            QByteArray* persistentReference) override;
+    int update(const QString& service, const QString& account, const QByteArray& data) override;
+    int remove(const QString& service, const QString& account) override;
+    int copyByReference(const QByteArray& persistentReference, KeychainItem* item) override;
+
+private:
+    explicit SecretServiceKeychainStore(SecretService* service);
+    int find(const QString& service, const QString& account, QList<SecretItem*>* items);
+    int read(SecretItem* item, KeychainItem* result);
+
+    SecretService* m_service;
+    QMutex m_lock;
+};
+
+}  // namespace tandrel
