@@ -9,8 +9,11 @@
 
 namespace tandrel::Host {
 
-// The operating system's version as major, minor and patch (missing parts are 0).
+// The operating system's version as major, minor and patch (missing parts are 0): the
+// distribution's release number, as QSysInfo::productVersion() gives it.
 std::array<int, 3> operatingSystemVersion();
+// The leading "major[.minor[.patch]]" of a version text; missing or unreadable parts are 0.
+std::array<int, 3> versionNumbersFrom(const QString& text);
 // The application's short version (the CMake project version).
 QString shortVersion();
 // The host's name, or "Unknown Device" when it has none.

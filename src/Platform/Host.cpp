@@ -1,0 +1,135 @@
+#include "Platform/Host.h"
+
+#include "BuildConfig.h"
+
+#include <QFile>
+#include <QLocale>
+#include <QRegularExpression>
+#include <QSysInfo>
+
+#include <mutex>
+
+namespace tandrel::Host {
+
+namespace {
+
+constexpr qint64 kMaxFactFileBytes = 4096;
+
+std::mutex& sourceLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+std::function<std::optional<QString>()>& serialNumberSource()
+{
+    static std::function<std::optional<QString>()> source;
+    return source;
+}
+
+QString readTrimmed(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    return QString::fromUtf8(file.read(kMaxFactFileBytes)).trimmed();
+}
+
+// Firmware that was never given a serial fills the field with one of these (or with
+// zeros); taking one would give every such machine the same device identifier.
+bool isPlaceholderSerial(const QString& serial)
+{
+    static const QStringList placeholders = {
+        QStringLiteral("0"),
+        QStringLiteral("none"),
+        QStringLiteral("not specified"),
+        QStringLiteral("not applicable"),
+        QStringLiteral("n/a"),
+        QStringLiteral("to be filled by o.e.m."),
+        QStringLiteral("default string"),
+        QStringLiteral("system serial number"),
+        QStringLiteral("chassis serial number"),
+        QStringLiteral("serial number"),
+        QStringLiteral("0123456789"),
+        QStringLiteral("123456789"),
+        QStringLiteral("oem"),
+        QStringLiteral("o.e.m."),
+    };
+    static const QRegularExpression fillerOnly(QStringLiteral("^[0\\s.\\-xX]*$"));
+    return serial.isEmpty() || fillerOnly.match(serial).hasMatch() || placeholders.contains(serial.toLower());
+}
+
+}  // namespace
+
+std::array<int, 3> versionNumbersFrom(const QString& text)
+{
+    std::array<int, 3> numbers = {0, 0, 0};
+    static const QRegularExpression leading(QStringLiteral("^(\\d+)(?:\\.(\\d+))?(?:\\.(\\d+))?"));
+    const QRegularExpressionMatch match = leading.match(text.trimmed());
+    for (int part = 0; part < 3 && match.hasMatch(); ++part) {
+        numbers[static_cast<size_t>(part)] = match.captured(part + 1).toInt();
+    }
+    return numbers;
+}
+
+// The distribution's release (VERSION_ID of os-release: Debian "12" is 12.0.0, Ubuntu
+// "22.04" is 22.4.0) rather than the kernel's: it is what a user names as "my system".
+std::array<int, 3> operatingSystemVersion()
+{
+    return versionNumbersFrom(QSysInfo::productVersion());
+}
+
+QString shortVersion()
+{
+    return QString::fromUtf8(BuildConfig::applicationVersion);
+}
+
+QString localizedName()
+{
+    const QString name = QSysInfo::machineHostName();
+    return name.isEmpty() ? QStringLiteral("Unknown Device") : name;
+}
+
+QStringList preferredLanguages()
+{
+    QStringList languages = QLocale::system().uiLanguages();
+    // The C and POSIX locales name no language.
+    languages.removeIf([](const QString& tag) { return tag == QLatin1String("C") || tag == QLatin1String("POSIX"); });
+    return languages;
+}
+
+std::optional<QString> serialNumberFrom(const QString& dmiSerialPath, const QString& machineIdPath)
+{
+    const QString serial = readTrimmed(dmiSerialPath);
+    if (!isPlaceholderSerial(serial)) {
+        return serial;
+    }
+    static const QRegularExpression machineIdShape(QStringLiteral("^[0-9a-f]{32}$"));
+    const QString machineId = readTrimmed(machineIdPath);
+    if (machineIdShape.match(machineId).hasMatch() && machineId != QString(32, QLatin1Char('0'))) {
+        return machineId;
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> platformSerialNumber()
+{
+    std::function<std::optional<QString>()> source;
+    {
+        std::lock_guard guard(sourceLock());
+        source = serialNumberSource();
+    }
+    if (source) {
+        return source();
+    }
+    return serialNumberFrom(QStringLiteral("/sys/class/dmi/id/product_serial"), QStringLiteral("/etc/machine-id"));
+}
+
+void setSerialNumberSource(std::function<std::optional<QString>()> source)
+{
+    std::lock_guard guard(sourceLock());
+    serialNumberSource() = std::move(source);
+}
+
+}  // namespace tandrel::Host
