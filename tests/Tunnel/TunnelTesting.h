@@ -3,16 +3,10 @@
 #include "Platform/NetworkExtension/NEVPNManager.h"
 #include "Platform/NotificationCenter.h"
 
-#include <QByteArray>
-#include <QFile>
 #include <QList>
 #include <QString>
-#include <QStringList>
-#include <QTemporaryFile>
 #include <QThread>
 
-#include <unistd.h>
-#include <cstdio>
 #include <mutex>
 
 namespace tandrel::testing {
@@ -63,45 +57,6 @@ private:
     mutable std::mutex m_lock;
     QList<Post> m_posts;
     NotificationCenter::Token m_token = 0;
-};
-
-// Everything written to standard output while it lives (printed lines go there).
-class StdoutCapture {
-public:
-    StdoutCapture()
-    {
-        m_file.open();
-        std::fflush(stdout);
-        m_saved = ::dup(STDOUT_FILENO);
-        ::dup2(m_file.handle(), STDOUT_FILENO);
-    }
-    ~StdoutCapture() { restore(); }
-
-    QStringList lines()
-    {
-        std::fflush(stdout);
-        QFile reader(m_file.fileName());
-        reader.open(QIODevice::ReadOnly);
-        QStringList result = QString::fromUtf8(reader.readAll()).split(QLatin1Char('\n'));
-        if (!result.isEmpty() && result.last().isEmpty()) {
-            result.removeLast();
-        }
-        return result;
-    }
-
-    void restore()
-    {
-        if (m_saved >= 0) {
-            std::fflush(stdout);
-            ::dup2(m_saved, STDOUT_FILENO);
-            ::close(m_saved);
-            m_saved = -1;
-        }
-    }
-
-private:
-    QTemporaryFile m_file;
-    int m_saved = -1;
 };
 
 }  // namespace tandrel::testing

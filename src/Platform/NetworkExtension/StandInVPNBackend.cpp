@@ -295,6 +295,7 @@ struct StandInVPNBackend::State : std::enable_shared_from_this<State> {
     std::chrono::milliseconds stepDelay{500};
     StatusHandler handler;
     std::optional<Error> loadError;
+    int loadSuccessesFirst = 0;
     std::optional<Error> saveError;
     std::optional<Error> removeError;
     std::optional<Error> startError;
@@ -434,7 +435,11 @@ void StandInVPNBackend::load(LoadCompletion completion)
         std::optional<Error> forced;
         {
             std::lock_guard guard(state->lock);
-            forced = state->loadError;
+            if (state->loadError && state->loadSuccessesFirst > 0) {
+                --state->loadSuccessesFirst;
+            } else {
+                forced = state->loadError;
+            }
         }
         if (forced) {
             completion(std::nullopt, forced);
@@ -545,10 +550,11 @@ std::optional<NEVPNConfiguration> StandInVPNBackend::savedConfiguration() const
     return fromFile ? fromFile.value() : std::nullopt;
 }
 
-void StandInVPNBackend::setLoadError(std::optional<Error> error)
+void StandInVPNBackend::setLoadError(std::optional<Error> error, int successesFirst)
 {
     std::lock_guard guard(d->lock);
     d->loadError = std::move(error);
+    d->loadSuccessesFirst = successesFirst;
 }
 
 void StandInVPNBackend::setSaveError(std::optional<Error> error)

@@ -47,8 +47,9 @@ public:
     QString configurationPath() const;
     // What the file holds now; nullopt when nothing is saved or the file is unreadable.
     std::optional<NEVPNConfiguration> savedConfiguration() const;
-    // Each operation fails with the given error (and changes nothing) until cleared.
-    void setLoadError(std::optional<Error> error);
+    // Each operation fails with the given error (and changes nothing) until cleared. A
+    // load may first succeed `successesFirst` more times (a chain that loads twice).
+    void setLoadError(std::optional<Error> error, int successesFirst = 0);
     void setSaveError(std::optional<Error> error);
     void setRemoveError(std::optional<Error> error);
     void setStartError(std::optional<Error> error);
