@@ -1,0 +1,147 @@
+#include "Classes/VPNHelper.h"
+
+#include "Classes/Preferences.h"
+#include "Network/Client.h"
+#include "Platform/Diagnostics.h"
+#include "Platform/MainQueue.h"
+#include "Platform/NotificationCenter.h"
+
+namespace tandrel {
+
+namespace {
+
+const QString kSubscriptionExpiredNotification = QStringLiteral("showSubscriptionExpiredAlert");
+const QString kConfigurationDescription = QStringLiteral("Tandrel");
+
+// The tunnel's proposal for both the IKE and the child security association.
+NEVPNIKEv2SecurityAssociationParameters tunnelSecurityAssociation()
+{
+    NEVPNIKEv2SecurityAssociationParameters parameters;
+    parameters.encryptionAlgorithm = NEVPNIKEv2EncryptionAlgorithm::algorithmAES256GCM;
+    parameters.integrityAlgorithm = NEVPNIKEv2IntegrityAlgorithm::SHA384;
+    parameters.diffieHellmanGroup = NEVPNIKEv2DiffieHellmanGroup::group31;
+    return parameters;
+}
+
+}  // namespace
+
+VPNHelper& VPNHelper::shared()
+{
+    // Lives for the whole process: late completions may still reach it during shutdown.
+    static VPNHelper* const helper = new VPNHelper;
+    return *helper;
+}
+
+VPNHelper::VPNHelper() : manager(NEVPNManager::shared()) {}
+
+NEVPNStatus VPNHelper::currentStatus()
+{
+    return manager.connection().status();
+}
+
+void VPNHelper::connectIPSecIKEv2()
+{
+    manager.loadFromPreferences([this](std::optional<Error> error) {
+        if (error) {
+            printLine(QStringLiteral("Error loading VPN preferences: ") + error->localizedDescription());
+            return;
+        }
+        Client::shared().IPSecConfiguration(QString::number(Preferences::configId()), [this](std::optional<Error> error,
+                                                                                             std::optional<JSON> json) {
+            if (!json) {
+                printLine(QStringLiteral("Failed to retrieve IPSec configuration: ") +
+                          (error ? error->localizedDescription() : QStringLiteral("Unknown error")));
+                return;
+            }
+            if ((*json)["code"].stringValue() == QLatin1String("E0121")) {
+                printLine(QStringLiteral("Plan not found (404, E0121). Showing subscription expired alert."));
+                MainQueue::async([] { NotificationCenter::defaultCenter().post(kSubscriptionExpiredNotification); });
+                return;
+            }
+
+            const QString radiusPassword = (*json)["radius_password"].stringValue();
+            Preferences::setVpnUsername((*json)["radius_login"].stringValue());
+            Preferences::setVpnPassword(radiusPassword);
+            Preferences::setServer((*json)["server_domain"].stringValue());
+
+            NEVPNProtocolIKEv2 protocol;
+            protocol.authenticationMethod = NEVPNIKEAuthenticationMethod::none;
+            protocol.useExtendedAuthentication = true;
+            // Read back from the keychain: what the system will use is what was stored.
+            if (const std::optional<QString> server = Preferences::server()) {
+                protocol.serverAddress = *server;
+                protocol.remoteIdentifier = *server;
+            }
+            if (const std::optional<QString> username = Preferences::vpnUsername()) {
+                protocol.username = *username;
+            }
+
+            const Result<QByteArray> reference = VPNKeychain::persistentReferenceFor(
+                Preferences::defaultKeychain().service(), Preferences::Keys::vpnPassword, radiusPassword.toUtf8());
+            if (!reference) {
+                printLine(QStringLiteral("Error setting up password reference: ") + reference.error().description());
+                return;
+            }
+            protocol.passwordReference = reference.value();
+
+            protocol.IKESecurityAssociationParameters = tunnelSecurityAssociation();
+            protocol.childSecurityAssociationParameters = tunnelSecurityAssociation();
+            protocol.enablePFS = true;
+
+            const bool killSwitch = Preferences::killSwitch();
+            manager.onDemandRules = {NEOnDemandRuleConnect{NEOnDemandRuleInterfaceType::any}};
+            manager.isOnDemandEnabled = killSwitch;
+            protocol.includeAllNetworks = killSwitch;
+            protocol.excludeLocalNetworks = Preferences::excludeLocalNetworks();
+            manager.protocolConfiguration = protocol;
+            manager.localizedDescription = kConfigurationDescription;
+            manager.isEnabled = true;
+
+            printLine(QStringLiteral("Attempting to connect to server: ") +
+                      Preferences::server().value_or(QStringLiteral("Unknown")));
+
+            manager.saveToPreferences([this](std::optional<Error> error) {
+                if (error) {
+                    // Two printed items, joined by one space after the label's own.
+                    printLine(QStringLiteral("Save Error:  ") + error->description());
+                    return;
+                }
+                printLine(QStringLiteral("CALL LOAD TO PREFERENCES AGAIN..."));
+                manager.loadFromPreferences([this](std::optional<Error> error) {
+                    if (error) {
+                        printLine(QStringLiteral("VPN Preferences error: 2 - Optional(") + error->description() +
+                                  QLatin1Char(')'));
+                        return;
+                    }
+                    if (const std::optional<Error> startError = manager.connection().startVPNTunnel()) {
+                        printLine(QStringLiteral("Error starting VPN Tunnel: ") + startError->description());
+                    } else {
+                        printLine(QStringLiteral("Start VPN"));
+                    }
+                });
+            });
+        });
+    });
+}
+
+void VPNHelper::disconnectVPN()
+{
+    // Off first, so the connect rule cannot bring the tunnel straight back.
+    manager.isOnDemandEnabled = false;
+    manager.saveToPreferences([this](std::optional<Error>) { manager.connection().stopVPNTunnel(); });
+}
+
+void VPNHelper::removeVPNProfile(std::function<void(std::optional<Error>)> completion)
+{
+    manager.loadFromPreferences([this, completion = std::move(completion)](std::optional<Error> error) {
+        if (error) {
+            if (completion) {
+                completion(error);
+            }
+            return;
+        }
+        manager.removeFromPreferences(completion);
+    });
+}
+
+}  // namespace tandrel
