@@ -330,6 +330,9 @@ HttpConnection::HttpConnection(QTcpSocket* socket, std::function<void(const Http
     : QObject(parent), m_socket(socket), m_handler(std::move(handler))
 {
     m_socket->setParent(this);
+    // Answers go out in one write; without this, delayed acknowledgements on loopback
+    // can hold each exchange for tens of milliseconds.
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(m_socket, &QTcpSocket::readyRead, this, [this] {
         m_buffer.append(m_socket->readAll());
         processBuffer();
