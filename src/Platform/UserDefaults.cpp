@@ -3,6 +3,7 @@
 #include "BuildConfig.h"
 #include "Platform/Diagnostics.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -266,9 +267,17 @@ UserDefaults& UserDefaults::standard()
 {
     // Made on first use and never destroyed: the VPN back end may still read settings
     // from its thread while the process winds down.
-    static UserDefaults* const instance =
-        new UserDefaults(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QLatin1Char('/') +
-                         QString::fromUtf8(BuildConfig::bundleIdentifier) + QStringLiteral("/settings.conf"));
+    static UserDefaults* const instance = [] {
+        auto* defaults = new UserDefaults(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                                          QLatin1Char('/') + QString::fromUtf8(BuildConfig::bundleIdentifier) +
+                                          QStringLiteral("/settings.conf"));
+        // First reached from a worker thread, it must still belong to the main thread,
+        // which outlives every worker.
+        if (QCoreApplication* app = QCoreApplication::instance()) {
+            defaults->moveToThread(app->thread());
+        }
+        return defaults;
+    }();
     return *instance;
 }
 

@@ -248,7 +248,7 @@ private Q_SLOTS:
     {
         UserDefaults defaults(settingsPath());
         constexpr int threadCount = 4;
-        constexpr int writesPerThread = 25;
+        constexpr int writesPerThread = 10;
         std::vector<std::unique_ptr<QThread>> threads;
         for (int t = 0; t < threadCount; ++t) {
             threads.emplace_back(QThread::create([&defaults, t] {
