@@ -5,6 +5,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTcpSocket>
 
 #include <algorithm>
 #include <memory>
@@ -623,6 +624,57 @@ private slots:
         const Answer late = finish(delayed);
         QCOMPARE(late.status, 200);
         QCOMPARE(late.parsed(), m_backend->plans());
+    }
+
+    void rawConnectionsAreFramedStrictly_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QList<QByteArray>>("statusLines");
+        const QByteArray best = "GET /api/users/me/regions/best HTTP/1.1\r\nHost: x\r\n\r\n";
+        const QByteArray chunkedBody = multipart({{"email", "nobody@tandrel.example"}, {"code", "X"}});
+        const QByteArray chunked = "POST /api/codes/applyByEmail HTTP/1.1\r\nHost: x\r\nContent-Type: " + kContentType +
+                                   "\r\nTransfer-Encoding: chunked\r\n\r\n" +
+                                   QByteArray::number(chunkedBody.size(), 16) + "\r\n" + chunkedBody + "\r\n0\r\n\r\n";
+        QTest::newRow("two requests on one connection")
+            << best + best << QList<QByteArray>{"HTTP/1.1 200", "HTTP/1.1 200"};
+        QTest::newRow("chunked body") << chunked << QList<QByteArray>{"HTTP/1.1 404"};
+        QTest::newRow("garbage request line")
+            << QByteArray("\x16\x03\x01 hello\r\n\r\n") << QList<QByteArray>{"HTTP/1.1 400"};
+        QTest::newRow("unsupported version")
+            << QByteArray("GET / HTTP/2.0\r\n\r\n") << QList<QByteArray>{"HTTP/1.1 505"};
+        QTest::newRow("bad content length")
+            << QByteArray("POST /api/auth/logout HTTP/1.1\r\nContent-Length: -1\r\n\r\n")
+            << QList<QByteArray>{"HTTP/1.1 400"};
+        QTest::newRow("header without colon")
+            << QByteArray("GET /api/devices HTTP/1.1\r\nBroken header\r\n\r\n") << QList<QByteArray>{"HTTP/1.1 400"};
+    }
+
+    void rawConnectionsAreFramedStrictly()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QList<QByteArray>, statusLines);
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, m_backend->port());
+        QVERIFY(socket.waitForConnected(5000));
+        socket.write(bytes);
+        QByteArray received;
+        QTRY_VERIFY_WITH_TIMEOUT((received += socket.readAll()).count("HTTP/1.1 ") >= statusLines.size() &&
+                                     (received.endsWith('}') || received.endsWith(']')),
+                                 5000);
+        QList<QByteArray> found;
+        for (qsizetype at = received.indexOf("HTTP/1.1 "); at >= 0; at = received.indexOf("HTTP/1.1 ", at + 1)) {
+            found.append(received.mid(at, 12));
+        }
+        QCOMPARE(found, statusLines);
+    }
+
+    void listensOnlyOnItsLoopbackAddress()
+    {
+        // All of 127.0.0.0/8 reaches this host; a server bound to every address would
+        // answer on 127.0.0.2 too.
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress(QStringLiteral("127.0.0.2")), m_backend->port());
+        QVERIFY(!socket.waitForConnected(2000));
     }
 
     void droppedConnectionGivesNoAnswer()
