@@ -92,6 +92,20 @@ const SecretSchema* genericPasswordSchema()
     return &schema;
 }
 
+// The attributes of one item of ours, or (without arguments) of all of them.
+GHashTable* attributesFor()
+{
+    return secret_attributes_build(genericPasswordSchema(), nullptr);
+}
+
+GHashTable* attributesFor(const QString& service, const QString& account)
+{
+    GHashTable* attributes = attributesFor();
+    g_hash_table_replace(attributes, g_strdup("service"), g_strdup(service.toUtf8().constData()));
+    g_hash_table_replace(attributes, g_strdup("account"), g_strdup(account.toUtf8().constData()));
+    return attributes;
+}
+
 GQuark promptRefusedQuark()
 {
     return g_quark_from_static_string("tandrel-keychain-prompt-refused");
@@ -212,12 +226,8 @@ SecretServiceKeychainStore::~SecretServiceKeychainStore()
 }
 
 // Every matching item, unlocked ones first. The search never unlocks anything.
-int SecretServiceKeychainStore::find(const QString& service, const QString& account, QList<SecretItem*>* items)
+int SecretServiceKeychainStore::search(GHashTable* attributes, QList<SecretItem*>* items)
 {
-    const QByteArray serviceText = service.toUtf8();
-    const QByteArray accountText = account.toUtf8();
-    GHashTable* attributes = secret_attributes_build(genericPasswordSchema(), "service", serviceText.constData(),
-                                                     "account", accountText.constData(), nullptr);
     GError* error = nullptr;
     GList* found =
         secret_service_search_sync(m_service, genericPasswordSchema(), attributes, SECRET_SEARCH_ALL, nullptr, &error);
@@ -233,6 +243,11 @@ int SecretServiceKeychainStore::find(const QString& service, const QString& acco
     g_list_free(found);
     *items << locked;
     return items->isEmpty() ? KeychainStatus::itemNotFound : KeychainStatus::success;
+}
+
+int SecretServiceKeychainStore::find(const QString& service, const QString& account, QList<SecretItem*>* items)
+{
+    return search(attributesFor(service, account), items);
 }
 
 int SecretServiceKeychainStore::read(SecretItem* item, KeychainItem* result)
@@ -295,10 +310,7 @@ int SecretServiceKeychainStore::add(const QString& service, const QString& accou
         g_object_unref(collection);
         return KeychainStatus::interactionNotAllowed;
     }
-    const QByteArray serviceText = service.toUtf8();
-    const QByteArray accountText = account.toUtf8();
-    GHashTable* attributes = secret_attributes_build(genericPasswordSchema(), "service", serviceText.constData(),
-                                                     "account", accountText.constData(), nullptr);
+    GHashTable* attributes = attributesFor(service, account);
     const QByteArray label = (account + QStringLiteral(" (") + service + QLatin1Char(')')).toUtf8();
     SecretValue* value = newValue(data);
     SecretItem* item = secret_item_create_sync(collection, genericPasswordSchema(), attributes, label.constData(),
@@ -365,23 +377,15 @@ int SecretServiceKeychainStore::remove(const QString& service, const QString& ac
 int SecretServiceKeychainStore::copyByReference(const QByteArray& persistentReference, KeychainItem* item)
 {
     QMutexLocker locker(&m_lock);
-    GHashTable* attributes = secret_attributes_build(genericPasswordSchema(), nullptr);
-    GError* error = nullptr;
-    GList* found =
-        secret_service_search_sync(m_service, genericPasswordSchema(), attributes, SECRET_SEARCH_ALL, nullptr, &error);
-    g_hash_table_unref(attributes);
-    if (error) {
-        return consume(error);
+    QList<SecretItem*> items;
+    int status = search(attributesFor(), &items);
+    if (status == KeychainStatus::success) {
+        const auto named = std::find_if(items.cbegin(), items.cend(), [&](SecretItem* candidate) {
+            return !persistentReference.isEmpty() && referenceOf(candidate) == persistentReference;
+        });
+        status = named == items.cend() ? KeychainStatus::itemNotFound : read(*named, item);
     }
-    int status = KeychainStatus::itemNotFound;
-    for (GList* entry = found; entry; entry = entry->next) {
-        auto* candidate = static_cast<SecretItem*>(entry->data);
-        if (status == KeychainStatus::itemNotFound && !persistentReference.isEmpty() &&
-            referenceOf(candidate) == persistentReference) {
-            status = read(candidate, item);
-        }
-    }
-    g_list_free_full(found, g_object_unref);
+    release(items);
     return status;
 }
 

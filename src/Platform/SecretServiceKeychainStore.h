@@ -6,6 +6,7 @@
 
 using SecretService = struct _SecretService;
 using SecretItem = struct _SecretItem;
+using GHashTable = struct _GHashTable;
 
 namespace tandrel {
 
@@ -34,6 +35,7 @@ public:
 
 private:
     explicit SecretServiceKeychainStore(SecretService* service);
+    int search(GHashTable* attributes, QList<SecretItem*>* items);  // takes over `attributes`
     int find(const QString& service, const QString& account, QList<SecretItem*>* items);
     int read(SecretItem* item, KeychainItem* result);
 

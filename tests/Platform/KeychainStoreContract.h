@@ -72,6 +72,9 @@ private Q_SLOTS:
         QCOMPARE(other.set(QStringLiteral("b"), QStringLiteral("email")), std::nullopt);
         QCOMPARE(mine.set(QStringLiteral("c"), QStringLiteral("token")), std::nullopt);
         QCOMPARE(other.remove(QStringLiteral("email")), std::nullopt);
+        // Empty names are names like any other, not wildcards.
+        QCOMPARE(m_store->remove(QString(), QString()), KeychainStatus::itemNotFound);
+        QCOMPARE(m_store->remove(m_service, QString()), KeychainStatus::itemNotFound);
         QCOMPARE(mine[QStringLiteral("email")], QStringLiteral("a"));
         QCOMPARE(mine[QStringLiteral("token")], QStringLiteral("c"));
         QCOMPARE(other[QStringLiteral("email")], std::nullopt);
