@@ -18,22 +18,15 @@ namespace {
 // What another program on the desktop would find in the keyring for service and account.
 std::optional<QString> lookUpFromOutside(const QString& service, const QString& account)
 {
-    static const SecretSchema anySchema = {"any",
-                                           SECRET_SCHEMA_DONT_MATCH_NAME,
-                                           {{"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
-                                            {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
-                                            {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
-                                           0,
-                                           nullptr,
-                                           nullptr,
-                                           nullptr,
-                                           nullptr,
-                                           nullptr,
-                                           nullptr,
-                                           nullptr};
+    // No schema: match by the attributes alone, as any other program could.
+    GHashTable* attributes = g_hash_table_new(g_str_hash, g_str_equal);
+    const QByteArray serviceText = service.toUtf8();
+    const QByteArray accountText = account.toUtf8();
+    g_hash_table_insert(attributes, const_cast<char*>("service"), const_cast<char*>(serviceText.constData()));
+    g_hash_table_insert(attributes, const_cast<char*>("account"), const_cast<char*>(accountText.constData()));
     GError* error = nullptr;
-    gchar* secret = secret_password_lookup_sync(&anySchema, nullptr, &error, "service", service.toUtf8().constData(),
-                                                "account", account.toUtf8().constData(), nullptr);
+    gchar* secret = secret_password_lookupv_sync(nullptr, attributes, nullptr, &error);
+    g_hash_table_unref(attributes);
     g_clear_error(&error);
     if (!secret) {
         return std::nullopt;
