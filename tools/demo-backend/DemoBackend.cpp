@@ -162,22 +162,12 @@ HttpResponse jsonResponse(const Reply& reply)
 
 QByteArray RecordedRequest::header(const QByteArray& name) const
 {
-    for (const auto& [key, value] : headers) {
-        if (key.compare(name, Qt::CaseInsensitive) == 0) {
-            return value;
-        }
-    }
-    return {};
+    return headerValue(headers, name);
 }
 
 bool RecordedRequest::hasHeader(const QByteArray& name) const
 {
-    for (const auto& entry : headers) {
-        if (entry.first.compare(name, Qt::CaseInsensitive) == 0) {
-            return true;
-        }
-    }
-    return false;
+    return !headerValue(headers, name).isNull();
 }
 
 QByteArray RecordedRequest::path() const
@@ -249,6 +239,8 @@ public:
     json userJson(const Account& account) const;
     const json* findRegion(const QString& idText) const;
     std::optional<Reply> checkTunnelAccess(const Account& account) const;
+    std::optional<Reply> refuseRedeemCode(const QString& code) const;
+    Reply tokenReply(const QString& key, const Account* withUser = nullptr);
     QString radiusLogin(const Account& account) const;
     QString radiusPassword(const Account& account) const;
     Account& createAccount(const QString& key, const QString& email, const QString& password);
@@ -414,6 +406,16 @@ void DemoBackend::Private::registerDevice(Account& account, const Context& conte
     device->os = context.field("os");
     device->platform = context.field("platform");
     device->last_login_at = now();
+}
+
+Reply DemoBackend::Private::tokenReply(const QString& key, const Account* withUser)
+{
+    json body = {
+        {"access_token", utf8(newToken(key))}, {"token_type", "Bearer"}, {"expires_in", kTokenLifetimeSeconds}};
+    if (withUser) {
+        body["user"] = userJson(*withUser);
+    }
+    return {200, body};
 }
 
 json DemoBackend::Private::userJson(const Account& account) const
@@ -674,8 +676,7 @@ Reply DemoBackend::Private::signupWithUid(Context& context)
     Account& account = createAccount(key, QString(), context.field("uid_password"));
     startTrial(account);
     registerDevice(account, context);
-    return {200,
-            {{"access_token", utf8(newToken(key))}, {"token_type", "Bearer"}, {"expires_in", kTokenLifetimeSeconds}}};
+    return tokenReply(key);
 }
 
 Reply DemoBackend::Private::associateUser(Context& context)
@@ -699,11 +700,7 @@ Reply DemoBackend::Private::associateUser(Context& context)
     Account& account = createAccount(key, email, context.field("email_password"));
     startTrial(account);
     registerDevice(account, context);
-    return {200,
-            {{"access_token", utf8(newToken(key))},
-             {"token_type", "Bearer"},
-             {"expires_in", kTokenLifetimeSeconds},
-             {"user", userJson(account)}}};
+    return tokenReply(key, &account);
 }
 
 Reply DemoBackend::Private::loginWithUid(Context& context)
@@ -718,8 +715,7 @@ Reply DemoBackend::Private::loginWithUid(Context& context)
         return errorsReply(401, "uid", "These credentials do not match our records.");
     }
     registerDevice(*account, context);
-    return {200,
-            {{"access_token", utf8(newToken(key))}, {"token_type", "Bearer"}, {"expires_in", kTokenLifetimeSeconds}}};
+    return tokenReply(key);
 }
 
 Reply DemoBackend::Private::loginWithEmail(Context& context)
@@ -737,11 +733,7 @@ Reply DemoBackend::Private::loginWithEmail(Context& context)
         return errorsReply(401, "email_password", "The password is incorrect.");
     }
     registerDevice(*account, context);
-    return {200,
-            {{"access_token", utf8(newToken(key))},
-             {"token_type", "Bearer"},
-             {"expires_in", kTokenLifetimeSeconds},
-             {"user", userJson(*account)}}};
+    return tokenReply(key, account);
 }
 
 Reply DemoBackend::Private::userInformation(Context& context)
@@ -802,6 +794,7 @@ Reply DemoBackend::Private::userBestRegions(Context&)
     return {200, best};
 }
 
+// The account's tunnel credentials for the requested region, or why there are none.
 Reply DemoBackend::Private::ipsecConfiguration(Context& context)
 {
     if (auto refusal = checkTunnelAccess(*context.account)) {
@@ -819,33 +812,24 @@ Reply DemoBackend::Private::ipsecConfiguration(Context& context)
 
 Reply DemoBackend::Private::openVPNConfiguration(Context& context)
 {
-    if (auto refusal = checkTunnelAccess(*context.account)) {
-        return *refusal;
-    }
-    const json* region = findRegion(context.parameter);
-    if (!region) {
-        return errorsReply(404, "id", "No region has this id.");
+    Reply reply = ipsecConfiguration(context);
+    if (reply.status != 200) {
+        return reply;
     }
     auto pem = [](const char* label, const QString& content) {
         return utf8(QStringLiteral("-----BEGIN %1-----\n%2\n-----END %1-----\n")
                         .arg(QLatin1String(label), QString::fromLatin1(content.toUtf8().toBase64())));
     };
-    const QString server = QString::fromStdString(region->at("server_domain").get<std::string>());
-    return {200,
-            {{"server_domain", region->at("server_domain")},
-             {"radius_login", utf8(radiusLogin(*context.account))},
-             {"radius_password", utf8(radiusPassword(*context.account))},
-             {"ca", pem("CERTIFICATE", QStringLiteral("demo certificate authority"))},
-             {"cert", pem("CERTIFICATE", QStringLiteral("demo client for ") + server)},
-             {"key", pem("PRIVATE KEY", QStringLiteral("demo key for ") + radiusLogin(*context.account))}}};
+    const QString server = QString::fromStdString(reply.body["server_domain"].get<std::string>());
+    reply.body["ca"] = pem("CERTIFICATE", QStringLiteral("demo certificate authority"));
+    reply.body["cert"] = pem("CERTIFICATE", QStringLiteral("demo client for ") + server);
+    reply.body["key"] = pem("PRIVATE KEY", QStringLiteral("demo key for ") + radiusLogin(*context.account));
+    return reply;
 }
 
-Reply DemoBackend::Private::codesApply(Context& context)
+std::optional<Reply> DemoBackend::Private::refuseRedeemCode(const QString& code) const
 {
-    if (auto missing = requireFields(context, {"code", "plan_id"})) {
-        return *missing;
-    }
-    const auto found = redeemCodes.find(normaliseCode(context.field("code")));
+    const auto found = redeemCodes.find(code);
     if (found == redeemCodes.end()) {
         return codeReply(404, "E0141", "The code is incorrect.");
     }
@@ -856,6 +840,18 @@ Reply DemoBackend::Private::codesApply(Context& context)
             return codeReply(422, "E0143", "This code is invalid.");
         case RedeemCodeState::fresh:
             break;
+    }
+    return std::nullopt;
+}
+
+Reply DemoBackend::Private::codesApply(Context& context)
+{
+    if (auto missing = requireFields(context, {"code", "plan_id"})) {
+        return *missing;
+    }
+    const QString code = normaliseCode(context.field("code"));
+    if (auto refusal = refuseRedeemCode(code)) {
+        return *refusal;
     }
     return {200, {{"message", "The code is valid."}, {"plan_id", utf8(context.field("plan_id"))}}};
 }
@@ -900,8 +896,7 @@ Reply DemoBackend::Private::verifyCode(Context& context)
         return errorsReply(422, "code", "The verification code is incorrect.");
     }
     account->resetCode.clear();
-    return {200,
-            {{"access_token", utf8(newToken(key))}, {"token_type", "Bearer"}, {"expires_in", kTokenLifetimeSeconds}}};
+    return tokenReply(key);
 }
 
 Reply DemoBackend::Private::updatePassword(Context& context)
@@ -929,19 +924,11 @@ Reply DemoBackend::Private::redeemCodeByEmail(Context& context)
     if (!account) {
         return errorsReply(404, "email", "No account is registered with this e-mail address.");
     }
-    const auto found = redeemCodes.find(normaliseCode(context.field("code")));
-    if (found == redeemCodes.end()) {
-        return codeReply(404, "E0141", "The code is incorrect.");
+    const QString code = normaliseCode(context.field("code"));
+    if (auto refusal = refuseRedeemCode(code)) {
+        return *refusal;
     }
-    switch (found->second) {
-        case RedeemCodeState::used:
-            return codeReply(409, "E0142", "This code has already been used.");
-        case RedeemCodeState::invalid:
-            return codeReply(422, "E0143", "This code is invalid.");
-        case RedeemCodeState::fresh:
-            break;
-    }
-    found->second = RedeemCodeState::used;
+    redeemCodes[code] = RedeemCodeState::used;
     account->plan = AccountPlan{QStringLiteral("active"), QStringLiteral("Yearly"), false, false,
                                 std::max(account->plan.device_count, 5)};
     account->trialPossible = false;

@@ -10,21 +10,13 @@ namespace {
 constexpr qsizetype kMaxHeaderBytes = 64 * 1024;
 constexpr qsizetype kMaxBodyBytes = 32 * 1024 * 1024;
 
-bool isTokenChar(char c)
-{
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
-        return true;
-    }
-    return QByteArrayView("!#$%&'*+-.^_`|~").contains(c);
-}
-
 bool isToken(QByteArrayView text)
 {
     if (text.isEmpty()) {
         return false;
     }
     for (char c : text) {
-        if (!isTokenChar(c)) {
+        if (!isHttpTokenChar(c)) {
             return false;
         }
     }
@@ -179,7 +171,15 @@ HttpParseResult parseChunked(const QByteArrayView buffer, qsizetype from, HttpPa
 
 }  // namespace
 
-QByteArray HttpRequest::header(const QByteArray& name) const
+bool isHttpTokenChar(char c)
+{
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
+        return true;
+    }
+    return QByteArrayView("!#$%&'*+-.^_`|~").contains(c);
+}
+
+QByteArray headerValue(const HeaderList& headers, QByteArrayView name)
 {
     for (const auto& [key, value] : headers) {
         if (key.compare(name, Qt::CaseInsensitive) == 0) {
@@ -187,6 +187,11 @@ QByteArray HttpRequest::header(const QByteArray& name) const
         }
     }
     return {};
+}
+
+QByteArray HttpRequest::header(const QByteArray& name) const
+{
+    return headerValue(headers, name);
 }
 
 HttpParseResult parseHttpRequest(QByteArrayView buffer)

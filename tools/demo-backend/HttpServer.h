@@ -16,6 +16,11 @@ namespace tandrel::demo {
 
 using HeaderList = QList<QPair<QByteArray, QByteArray>>;
 
+// HTTP's "tchar": what header names, methods and parameter names are made of.
+bool isHttpTokenChar(char c);
+// The first header of that name, compared without letter case; a null array when absent.
+QByteArray headerValue(const HeaderList& headers, QByteArrayView name);
+
 struct HttpRequest {
     QByteArray method;
     QByteArray target;  // as sent: path and query

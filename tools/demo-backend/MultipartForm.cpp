@@ -1,5 +1,7 @@
 #include "MultipartForm.h"
 
+#include "HttpServer.h"
+
 namespace tandrel::demo {
 
 namespace {
@@ -8,14 +10,6 @@ constexpr qsizetype kMaxParts = 1000;
 constexpr qsizetype kMaxBoundaryLength = 70;
 
 using Parameters = QList<QPair<QByteArray, QByteArray>>;
-
-bool isTokenChar(char c)
-{
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
-        return true;
-    }
-    return QByteArrayView("!#$%&'*+-.^_`|~").contains(c);
-}
 
 bool isBoundaryChar(char c)
 {
@@ -42,7 +36,7 @@ public:
     QByteArray token()
     {
         const qsizetype start = m_pos;
-        while (!atEnd() && isTokenChar(peek())) {
+        while (!atEnd() && isHttpTokenChar(peek())) {
             ++m_pos;
         }
         return m_text.sliced(start, m_pos - start).toByteArray();
@@ -251,7 +245,7 @@ MultipartForm MultipartForm::parse(QByteArrayView contentType, QByteArrayView bo
             }
             const QByteArrayView name = line.first(colon);
             for (char c : name) {
-                if (!isTokenChar(c)) {
+                if (!isHttpTokenChar(c)) {
                     return fail(QStringLiteral("A part has a malformed header name."));
                 }
             }
