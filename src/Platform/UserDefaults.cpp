@@ -136,7 +136,7 @@ bool looksLikeSettingsText(const QByteArray& bytes)
         return false;
     }
     QStringDecoder utf8(QStringDecoder::Utf8);
-    const QString text = utf8(bytes);
+    const QString text = utf8(bytes);  // drops a leading byte-order mark
     if (utf8.hasError()) {
         return false;
     }

@@ -156,7 +156,9 @@ private Q_SLOTS:
 
     void handEditedValuesReadAsText()
     {
-        writeFile(settingsPath(), "[General]\nKillSwitch=true\nconfigId=int:oops\nAppleLanguages=es, en\n");
+        writeFile(
+            settingsPath(),
+            "\xef\xbb\xbf; edited by hand\n[General]\nKillSwitch=true\nconfigId=int:oops\nAppleLanguages=es, en\n");
         UserDefaults defaults(settingsPath());
         QCOMPARE(defaults.object(QStringLiteral("KillSwitch")), QVariant(QStringLiteral("true")));
         QCOMPARE(defaults.boolForKey(QStringLiteral("KillSwitch")), true);
