@@ -93,9 +93,30 @@ QString localizedName()
 
 QStringList preferredLanguages()
 {
-    QStringList languages = QLocale::system().uiLanguages();
-    // The C and POSIX locales name no language.
-    languages.removeIf([](const QString& tag) { return tag == QLatin1String("C") || tag == QLatin1String("POSIX"); });
+    return preferredLanguagesFrom(QLocale::system().uiLanguages());
+}
+
+QStringList preferredLanguagesFrom(const QStringList& uiLanguages)
+{
+    QStringList languages;
+    for (const QString& tag : uiLanguages) {
+        // The C and POSIX locales name no language.
+        if (tag == QLatin1String("C") || tag == QLatin1String("POSIX")) {
+            continue;
+        }
+        // Qt adds the script to a tag it already gave ("es-ES" then "es-Latn-ES"); the
+        // user named only one language there.
+        QStringList parts = tag.split(QLatin1Char('-'));
+        if (parts.size() == 3 && parts[1].size() == 4) {
+            parts.removeAt(1);
+            if (uiLanguages.contains(parts.join(QLatin1Char('-')))) {
+                continue;
+            }
+        }
+        if (!languages.contains(tag)) {
+            languages << tag;
+        }
+    }
     return languages;
 }
 

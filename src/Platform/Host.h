@@ -20,6 +20,8 @@ QString shortVersion();
 QString localizedName();
 // The user's preferred languages, most preferred first ("es", "en-GB", …).
 QStringList preferredLanguages();
+// What preferredLanguages() makes of Qt's list of the system's UI languages.
+QStringList preferredLanguagesFrom(const QStringList& uiLanguages);
 // The platform serial number: the DMI product serial when readable and not a vendor
 // placeholder, else /etc/machine-id, else nothing.
 std::optional<QString> platformSerialNumber();
