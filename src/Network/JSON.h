@@ -34,6 +34,8 @@ public:
     JSON operator[](const QString& key) const;
     JSON operator[](const char* key) const { return (*this)[QString::fromUtf8(key)]; }
     JSON operator[](qsizetype index) const;
+    // `json[0]` would otherwise be ambiguous with the text lookup.
+    JSON operator[](int index) const { return (*this)[static_cast<qsizetype>(index)]; }
 
     std::optional<QString> string() const;
     QString stringValue() const;

@@ -1,0 +1,410 @@
+#include "Network/JSON.h"
+
+#include <QLocale>
+#include <QStringList>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <string>
+#include <string_view>
+
+namespace tandrel {
+
+namespace {
+
+// Deeper documents are refused before parsing: copying, comparing and serialising a value
+// recurse once per level, and a hostile answer must not exhaust the stack.
+constexpr int kMaximumNestingDepth = 512;
+
+const QString kParseErrorDomain = QStringLiteral("NSCocoaErrorDomain");
+constexpr int kParseErrorCode = 3840;
+const QString kLookupErrorDomain = QStringLiteral("JSONError");
+constexpr int kNotExistCode = 500;
+constexpr int kIndexOutOfBoundsCode = 900;
+constexpr int kWrongTypeCode = 901;
+constexpr int kInvalidJSONCode = 490;
+
+Error parseError(const QString& reason)
+{
+    return Error::withDescription(
+        kParseErrorDomain, kParseErrorCode,
+        QStringLiteral("The data couldn’t be read because it isn’t in the correct format (%1).").arg(reason));
+}
+
+// The nesting depth of the text, counting brackets outside strings. Stops early once the
+// limit is passed.
+int nestingDepth(const QByteArray& data)
+{
+    int depth = 0;
+    int deepest = 0;
+    bool inString = false;
+    bool escaped = false;
+    for (const char c : data) {
+        if (inString) {
+            if (escaped) {
+                escaped = false;
+            } else if (c == '\\') {
+                escaped = true;
+            } else if (c == '"') {
+                inString = false;
+            }
+            continue;
+        }
+        switch (c) {
+            case '"':
+                inString = true;
+                break;
+            case '[':
+            case '{':
+                deepest = std::max(deepest, ++depth);
+                if (deepest > kMaximumNestingDepth) {
+                    return deepest;
+                }
+                break;
+            case ']':
+            case '}':
+                --depth;
+                break;
+            default:
+                break;
+        }
+    }
+    return deepest;
+}
+
+// nlohmann's message without its "[json.exception.parse_error.101] " tag.
+QString describeParseFailure(const std::exception& failure)
+{
+    QString message = QString::fromUtf8(failure.what());
+    if (message.startsWith(QLatin1Char('['))) {
+        const qsizetype close = message.indexOf(QLatin1String("] "));
+        if (close >= 0) {
+            message = message.mid(close + 2);
+        }
+    }
+    return message;
+}
+
+qint64 saturatingTruncation(double value)
+{
+    if (std::isnan(value)) {
+        return 0;
+    }
+    // 2^63 is exactly representable; anything at or beyond it does not fit.
+    constexpr double limit = 9223372036854775808.0;
+    if (value >= limit) {
+        return std::numeric_limits<qint64>::max();
+    }
+    if (value < -limit) {
+        return std::numeric_limits<qint64>::min();
+    }
+    return static_cast<qint64>(value);  // truncates towards zero
+}
+
+// A text read as a decimal number: optional blanks, sign, digits, fraction and exponent,
+// taken from the start of the text; nullopt when no digit leads it.
+std::optional<double> leadingDecimalNumber(const QString& text)
+{
+    const QByteArray bytes = text.trimmed().toUtf8();
+    const char* begin = bytes.constData();
+    const char* end = begin + bytes.size();
+    const char* cursor = begin;
+    auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+
+    if (cursor != end && (*cursor == '+' || *cursor == '-')) {
+        ++cursor;
+    }
+    const char* numberStart = cursor;
+    bool sawDigit = false;
+    while (cursor != end && isDigit(*cursor)) {
+        ++cursor;
+        sawDigit = true;
+    }
+    if (cursor != end && *cursor == '.') {
+        ++cursor;
+        while (cursor != end && isDigit(*cursor)) {
+            ++cursor;
+            sawDigit = true;
+        }
+    }
+    if (!sawDigit) {
+        return std::nullopt;
+    }
+    if (cursor != end && (*cursor == 'e' || *cursor == 'E')) {
+        const char* exponent = cursor + 1;
+        if (exponent != end && (*exponent == '+' || *exponent == '-')) {
+            ++exponent;
+        }
+        if (exponent != end && isDigit(*exponent)) {
+            while (exponent != end && isDigit(*exponent)) {
+                ++exponent;
+            }
+            cursor = exponent;
+        }
+    }
+    const bool negative = *begin == '-';
+    const std::string_view digits(numberStart, static_cast<size_t>(cursor - numberStart));
+    double magnitude = 0;
+    const auto status = std::from_chars(digits.data(), digits.data() + digits.size(), magnitude).ec;
+    if (status == std::errc::result_out_of_range) {
+        // Beyond what a double holds: a negative exponent means a vanishing fraction.
+        const size_t exponentMark = digits.find_first_of("eE");
+        const bool vanishing = exponentMark != std::string_view::npos && exponentMark + 1 < digits.size() &&
+                               digits[exponentMark + 1] == '-';
+        magnitude = vanishing ? 0.0 : std::numeric_limits<double>::infinity();
+    } else if (status != std::errc()) {
+        return std::nullopt;
+    }
+    return negative ? -magnitude : magnitude;
+}
+
+QString numberText(const nlohmann::json& value)
+{
+    if (value.is_number_integer()) {
+        return value.is_number_unsigned() ? QString::number(value.get<quint64>())
+                                          : QString::number(value.get<qint64>());
+    }
+    const double number = value.get<double>();
+    if (std::isfinite(number) && std::trunc(number) == number && std::fabs(number) < 1e17) {
+        return QString::number(static_cast<qint64>(number));
+    }
+    return QString::number(number, 'g', QLocale::FloatingPointShortest);
+}
+
+}  // namespace
+
+JSON::JSON() = default;
+
+JSON::JSON(nlohmann::json value) : m_value(std::move(value)) {}
+
+Result<JSON> JSON::parse(const QByteArray& data)
+{
+    if (nestingDepth(data) > kMaximumNestingDepth) {
+        return parseError(QStringLiteral("nested more than %1 levels deep").arg(kMaximumNestingDepth));
+    }
+    try {
+        nlohmann::json parsed = nlohmann::json::parse(data.cbegin(), data.cend());
+        if (!parsed.is_object() && !parsed.is_array()) {
+            return parseError(QStringLiteral("the top level is neither an object nor an array"));
+        }
+        return JSON(std::move(parsed));
+    } catch (const std::exception& failure) {
+        return parseError(describeParseFailure(failure));
+    }
+}
+
+JSON::Type JSON::type() const
+{
+    switch (m_value.type()) {
+        case nlohmann::json::value_t::number_integer:
+        case nlohmann::json::value_t::number_unsigned:
+        case nlohmann::json::value_t::number_float:
+            return Type::number;
+        case nlohmann::json::value_t::string:
+            return Type::string;
+        case nlohmann::json::value_t::boolean:
+            return Type::boolean;
+        case nlohmann::json::value_t::array:
+            return Type::array;
+        case nlohmann::json::value_t::object:
+            return Type::object;
+        default:
+            return Type::null;
+    }
+}
+
+bool JSON::exists() const
+{
+    return !m_error.has_value();
+}
+
+std::optional<Error> JSON::error() const
+{
+    return m_error;
+}
+
+JSON JSON::operator[](const QString& key) const
+{
+    JSON member;
+    if (m_error) {
+        member.m_error = m_error;
+        return member;
+    }
+    if (!m_value.is_object()) {
+        member.m_error =
+            Error::withDescription(kLookupErrorDomain, kWrongTypeCode,
+                                   QStringLiteral("Dictionary[\"%1\"] failure, it is not a dictionary").arg(key));
+        return member;
+    }
+    const auto found = m_value.find(key.toStdString());
+    if (found == m_value.end()) {
+        member.m_error = Error::withDescription(kLookupErrorDomain, kNotExistCode,
+                                                QStringLiteral("Dictionary[\"%1\"] does not exist").arg(key));
+        return member;
+    }
+    member.m_value = *found;
+    return member;
+}
+
+JSON JSON::operator[](qsizetype index) const
+{
+    JSON element;
+    if (m_error) {
+        element.m_error = m_error;
+        return element;
+    }
+    if (!m_value.is_array()) {
+        element.m_error = Error::withDescription(kLookupErrorDomain, kWrongTypeCode,
+                                                 QStringLiteral("Array[%1] failure, It is not an array").arg(index));
+        return element;
+    }
+    if (index < 0 || static_cast<size_t>(index) >= m_value.size()) {
+        element.m_error = Error::withDescription(kLookupErrorDomain, kIndexOutOfBoundsCode,
+                                                 QStringLiteral("Array[%1] is out of bounds").arg(index));
+        return element;
+    }
+    element.m_value = m_value[static_cast<size_t>(index)];
+    return element;
+}
+
+std::optional<QString> JSON::string() const
+{
+    if (!m_value.is_string()) {
+        return std::nullopt;
+    }
+    return QString::fromStdString(m_value.get_ref<const std::string&>());
+}
+
+QString JSON::stringValue() const
+{
+    switch (type()) {
+        case Type::string:
+            return QString::fromStdString(m_value.get_ref<const std::string&>());
+        case Type::boolean:
+            return m_value.get<bool>() ? QStringLiteral("true") : QStringLiteral("false");
+        case Type::number:
+            return numberText(m_value);
+        default:
+            return QString();
+    }
+}
+
+std::optional<qint64> JSON::int_() const
+{
+    if (m_value.is_boolean()) {
+        return m_value.get<bool>() ? 1 : 0;
+    }
+    if (m_value.is_number_unsigned()) {
+        const quint64 number = m_value.get<quint64>();
+        return number > static_cast<quint64>(std::numeric_limits<qint64>::max()) ? std::numeric_limits<qint64>::max()
+                                                                                 : static_cast<qint64>(number);
+    }
+    if (m_value.is_number_integer()) {
+        return m_value.get<qint64>();
+    }
+    if (m_value.is_number_float()) {
+        return saturatingTruncation(m_value.get<double>());
+    }
+    return std::nullopt;
+}
+
+qint64 JSON::intValue() const
+{
+    if (const auto number = int_()) {
+        return *number;
+    }
+    if (m_value.is_string()) {
+        const auto number = leadingDecimalNumber(*string());
+        return number ? saturatingTruncation(*number) : 0;
+    }
+    return 0;
+}
+
+std::optional<bool> JSON::bool_() const
+{
+    if (!m_value.is_boolean()) {
+        return std::nullopt;
+    }
+    return m_value.get<bool>();
+}
+
+bool JSON::boolValue() const
+{
+    switch (type()) {
+        case Type::boolean:
+            return m_value.get<bool>();
+        case Type::number:
+            return m_value.get<double>() != 0.0;
+        case Type::string: {
+            static const QStringList truthy = {QStringLiteral("true"), QStringLiteral("y"), QStringLiteral("t"),
+                                               QStringLiteral("yes"), QStringLiteral("1")};
+            return truthy.contains(*string(), Qt::CaseInsensitive);
+        }
+        default:
+            return false;
+    }
+}
+
+std::optional<double> JSON::double_() const
+{
+    if (m_value.is_boolean()) {
+        return m_value.get<bool>() ? 1.0 : 0.0;
+    }
+    if (m_value.is_number()) {
+        return m_value.get<double>();
+    }
+    return std::nullopt;
+}
+
+double JSON::doubleValue() const
+{
+    if (const auto number = double_()) {
+        return *number;
+    }
+    if (m_value.is_string()) {
+        return leadingDecimalNumber(*string()).value_or(0.0);
+    }
+    return 0.0;
+}
+
+std::optional<std::vector<JSON>> JSON::array() const
+{
+    if (!m_value.is_array()) {
+        return std::nullopt;
+    }
+    std::vector<JSON> elements;
+    elements.reserve(m_value.size());
+    for (const nlohmann::json& element : m_value) {
+        elements.emplace_back(element);
+    }
+    return elements;
+}
+
+std::vector<JSON> JSON::arrayValue() const
+{
+    return array().value_or(std::vector<JSON>{});
+}
+
+bool JSON::operator==(const QString& text) const
+{
+    return m_value.is_string() && m_value.get_ref<const std::string&>() == text.toStdString();
+}
+
+Result<QByteArray> JSON::rawData() const
+{
+    // As the platform's serialiser: only an object or an array is a JSON document.
+    if (m_error || (!m_value.is_object() && !m_value.is_array())) {
+        return Error::withDescription(kLookupErrorDomain, kInvalidJSONCode, QStringLiteral("JSON is invalid"));
+    }
+    try {
+        return QByteArray::fromStdString(m_value.dump());
+    } catch (const std::exception& failure) {
+        // A value built in code may hold text that is not UTF-8.
+        return Error::withDescription(kLookupErrorDomain, kInvalidJSONCode,
+                                      QStringLiteral("JSON is invalid (%1)").arg(describeParseFailure(failure)));
+    }
+}
+
+}  // namespace tandrel
