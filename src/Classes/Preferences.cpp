@@ -1,0 +1,306 @@
+#include "Classes/Preferences.h"
+
+#include "BuildConfig.h"
+#include "Platform/Diagnostics.h"
+#include "Platform/Host.h"
+#include "Platform/UserDefaults.h"
+
+#include <QCryptographicHash>
+#include <QUuid>
+
+#include <array>
+#include <utility>
+
+namespace tandrel {
+
+namespace {
+
+constexpr std::array<std::pair<VPNProtocol, const char*>, 5> kProtocolTexts = {{
+    {VPNProtocol::Optimal, "Optimal"},
+    {VPNProtocol::IKEv2, "IPSecIKEv2"},
+    {VPNProtocol::OpenVPNudp, "OpenVPN® UDP"},
+    {VPNProtocol::OpenVPNtcp, "OpenVPN® TCP"},
+    {VPNProtocol::Wireguard, "Wireguard®"},
+}};
+
+UserDefaults& defaults()
+{
+    return UserDefaults::standard();
+}
+
+VPNProtocol protocolSetting(const QString& key)
+{
+    const std::optional<QString> stored = defaults().string(key);
+    if (!stored) {
+        return VPNProtocol::Optimal;
+    }
+    return vpnProtocolFromRawValue(*stored).value_or(VPNProtocol::Optimal);
+}
+
+// The 16 bytes as the standard UUID text, upper case, without touching version or variant.
+QString uuidText(const QByteArray& bytes)
+{
+    const QString hex = QString::fromLatin1(bytes.left(16).toHex()).toUpper();
+    return hex.mid(0, 8) + QLatin1Char('-') + hex.mid(8, 4) + QLatin1Char('-') + hex.mid(12, 4) + QLatin1Char('-') +
+           hex.mid(16, 4) + QLatin1Char('-') + hex.mid(20, 12);
+}
+
+}  // namespace
+
+QString rawValue(VPNProtocol protocol)
+{
+    for (const auto& [value, text] : kProtocolTexts) {
+        if (value == protocol) {
+            return QString::fromUtf8(text);
+        }
+    }
+    return QString();
+}
+
+std::optional<VPNProtocol> vpnProtocolFromRawValue(const QString& text)
+{
+    for (const auto& [value, stored] : kProtocolTexts) {
+        if (text == QString::fromUtf8(stored)) {
+            return value;
+        }
+    }
+    return std::nullopt;
+}
+
+const QString Preferences::keychainGroupName = QString::fromUtf8(BuildConfig::bundleIdentifier);
+
+bool Preferences::killSwitch()
+{
+    return defaults().boolValue(QStringLiteral("KillSwitch"), true);
+}
+
+void Preferences::setKillSwitch(bool value)
+{
+    defaults().set(value, QStringLiteral("KillSwitch"));
+}
+
+bool Preferences::excludeLocalNetworks()
+{
+    return defaults().boolValue(QStringLiteral("ExcludeLocalNetworks"), true);
+}
+
+void Preferences::setExcludeLocalNetworks(bool value)
+{
+    defaults().set(value, QStringLiteral("ExcludeLocalNetworks"));
+}
+
+VPNProtocol Preferences::vpnProtocol()
+{
+    return protocolSetting(QStringLiteral("VPNProtocol"));
+}
+
+void Preferences::setVpnProtocol(VPNProtocol value)
+{
+    defaults().set(rawValue(value), QStringLiteral("VPNProtocol"));
+}
+
+VPNProtocol Preferences::connectedProtocol()
+{
+    return protocolSetting(QStringLiteral("ConnectedVPNProtocol"));
+}
+
+void Preferences::setConnectedProtocol(VPNProtocol value)
+{
+    defaults().set(rawValue(value), QStringLiteral("ConnectedVPNProtocol"));
+}
+
+QString Preferences::countryConnected()
+{
+    return defaults().stringValue(QStringLiteral("CountryConnected"), QStringLiteral("VPN"));
+}
+
+void Preferences::setCountryConnected(const QString& value)
+{
+    defaults().set(value, QStringLiteral("CountryConnected"));
+}
+
+bool Preferences::compactView()
+{
+    return defaults().boolValue(QStringLiteral("CompactView"), true);
+}
+
+void Preferences::setCompactView(bool value)
+{
+    defaults().set(value, QStringLiteral("CompactView"));
+}
+
+bool Preferences::onboardingShown()
+{
+    return defaults().boolValue(QStringLiteral("onboardingShown"), false);
+}
+
+void Preferences::setOnboardingShown(bool value)
+{
+    defaults().set(value, QStringLiteral("onboardingShown"));
+}
+
+bool Preferences::termsShown()
+{
+    return defaults().boolValue(QStringLiteral("termsShown"), false);
+}
+
+void Preferences::setTermsShown(bool value)
+{
+    defaults().set(value, QStringLiteral("termsShown"));
+}
+
+bool Preferences::updated()
+{
+    return defaults().boolValue(QStringLiteral("updated"), false);
+}
+
+void Preferences::setUpdated(bool value)
+{
+    defaults().set(value, QStringLiteral("updated"));
+}
+
+qint64 Preferences::configId()
+{
+    return defaults().integerValue(QStringLiteral("configId"), 0);
+}
+
+void Preferences::setConfigId(qint64 value)
+{
+    defaults().set(value, QStringLiteral("configId"));
+}
+
+std::optional<QString> Preferences::token()
+{
+    return defaultKeychain()[QStringLiteral("token")];
+}
+
+void Preferences::setToken(const std::optional<QString>& value)
+{
+    setKeychainValue(value, QStringLiteral("token"));
+}
+
+std::optional<QString> Preferences::email()
+{
+    return defaultKeychain()[QStringLiteral("email")];
+}
+
+void Preferences::setEmail(const std::optional<QString>& value)
+{
+    setKeychainValue(value, QStringLiteral("email"));
+}
+
+std::optional<QString> Preferences::password()
+{
+    return defaultKeychain()[QStringLiteral("password")];
+}
+
+void Preferences::setPassword(const std::optional<QString>& value)
+{
+    setKeychainValue(value, QStringLiteral("password"));
+}
+
+std::optional<QString> Preferences::server()
+{
+    return defaultKeychain()[QStringLiteral("server")];
+}
+
+void Preferences::setServer(const std::optional<QString>& value)
+{
+    setKeychainValue(value, QStringLiteral("server"));
+}
+
+std::optional<QString> Preferences::vpnUsername()
+{
+    return defaultKeychain()[QStringLiteral("vpnUsername")];
+}
+
+void Preferences::setVpnUsername(const std::optional<QString>& value)
+{
+    setKeychainValue(value, QStringLiteral("vpnUsername"));
+}
+
+std::optional<QString> Preferences::vpnPassword()
+{
+    return defaultKeychain()[QStringLiteral("vpnPassword")];
+}
+
+void Preferences::setVpnPassword(const std::optional<QString>& value)
+{
+    setKeychainValue(value, QStringLiteral("vpnPassword"));
+}
+
+std::optional<QString> Preferences::uid()
+{
+    const QString account = QStringLiteral("uid");
+    if (defaultKeychain()[account]) {
+        return defaultKeychain()[account];
+    }
+
+    QString identifier;
+    const std::optional<QString> serial = macSerialNumber();
+    if (serial && !serial->isEmpty()) {
+        const QByteArray digest = QCryptographicHash::hash(serial->toUtf8(), QCryptographicHash::Sha256);
+        identifier = uuidText(digest);
+        printLine(QStringLiteral("Your UUID is ") + identifier);
+    } else {
+        identifier = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    }
+    // A failed write is dropped: a serial-derived identifier comes out the same next time.
+    defaultKeychain().set(identifier, account);
+    return identifier;
+}
+
+Keychain& Preferences::defaultKeychain()
+{
+    // No store of its own: every call goes to the system store of that moment.
+    static Keychain keychain(QString::fromUtf8(BuildConfig::bundleIdentifier));
+    return keychain;
+}
+
+std::optional<QString> Preferences::macSerialNumber()
+{
+    return Host::platformSerialNumber();
+}
+
+void Preferences::setKeychainValue(const std::optional<QString>& value, const QString& key)
+{
+    const std::optional<Error> failure = value ? defaultKeychain().set(*value, key) : defaultKeychain().remove(key);
+    if (failure) {
+        printLine(QStringLiteral("Keychain error for ") + key + QStringLiteral(": ") + failure->description());
+    }
+}
+
+Result<QByteArray> VPNKeychain::persistentReferenceFor(const QString& service, const QString& account,
+                                                       const QByteArray& password)
+{
+    KeychainStore& store = KeychainStore::system();
+    KeychainItem item;
+    const int lookup = store.copyMatching(service, account, &item);
+    if (lookup == KeychainStatus::itemNotFound) {
+        QByteArray reference;
+        const int added = store.add(service, account, password, &reference);
+        if (added != KeychainStatus::success) {
+            return keychainError(added);
+        }
+        if (reference.isEmpty()) {
+            // The tunnel cannot name the password without it.
+            return keychainError(KeychainStatus::decode);
+        }
+        return reference;
+    }
+    if (lookup != KeychainStatus::success) {
+        return keychainError(lookup);
+    }
+    if (item.persistentReference.isEmpty()) {
+        return keychainError(KeychainStatus::decode);
+    }
+    if (item.data != password) {
+        const int updated = store.update(service, account, password);
+        if (updated != KeychainStatus::success) {
+            return keychainError(updated);
+        }
+    }
+    return item.persistentReference;
+}
+
+}  // namespace tandrel

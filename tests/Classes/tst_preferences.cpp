@@ -1,0 +1,347 @@
+#include "Classes/Preferences.h"
+
+#include "BuildConfig.h"
+#include "Platform/Host.h"
+#include "Platform/Keychain.h"
+#include "Platform/UserDefaults.h"
+
+#include "../Platform/CapturedOutput.h"
+#include "support/TestMain.h"
+
+#include <QCryptographicHash>
+
+#include <functional>
+#include <memory>
+
+using namespace tandrel;
+using tandrel::testing::CapturedOutput;
+
+namespace {
+
+// A file store whose calls are counted, with statuses a test can force.
+class ObservedStore : public KeychainStore {
+public:
+    explicit ObservedStore(const QString& path) : m_inner(KeychainStore::makeFileStore(path)) {}
+
+    int copyMatching(const QString& service, const QString& account, KeychainItem* item) override
+    {
+        ++lookups;
+        if (lookupStatus) {
+            return *lookupStatus;
+        }
+        const int status = m_inner->copyMatching(service, account, item);
+        if (status == KeychainStatus::success && dropReference) {
+            item->persistentReference.clear();
+        }
+        return status;
+    }
+    int add(const QString& service, const QString& account, const QByteArray& data, QByteArray* reference) override
+    {
+        ++adds;
+        if (writeStatus) {
+            return *writeStatus;
+        }
+        const int status = m_inner->add(service, account, data, reference);
+        if (dropReference && reference) {
+            reference->clear();
+        }
+        return status;
+    }
+    int update(const QString& service, const QString& account, const QByteArray& data) override
+    {
+        ++updates;
+        return writeStatus ? *writeStatus : m_inner->update(service, account, data);
+    }
+    int remove(const QString& service, const QString& account) override
+    {
+        return writeStatus ? *writeStatus : m_inner->remove(service, account);
+    }
+    int copyByReference(const QByteArray& reference, KeychainItem* item) override
+    {
+        return m_inner->copyByReference(reference, item);
+    }
+
+    int lookups = 0;
+    int adds = 0;
+    int updates = 0;
+    std::optional<int> lookupStatus;
+    std::optional<int> writeStatus;
+    bool dropReference = false;
+
+private:
+    std::shared_ptr<KeychainStore> m_inner;
+};
+
+QString expectedIdentifier(const QString& serial)
+{
+    const QByteArray hex =
+        QCryptographicHash::hash(serial.toUtf8(), QCryptographicHash::Sha256).left(16).toHex().toUpper();
+    return QString::fromLatin1(hex.mid(0, 8) + '-' + hex.mid(8, 4) + '-' + hex.mid(12, 4) + '-' + hex.mid(16, 4) + '-' +
+                               hex.mid(20, 12));
+}
+
+const QString kService = QString::fromUtf8(BuildConfig::bundleIdentifier);
+
+}  // namespace
+
+Q_DECLARE_METATYPE(std::function<QVariant()>)
+Q_DECLARE_METATYPE(tandrel::VPNProtocol)
+Q_DECLARE_METATYPE(std::optional<QString>)
+Q_DECLARE_METATYPE(std::optional<int>)
+
+class PreferencesTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_folder;
+    std::shared_ptr<ObservedStore> m_store;
+    int m_storeNumber = 0;
+
+private slots:
+    void init()
+    {
+        // A fresh keychain file per test.
+        m_store = std::make_shared<ObservedStore>(m_folder.filePath(QString("keychain-%1").arg(++m_storeNumber)));
+        KeychainStore::setSystem(m_store);
+        Host::setSerialNumberSource({});
+    }
+
+    void cleanup() { Host::setSerialNumberSource({}); }
+
+    void absentSettingsReadTheirDefaultsWithoutWriting_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<std::function<QVariant()>>("read");
+        QTest::addColumn<QVariant>("expected");
+        using Read = std::function<QVariant()>;
+        QTest::newRow("KillSwitch") << "KillSwitch" << Read([] { return QVariant(Preferences::killSwitch()); })
+                                    << QVariant(true);
+        QTest::newRow("ExcludeLocalNetworks")
+            << "ExcludeLocalNetworks" << Read([] { return QVariant(Preferences::excludeLocalNetworks()); })
+            << QVariant(true);
+        QTest::newRow("CompactView") << "CompactView" << Read([] { return QVariant(Preferences::compactView()); })
+                                     << QVariant(true);
+        QTest::newRow("onboardingShown") << "onboardingShown"
+                                         << Read([] { return QVariant(Preferences::onboardingShown()); })
+                                         << QVariant(false);
+        QTest::newRow("termsShown") << "termsShown" << Read([] { return QVariant(Preferences::termsShown()); })
+                                    << QVariant(false);
+        QTest::newRow("updated") << "updated" << Read([] { return QVariant(Preferences::updated()); })
+                                 << QVariant(false);
+        QTest::newRow("configId") << "configId" << Read([] { return QVariant(Preferences::configId()); })
+                                  << QVariant(qint64(0));
+        QTest::newRow("CountryConnected")
+            << "CountryConnected" << Read([] { return QVariant(Preferences::countryConnected()); })
+            << QVariant(QString("VPN"));
+        QTest::newRow("VPNProtocol") << "VPNProtocol"
+                                     << Read([] { return QVariant(rawValue(Preferences::vpnProtocol())); })
+                                     << QVariant(QString("Optimal"));
+        QTest::newRow("ConnectedVPNProtocol")
+            << "ConnectedVPNProtocol" << Read([] { return QVariant(rawValue(Preferences::connectedProtocol())); })
+            << QVariant(QString("Optimal"));
+    }
+
+    void absentSettingsReadTheirDefaultsWithoutWriting()
+    {
+        QFETCH(QString, key);
+        QFETCH(std::function<QVariant()>, read);
+        QFETCH(QVariant, expected);
+        UserDefaults::standard().removeObject(key);
+        QCOMPARE(read(), expected);
+        QVERIFY(!UserDefaults::standard().object(key).has_value());
+    }
+
+    void settingsKeepWhatIsWritten()
+    {
+        Preferences::setKillSwitch(false);
+        Preferences::setCompactView(false);
+        Preferences::setConfigId(42);
+        Preferences::setCountryConnected("Germany");
+        Preferences::setVpnProtocol(VPNProtocol::OpenVPNudp);
+        QCOMPARE(Preferences::killSwitch(), false);
+        QCOMPARE(UserDefaults::standard().boolForKey("KillSwitch"), false);
+        QCOMPARE(Preferences::compactView(), false);
+        QCOMPARE(Preferences::configId(), qint64(42));
+        QCOMPARE(Preferences::countryConnected(), QString("Germany"));
+        QCOMPARE(UserDefaults::standard().string("VPNProtocol"), QString("OpenVPN® UDP"));
+        QCOMPARE(Preferences::vpnProtocol(), VPNProtocol::OpenVPNudp);
+    }
+
+    void protocolTextsNameCasesExactly_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<VPNProtocol>("read");
+        QTest::newRow("IPSecIKEv2") << "IPSecIKEv2" << VPNProtocol::IKEv2;
+        QTest::newRow("Wireguard®") << "Wireguard®" << VPNProtocol::Wireguard;
+        QTest::newRow("OpenVPN® TCP") << "OpenVPN® TCP" << VPNProtocol::OpenVPNtcp;
+        QTest::newRow("letter case differs") << "ipsecikev2" << VPNProtocol::Optimal;
+        QTest::newRow("case name, not text") << "IKEv2" << VPNProtocol::Optimal;
+        QTest::newRow("empty") << "" << VPNProtocol::Optimal;
+    }
+
+    void protocolTextsNameCasesExactly()
+    {
+        QFETCH(QString, stored);
+        QFETCH(VPNProtocol, read);
+        UserDefaults::standard().set(stored, "VPNProtocol");
+        QCOMPARE(Preferences::vpnProtocol(), read);
+        UserDefaults::standard().removeObject("VPNProtocol");
+    }
+
+    void keychainPropertiesStoreUnderTheirAccounts()
+    {
+        CapturedOutput output;
+        Preferences::setToken("jwt");
+        Preferences::setEmail("me@example.org");
+        Preferences::setVpnPassword("tunnel");
+        QCOMPARE(Preferences::token(), QString("jwt"));
+        QCOMPARE(Preferences::defaultKeychain()["email"], QString("me@example.org"));
+        KeychainItem item;
+        QCOMPARE(m_store->copyMatching(kService, "vpnPassword", &item), KeychainStatus::success);
+        QCOMPARE(item.data, QByteArray("tunnel"));
+
+        Preferences::setToken(std::nullopt);
+        QVERIFY(!Preferences::token().has_value());
+        Preferences::setServer(std::nullopt);  // absent already: no error
+        QVERIFY(output.lines().isEmpty());
+    }
+
+    void failedKeychainWritePrintsOneLine()
+    {
+        m_store->writeStatus = KeychainStatus::notAvailable;
+        CapturedOutput output;
+        Preferences::setPassword("secret");
+        Preferences::setEmail(std::nullopt);
+        const QString description = keychainError(KeychainStatus::notAvailable).description();
+        QCOMPARE(output.lines(), QStringList({"Keychain error for password: " + description,
+                                              "Keychain error for email: " + description}));
+    }
+
+    void identifierIsDerivedFromTheSerialAndSurvivesDeletion()
+    {
+        const QString serial = "C02XK0ABJG5H";
+        Host::setSerialNumberSource([serial] { return std::optional<QString>(serial); });
+        const QString expected = expectedIdentifier(serial);
+        QCOMPARE(expected.size(), 36);
+        {
+            CapturedOutput output;
+            QCOMPARE(Preferences::uid(), expected);
+            QCOMPARE(Preferences::uid(), expected);
+            QCOMPARE(output.lines(), QStringList({"Your UUID is " + expected}));
+        }
+        QCOMPARE(Preferences::defaultKeychain()["uid"], expected);
+        QVERIFY(!Preferences::defaultKeychain().remove("uid"));
+        QCOMPARE(Preferences::uid(), expected);
+    }
+
+    void storedIdentifierWinsOverTheSerial()
+    {
+        Host::setSerialNumberSource([] { return std::optional<QString>("SERIAL"); });
+        QVERIFY(!Preferences::defaultKeychain().set("KEPT-ID", "uid"));
+        CapturedOutput output;
+        QCOMPARE(Preferences::uid(), QString("KEPT-ID"));
+        QVERIFY(output.lines().isEmpty());
+    }
+
+    void identifierWithoutSerialIsRandomAndStored_data()
+    {
+        QTest::addColumn<std::optional<QString>>("serial");
+        QTest::newRow("no serial") << std::optional<QString>();
+        QTest::newRow("empty serial") << std::optional<QString>("");
+    }
+
+    void identifierWithoutSerialIsRandomAndStored()
+    {
+        QFETCH(std::optional<QString>, serial);
+        Host::setSerialNumberSource([serial] { return serial; });
+        CapturedOutput output;
+        const std::optional<QString> identifier = Preferences::uid();
+        QVERIFY(identifier.has_value());
+        static const QRegularExpression version4(
+            "^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}$");
+        QVERIFY2(version4.match(*identifier).hasMatch(), qPrintable(*identifier));
+        QCOMPARE(Preferences::uid(), identifier);
+        QVERIFY(output.lines().isEmpty());
+    }
+
+    void identifierIsGivenEvenWhenItCannotBeStored()
+    {
+        Host::setSerialNumberSource([] { return std::optional<QString>("SERIAL-1"); });
+        m_store->writeStatus = KeychainStatus::notAvailable;
+        CapturedOutput output;
+        QCOMPARE(Preferences::uid(), expectedIdentifier("SERIAL-1"));
+        QCOMPARE(output.lines(), QStringList({"Your UUID is " + expectedIdentifier("SERIAL-1")}));
+    }
+
+    void persistentReferenceAddsOnlyWhenMissing()
+    {
+        const Result<QByteArray> added = VPNKeychain::persistentReferenceFor(kService, "vpnPassword", "one");
+        QVERIFY(added.ok());
+        QVERIFY(!added.value().isEmpty());
+        QCOMPARE(m_store->adds, 1);
+
+        const Result<QByteArray> again = VPNKeychain::persistentReferenceFor(kService, "vpnPassword", "one");
+        QCOMPARE(again.value(), added.value());
+        QCOMPARE(m_store->adds, 1);
+        QCOMPARE(m_store->updates, 0);
+    }
+
+    void persistentReferenceSurvivesAnUpdate()
+    {
+        Preferences::setVpnPassword("old");
+        m_store->updates = 0;
+        const Result<QByteArray> before = VPNKeychain::persistentReferenceFor(kService, "vpnPassword", "old");
+        QVERIFY(before.ok());
+        QCOMPARE(m_store->updates, 0);
+
+        const Result<QByteArray> after = VPNKeychain::persistentReferenceFor(kService, "vpnPassword", "new");
+        QVERIFY(after.ok());
+        QCOMPARE(m_store->updates, 1);
+        QCOMPARE(after.value(), before.value());
+        QCOMPARE(Preferences::vpnPassword(), QString("new"));
+        KeychainItem item;
+        QCOMPARE(m_store->copyByReference(after.value(), &item), KeychainStatus::success);
+        QCOMPARE(item.data, QByteArray("new"));
+    }
+
+    void persistentReferenceFailuresAreStatusErrors_data()
+    {
+        QTest::addColumn<std::optional<int>>("lookupStatus");
+        QTest::addColumn<std::optional<int>>("writeStatus");
+        QTest::addColumn<bool>("dropReference");
+        QTest::addColumn<bool>("stored");
+        QTest::addColumn<int>("expectedCode");
+        QTest::newRow("locked lookup") << std::optional<int>(KeychainStatus::interactionNotAllowed)
+                                       << std::optional<int>() << false << false
+                                       << KeychainStatus::interactionNotAllowed;
+        QTest::newRow("add refused") << std::optional<int>() << std::optional<int>(KeychainStatus::notAvailable)
+                                     << false << false << KeychainStatus::notAvailable;
+        QTest::newRow("update refused") << std::optional<int>() << std::optional<int>(KeychainStatus::notAvailable)
+                                        << false << true << KeychainStatus::notAvailable;
+        QTest::newRow("add without reference")
+            << std::optional<int>() << std::optional<int>() << true << false << KeychainStatus::decode;
+        QTest::newRow("lookup without reference")
+            << std::optional<int>() << std::optional<int>() << true << true << KeychainStatus::decode;
+    }
+
+    void persistentReferenceFailuresAreStatusErrors()
+    {
+        QFETCH(std::optional<int>, lookupStatus);
+        QFETCH(std::optional<int>, writeStatus);
+        QFETCH(bool, dropReference);
+        QFETCH(bool, stored);
+        QFETCH(int, expectedCode);
+        if (stored) {
+            QVERIFY(!Preferences::defaultKeychain().set("stored", "vpnPassword"));
+        }
+        m_store->lookupStatus = lookupStatus;
+        m_store->writeStatus = writeStatus;
+        m_store->dropReference = dropReference;
+        const Result<QByteArray> reference = VPNKeychain::persistentReferenceFor(kService, "vpnPassword", "other");
+        QVERIFY(!reference.ok());
+        QCOMPARE(reference.error().domain(), QString("NSOSStatusErrorDomain"));
+        QCOMPARE(reference.error().code(), expectedCode);
+    }
+};
+
+TANDREL_TEST_MAIN_CORE(PreferencesTest)
+#include "tst_preferences.moc"
