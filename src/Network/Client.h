@@ -3,21 +3,25 @@
 #include "Network/JSON.h"
 #include "Platform/Error.h"
 
+#include <QList>
 #include <QMap>
 #include <QObject>
+#include <QPair>
 #include <QString>
 
 #include <functional>
 #include <optional>
 
 class QNetworkAccessManager;
+class QUrl;
 
 namespace tandrel {
 
 // GET and DELETE: exactly one of error and JSON is present.
 using GetCompletion = std::function<void(std::optional<Error> error, std::optional<JSON> json)>;
 // POST: as above, plus the HTTP status whenever an HTTP response arrived.
-using PostCompletion = std::function<void(std::optional<Error> error, std::optional<JSON> json, std::optional<int> status)>;
+using PostCompletion =
+    std::function<void(std::optional<Error> error, std::optional<JSON> json, std::optional<int> status)>;
 using FormParams = QMap<QString, QString>;
 
 // The only way the program talks to the VPN service's backend.
@@ -108,8 +112,24 @@ public:
     };
 
 private:
+    // What one finished request left behind, taken from the reply before it goes away.
+    struct TaskOutcome {
+        std::optional<Error> transportError;
+        std::optional<int> status;  // present whenever an HTTP response arrived
+        QByteArray body;
+    };
+    using HeaderList = QList<QPair<QByteArray, QByteArray>>;
+
     Client();
     QNetworkAccessManager* network();
+    QMap<QString, QString> deviceFields() const;
+    void sendWithoutBody(const QByteArray& verb, const QString& path, bool auth, GetCompletion completion);
+    void startTask(const QByteArray& verb, const QUrl& url, const HeaderList& headers, const QByteArray& body,
+                   std::function<void(const TaskOutcome&)> finished);
+    std::optional<Error> handleErrorCode(const JSON& json);
+    static HeaderList headerList(const QMap<QString, QString>& headers);
+    static QString multipartBoundary(const FormParams& params);
+    static QByteArray multipartBody(const FormParams& params, const QString& boundaryText);
 
     QNetworkAccessManager* m_network = nullptr;
 };

@@ -1,0 +1,564 @@
+#include "Network/Client.h"
+
+#include "BuildConfig.h"
+#include "Classes/Preferences.h"
+#include "Platform/Diagnostics.h"
+#include "Platform/Host.h"
+#include "Platform/MainQueue.h"
+#include "Platform/NotificationCenter.h"
+
+#include <QCoreApplication>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QRandomGenerator>
+#include <QStringList>
+#include <QUrl>
+
+namespace tandrel {
+
+namespace {
+
+constexpr int kRequestTimeoutMilliseconds = 10 * 1000;
+
+const QString kClientErrorDomain = QStringLiteral("ClientError");
+const QString kURLErrorDomain = QStringLiteral("NSURLErrorDomain");
+const QString kFailingURLKey = QStringLiteral("NSErrorFailingURLStringKey");
+
+QString& serverPathStorage()
+{
+    static QString path = QString::fromUtf8(BuildConfig::apiBase);
+    return path;
+}
+
+// Qt reports an HTTP error status as a reply error too; those answers arrived whole and
+// are the caller's to read, not transport failures.
+bool isHttpStatusError(QNetworkReply::NetworkError error)
+{
+    return (error >= QNetworkReply::ContentAccessDenied && error <= QNetworkReply::UnknownContentError) ||
+           error == QNetworkReply::ProtocolInvalidOperationError ||
+           (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError);
+}
+
+Error transportError(QNetworkReply::NetworkError error, const QString& detail, const QUrl& url)
+{
+    int code = -1;
+    QString description;
+    switch (error) {
+        case QNetworkReply::TimeoutError:
+        case QNetworkReply::OperationCanceledError:  // only the transfer timeout aborts a request
+            code = -1001;
+            description = QStringLiteral("The request timed out.");
+            break;
+        case QNetworkReply::ConnectionRefusedError:
+        case QNetworkReply::ProxyConnectionRefusedError:
+            code = -1004;
+            description = QStringLiteral("Could not connect to the server.");
+            break;
+        case QNetworkReply::RemoteHostClosedError:
+        case QNetworkReply::ProxyConnectionClosedError:
+            code = -1005;
+            description = QStringLiteral("The network connection was lost.");
+            break;
+        case QNetworkReply::HostNotFoundError:
+        case QNetworkReply::ProxyNotFoundError:
+            code = -1003;
+            description = QStringLiteral("A server with the specified hostname could not be found.");
+            break;
+        case QNetworkReply::SslHandshakeFailedError:
+            code = -1200;
+            description =
+                QStringLiteral("An SSL error has occurred and a secure connection to the server cannot be made.");
+            break;
+        case QNetworkReply::TemporaryNetworkFailureError:
+        case QNetworkReply::NetworkSessionFailedError:
+        case QNetworkReply::BackgroundRequestNotAllowedError:
+            code = -1009;
+            description = QStringLiteral("The Internet connection appears to be offline.");
+            break;
+        case QNetworkReply::TooManyRedirectsError:
+            code = -1007;
+            description = QStringLiteral("Too many HTTP redirects.");
+            break;
+        case QNetworkReply::ProtocolUnknownError:
+            code = -1002;
+            description = QStringLiteral("Unsupported URL.");
+            break;
+        case QNetworkReply::ProtocolFailure:
+            code = -1011;
+            description = QStringLiteral("The server returned a response that could not be read.");
+            break;
+        default:
+            description = QStringLiteral("The request failed: %1.").arg(detail);
+            break;
+    }
+    return Error(kURLErrorDomain, code,
+                 {{Error::localizedDescriptionKey, description}, {kFailingURLKey, url.toString(QUrl::FullyEncoded)}});
+}
+
+// A URL from the address text, or nullopt when the text is not a valid URL.
+std::optional<QUrl> makeURL(const QString& path)
+{
+    const QUrl url(path, QUrl::StrictMode);
+    if (path.isEmpty() || !url.isValid()) {
+        return std::nullopt;
+    }
+    return url;
+}
+
+Error invalidURLError()
+{
+    return Error(QStringLiteral("Invalid URL"), 0);
+}
+
+Error unknownError()
+{
+    return Error(QStringLiteral("Unknown error"), 0);
+}
+
+// An id as exactly one path segment: a plain id stays as it is, while "/", "?" or "#"
+// are percent-encoded so they cannot reach another route. An empty id or a dot segment
+// would name the parent route whatever its encoding (the URL layer decodes "%2E" and
+// resolves ".."), so it makes no address at all.
+std::optional<QString> pathSegment(const QString& id)
+{
+    if (id.isEmpty() || id == QLatin1String(".") || id == QLatin1String("..")) {
+        return std::nullopt;
+    }
+    return QString::fromLatin1(QUrl::toPercentEncoding(id));
+}
+
+QString randomBoundary()
+{
+    // Same shape as the fixed boundary: 26 hyphens and 24 digits.
+    QString text(26, QLatin1Char('-'));
+    for (int i = 0; i < 24; ++i) {
+        text += QLatin1Char(static_cast<char>('0' + QRandomGenerator::system()->bounded(10)));
+    }
+    return text;
+}
+
+bool paramsContain(const FormParams& params, const QString& text)
+{
+    for (auto it = params.cbegin(); it != params.cend(); ++it) {
+        if (it.key().contains(text) || it.value().contains(text)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+const QString Client::boundary = QStringLiteral("--------------------------487394079664597082378530");
+
+Client::Client()
+    : platform(QStringLiteral("macSA")),
+      deviceName([] {
+          const QString name = Host::localizedName();
+          return name.isEmpty() ? QStringLiteral("Unknown Device") : name;
+      }()),
+      os([] {
+          const auto version = Host::operatingSystemVersion();
+          return QStringLiteral("%1.%2.%3").arg(version[0]).arg(version[1]).arg(version[2]);
+      }()),
+      appVersion([] {
+          const QString version = Host::shortVersion();
+          return version.isEmpty() ? QStringLiteral("Unknown Version") : version;
+      }())
+{
+}
+
+Client& Client::shared()
+{
+    // Never torn down: requests may still finish while the program exits.
+    static Client* const instance = new Client();
+    return *instance;
+}
+
+QString Client::serverPath()
+{
+    return serverPathStorage();
+}
+
+void Client::setServerPath(const QString& path)
+{
+    serverPathStorage() = path;
+}
+
+QNetworkAccessManager* Client::network()
+{
+    if (!m_network) {
+        m_network = new QNetworkAccessManager(this);
+        m_network->setTransferTimeout(kRequestTimeoutMilliseconds);
+    }
+    return m_network;
+}
+
+QMap<QString, QString> Client::defaultHeaders() const
+{
+    return {{QStringLiteral("Accept"), QStringLiteral("application/json")},
+            {QStringLiteral("Cache-control"), QStringLiteral("no-cache")}};
+}
+
+QMap<QString, QString> Client::authHeaders() const
+{
+    QMap<QString, QString> headers = defaultHeaders();
+    headers.insert(QStringLiteral("Authorization"),
+                   QStringLiteral("Bearer ") + Preferences::token().value_or(QString()));
+    return headers;
+}
+
+QString Client::multipartBoundary(const FormParams& params)
+{
+    QString chosen = boundary;
+    // A value holding the boundary would end its part early and smuggle in fields of its own.
+    while (paramsContain(params, chosen)) {
+        chosen = randomBoundary();
+    }
+    return chosen;
+}
+
+QByteArray Client::multipartBody(const FormParams& params, const QString& boundaryText)
+{
+    const QByteArray crlf("\r\n");
+    const QByteArray delimiter = "--" + boundaryText.toUtf8();
+    QByteArray body;
+    for (auto it = params.cbegin(); it != params.cend(); ++it) {
+        body += delimiter + crlf;
+        body += "Content-Disposition: form-data; name=\"" + it.key().toUtf8() + "\"" + crlf + crlf;
+        body += it.value().toUtf8() + crlf;
+    }
+    body += delimiter + "--" + crlf;
+    return body;
+}
+
+void Client::startTask(const QByteArray& verb, const QUrl& url, const HeaderList& headers, const QByteArray& body,
+                       std::function<void(const TaskOutcome&)> finished)
+{
+    if (!MainQueue::isMainThread()) {
+        // The loader lives on the main thread; a request made elsewhere starts there.
+        MainQueue::async([this, verb, url, headers, body, finished = std::move(finished)]() mutable {
+            startTask(verb, url, headers, body, std::move(finished));
+        });
+        return;
+    }
+    QNetworkRequest request(url);
+    request.setTransferTimeout(kRequestTimeoutMilliseconds);
+    for (const auto& [name, value] : headers) {
+        request.setRawHeader(name, value);
+    }
+    QNetworkReply* reply = nullptr;
+    if (verb == "POST") {
+        reply = network()->post(request, body);
+    } else if (verb == "DELETE") {
+        reply = network()->deleteResource(request);
+    } else {
+        reply = network()->get(request);
+    }
+    connect(reply, &QNetworkReply::finished, this, [reply, url, finished = std::move(finished)] {
+        TaskOutcome outcome;
+        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        if (status.isValid()) {
+            outcome.status = status.toInt();
+        }
+        const QNetworkReply::NetworkError error = reply->error();
+        if (error != QNetworkReply::NoError && !(outcome.status && isHttpStatusError(error))) {
+            outcome.transportError = transportError(error, reply->errorString(), url);
+        } else {
+            outcome.body = reply->readAll();
+        }
+        reply->deleteLater();
+        finished(outcome);
+    });
+}
+
+Client::HeaderList Client::headerList(const QMap<QString, QString>& headers)
+{
+    HeaderList list;
+    for (auto it = headers.cbegin(); it != headers.cend(); ++it) {
+        list.append({it.key().toUtf8(), it.value().toUtf8()});
+    }
+    return list;
+}
+
+void Client::sendWithoutBody(const QByteArray& verb, const QString& path, bool auth, GetCompletion completion)
+{
+    const std::optional<QUrl> url = makeURL(path);
+    if (!url) {
+        completion(invalidURLError(), std::nullopt);
+        return;
+    }
+    startTask(verb, *url, headerList(auth ? authHeaders() : defaultHeaders()), QByteArray(),
+              [this, completion = std::move(completion)](const TaskOutcome& outcome) {
+                  MainQueue::async([this, completion, outcome] {
+                      if (outcome.transportError) {
+                          printLine(outcome.transportError->description());
+                          completion(outcome.transportError, std::nullopt);
+                          return;
+                      }
+                      Result<JSON> parsed = JSON::parse(outcome.body);
+                      if (!parsed) {
+                          completion(unknownError(), std::nullopt);
+                          return;
+                      }
+                      if (std::optional<Error> failure = handleErrorCode(parsed.value())) {
+                          completion(std::move(failure), std::nullopt);
+                          return;
+                      }
+                      completion(std::nullopt, std::move(parsed.value()));
+                  });
+              });
+}
+
+void Client::get(const QString& path, bool auth, GetCompletion completion)
+{
+    sendWithoutBody("GET", path, auth, std::move(completion));
+}
+
+void Client::delete_(const QString& path, bool auth, GetCompletion completion)
+{
+    sendWithoutBody("DELETE", path, auth, std::move(completion));
+}
+
+void Client::post(const QString& path, const FormParams& params, bool auth, PostCompletion completion)
+{
+    const std::optional<QUrl> url = makeURL(path);
+    if (!url) {
+        completion(invalidURLError(), std::nullopt, std::nullopt);
+        return;
+    }
+    const QString boundaryText = multipartBoundary(params);
+    HeaderList headers = {
+        {"Accept", "application/json"},
+        {"Cache-Control", "no-cache"},
+        {"Content-Type", "multipart/form-data; boundary=" + boundaryText.toUtf8()},
+    };
+    if (auth) {
+        // Unlike GET and DELETE, no header at all while no token item is stored.
+        if (const std::optional<QString> token = Preferences::token()) {
+            headers.append({"Authorization", "Bearer " + token->toUtf8()});
+        }
+    }
+    startTask("POST", *url, headers, multipartBody(params, boundaryText),
+              [this, completion = std::move(completion)](const TaskOutcome& outcome) {
+                  MainQueue::async([this, completion, outcome] {
+                      if (outcome.transportError) {
+                          printLine(QStringLiteral("Error: ") + outcome.transportError->localizedDescription());
+                          completion(outcome.transportError, std::nullopt, std::nullopt);
+                          return;
+                      }
+                      if (!outcome.status) {
+                          completion(unknownError(), std::nullopt, std::nullopt);
+                          return;
+                      }
+                      Result<JSON> parsed = JSON::parse(outcome.body);
+                      if (!parsed) {
+                          printLine(QStringLiteral("JSON Parsing Error: ") + parsed.error().localizedDescription());
+                          completion(parsed.error(), std::nullopt, outcome.status);
+                          return;
+                      }
+                      if (std::optional<Error> failure = handleErrorCode(parsed.value())) {
+                          completion(std::move(failure), std::nullopt, outcome.status);
+                          return;
+                      }
+                      completion(std::nullopt, std::move(parsed.value()), outcome.status);
+                  });
+              });
+}
+
+std::optional<Error> Client::handleErrorCode(const JSON& json)
+{
+    const std::optional<QString> code = json["code"].string();
+    if (!code) {
+        return std::nullopt;
+    }
+    static const QStringList expiredSession = {QStringLiteral("E0112"), QStringLiteral("E0113"),
+                                               QStringLiteral("E0114"), QStringLiteral("E0115")};
+    if (expiredSession.contains(*code)) {
+        // Synchronously, so the log-out has finished before the caller sees the error.
+        NotificationCenter::defaultCenter().post(QStringLiteral("logout"));
+        return Error::withDescription(kClientErrorDomain, 401, QStringLiteral("Session(JWT) expired or invalid."));
+    }
+    if (*code == QLatin1String("E0161")) {
+        // Queued, so the caller's completion runs first.
+        MainQueue::async([] { NotificationCenter::defaultCenter().post(QStringLiteral("showSlotsPaymentAlert")); });
+        return Error::withDescription(kClientErrorDomain, 401, QStringLiteral("No slots available."));
+    }
+    return std::nullopt;
+}
+
+// Endpoints.
+
+QMap<QString, QString> Client::deviceFields() const
+{
+    return {{QStringLiteral("platform"), platform},
+            {QStringLiteral("os"), os},
+            {QStringLiteral("app_version"), appVersion},
+            {QStringLiteral("device_name"), deviceName}};
+}
+
+void Client::signupWithUid(const QString& uid, const QString& password, PostCompletion completion)
+{
+    FormParams params = deviceFields();
+    params.insert(QStringLiteral("uid"), uid);
+    params.insert(QStringLiteral("uid_password"), password);
+    post(serverPath() + QStringLiteral("auth/signup"), params, false, std::move(completion));
+}
+
+void Client::associateUserWithEmail(const QString& email, const QString& password, const QString& uid,
+                                    PostCompletion completion)
+{
+    FormParams params = deviceFields();
+    params.insert(QStringLiteral("email"), email);
+    params.insert(QStringLiteral("email_password"), password);
+    params.insert(QStringLiteral("uid"), uid);
+    post(serverPath() + QStringLiteral("auth/email"), params, false, std::move(completion));
+}
+
+void Client::loginWithUid(const QString& uid, const QString& password, PostCompletion completion)
+{
+    FormParams params = deviceFields();
+    params.insert(QStringLiteral("uid"), uid);
+    params.insert(QStringLiteral("uid_password"), password);
+    post(serverPath() + QStringLiteral("auth/login/uid"), params, false, std::move(completion));
+}
+
+void Client::loginWithEmail(const QString& email, const QString& password, PostCompletion completion)
+{
+    FormParams params = deviceFields();
+    params.insert(QStringLiteral("email"), email);
+    params.insert(QStringLiteral("email_password"), password);
+    // The identifier is always derivable; an empty text only if the keychain and the
+    // serial both fail, which the backend then rejects like any unknown device.
+    params.insert(QStringLiteral("uid"), Preferences::uid().value_or(QString()));
+    post(serverPath() + QStringLiteral("auth/login/email"), params, false, std::move(completion));
+}
+
+void Client::userInformation(GetCompletion completion)
+{
+    get(serverPath() + QStringLiteral("users/me"), true, std::move(completion));
+}
+
+void Client::userIp(GetCompletion completion)
+{
+    get(serverPath() + QStringLiteral("users/me/ip"), true, std::move(completion));
+}
+
+void Client::userPlans(GetCompletion completion)
+{
+    get(serverPath() + QStringLiteral("vpn/plans"), true, std::move(completion));
+}
+
+void Client::userSlotPlans(GetCompletion completion)
+{
+    get(serverPath() + QStringLiteral("vpn/slots"), true, std::move(completion));
+}
+
+void Client::userCurrentPlan(GetCompletion completion)
+{
+    get(serverPath() + QStringLiteral("users/me/plan"), true, std::move(completion));
+}
+
+void Client::userDelete(GetCompletion completion)
+{
+    get(serverPath() + QStringLiteral("users/me/delete"), true, std::move(completion));
+}
+
+void Client::userRegions(GetCompletion completion)
+{
+    get(serverPath() + QStringLiteral("users/me/regions"), true, std::move(completion));
+}
+
+void Client::userBestRegions(GetCompletion completion)
+{
+    get(serverPath() + QStringLiteral("users/me/regions/best"), false, std::move(completion));
+}
+
+void Client::IPSecConfiguration(const QString& prot, GetCompletion completion)
+{
+    const std::optional<QString> segment = pathSegment(prot);
+    if (!segment) {
+        completion(invalidURLError(), std::nullopt);
+        return;
+    }
+    get(serverPath() + QStringLiteral("config/ipsec/") + *segment, true, std::move(completion));
+}
+
+void Client::openVPNConfiguration(const QString& prot, GetCompletion completion)
+{
+    const std::optional<QString> segment = pathSegment(prot);
+    if (!segment) {
+        completion(invalidURLError(), std::nullopt);
+        return;
+    }
+    get(serverPath() + QStringLiteral("config/openvpn/") + *segment, true, std::move(completion));
+}
+
+void Client::codesApplyWithCode(const QString& code, const QString& pladId, PostCompletion completion)
+{
+    const FormParams params = {{QStringLiteral("code"), code}, {QStringLiteral("plan_id"), pladId}};
+    post(serverPath() + QStringLiteral("codes/apply"), params, false, std::move(completion));
+}
+
+void Client::receiptValidateWithReceipt(const QString& receipt, bool isSubscription, PostCompletion completion)
+{
+    const FormParams params = {
+        {QStringLiteral("receipt"), receipt},
+        {QStringLiteral("is_subscription"), isSubscription ? QStringLiteral("1") : QStringLiteral("0")}};
+    post(serverPath() + QStringLiteral("receipt-validator/itunes"), params, false, std::move(completion));
+}
+
+void Client::resetPasswordWithEmail(const QString& email, PostCompletion completion)
+{
+    const FormParams params = {{QStringLiteral("email"), email}};
+    post(serverPath() + QStringLiteral("auth/reset-password"), params, false, std::move(completion));
+}
+
+void Client::resetPasswordWithEmailCode(const QString& email, const QString& code, PostCompletion completion)
+{
+    const FormParams params = {{QStringLiteral("email"), email}, {QStringLiteral("code"), code}};
+    post(serverPath() + QStringLiteral("auth/verify-code"), params, false, std::move(completion));
+}
+
+void Client::resetPasswordWithEmailPassword(const QString& email, const QString& password, PostCompletion completion)
+{
+    Q_UNUSED(email);  // the backend knows the account from the token
+    const FormParams params = {{QStringLiteral("password"), password},
+                               {QStringLiteral("password_confirmation"), password}};
+    post(serverPath() + QStringLiteral("auth/update-password"), params, true, std::move(completion));
+}
+
+void Client::redeemCodeByEmail(const QString& email, const QString& code, PostCompletion completion)
+{
+    const FormParams params = {{QStringLiteral("email"), email}, {QStringLiteral("code"), code}};
+    post(serverPath() + QStringLiteral("codes/applyByEmail"), params, false, std::move(completion));
+}
+
+void Client::isTrialPossibleWithUid(const QString& uid, PostCompletion completion)
+{
+    const FormParams params = {{QStringLiteral("uid"), uid}};
+    post(serverPath() + QStringLiteral("users/me/istrialpossible"), params, true, std::move(completion));
+}
+
+void Client::getDevices(GetCompletion completion)
+{
+    get(serverPath() + QStringLiteral("devices"), true, std::move(completion));
+}
+
+void Client::deleteDevice(const QString& id, GetCompletion completion)
+{
+    const std::optional<QString> segment = pathSegment(id);
+    if (!segment) {
+        completion(invalidURLError(), std::nullopt);
+        return;
+    }
+    delete_(serverPath() + QStringLiteral("devices/") + *segment, true, std::move(completion));
+}
+
+void Client::logout(PostCompletion completion)
+{
+    post(serverPath() + QStringLiteral("auth/logout"), FormParams(), true, std::move(completion));
+}
+
+}  // namespace tandrel
