@@ -1,4 +1,5 @@
 #include "Models/OptimalRegion.h"
+#include "Models/RegionSamples.h"
 #include "Models/VPNRegion.h"
 #include "support/TestMain.h"
 
@@ -6,31 +7,9 @@
 
 using namespace tandrel;
 using nlohmann::json;
+using testing::regionJson;
 
 namespace {
-json regionJson(qint64 id, const char* country, bool nearest, std::optional<qint64> distance, qint64 load)
-{
-    json region = {{"id", id},
-                   {"is_streaming", false},
-                   {"is_free", true},
-                   {"is_alive", true},
-                   {"server_domain", "vpn" + std::to_string(id) + ".example"},
-                   {"city", "City"},
-                   {"country_code", "DE"},
-                   {"is_p2p", false},
-                   {"ip", "192.0.2.1"},
-                   {"load_percentage", load},
-                   {"country_name", country},
-                   {"is_nearest", nearest},
-                   {"location", {{"latitude", 52.52}, {"longitude", 13.405}}},
-                   {"short_name", "de-ber"},
-                   {"continent", "Europe"}};
-    if (distance) {
-        region["distance"] = *distance;
-    }
-    return region;
-}
-
 std::vector<VPNRegion> decoded(const json& answer)
 {
     Result<std::vector<VPNRegion>> result = VPNRegion::decodeArray(answer);

@@ -1,0 +1,469 @@
+#include "Classes/VPNHelper.h"
+#include "Controllers/TandrelController.h"
+#include "Models/RegionSamples.h"
+#include "Platform/ApplicationIcon.h"
+#include "Platform/CapturedOutput.h"
+#include "Platform/MainQueue.h"
+#include "ServiceTesting.h"
+#include "support/TestMain.h"
+
+using namespace tandrel;
+using demo::DemoBackend;
+using nlohmann::json;
+using testing::CapturedOutput;
+using testing::NotificationCounter;
+using testing::regionJson;
+using testing::ServiceEnvironment;
+
+namespace {
+QList<qint64> ids(const std::vector<VPNRegion>& regions)
+{
+    QList<qint64> result;
+    for (const VPNRegion& region : regions) {
+        result << region.id;
+    }
+    return result;
+}
+
+// True once every block queued on the main queue before this call has run.
+bool mainQueueDrained()
+{
+    static bool drained = false;
+    drained = false;
+    MainQueue::async([] { drained = true; });
+    return QTest::qWaitFor([] { return drained; }, 5000);
+}
+
+qsizetype tunnelConfigurationRequests(const DemoBackend& backend)
+{
+    qsizetype count = 0;
+    for (const demo::RecordedRequest& request : backend.requests()) {
+        count += request.path().startsWith("/api/config/ipsec/") ? 1 : 0;
+    }
+    return count;
+}
+}  // namespace
+
+class TestTandrelController : public QObject {
+    Q_OBJECT
+private:
+    std::unique_ptr<ServiceEnvironment> env;
+
+    void answerRegions(const json& answer)
+    {
+        env->backend.setResponse("GET", QStringLiteral("users/me/regions"), 200,
+                                 QByteArray::fromStdString(answer.dump()));
+    }
+
+private slots:
+    void init()
+    {
+        env = std::make_unique<ServiceEnvironment>();
+        env->signIn();
+    }
+    void cleanup() { env.reset(); }
+
+    void startsFromTheStoredSelection_data()
+    {
+        QTest::addColumn<qint64>("storedId");
+        QTest::newRow("nothing stored: 0, not none") << qint64(0);
+        QTest::newRow("stored region") << qint64(17);
+    }
+
+    void startsFromTheStoredSelection()
+    {
+        QFETCH(qint64, storedId);
+        if (storedId != 0) {
+            Preferences::setConfigId(storedId);
+        }
+        CapturedOutput output;
+        TandrelController controller;
+        QCOMPARE(controller.currentRegion(), std::optional<qint64>(storedId));
+        QCOMPARE(controller.connectionStatus(), VPNHelper::shared().currentStatus());
+        QCOMPARE(controller.maxSlots(), 5);
+        QVERIFY(controller.regions().empty());
+        QCOMPARE(output.lines().value(0), QStringLiteral("initializing TandrelController"));
+    }
+
+    void loadOrdersRegionsAndSelectsTheOptimalEntry_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QList<qint64>>("order");
+        QTest::addColumn<QString>("firstName");
+        QTest::addColumn<QStringList>("lines");
+
+        const auto row = [](const char* name, const json& answer, QList<qint64> order, const QString& firstName,
+                            const QStringList& lines = {}) {
+            QTest::newRow(name) << QByteArray::fromStdString(answer.dump()) << order << firstName << lines;
+        };
+        json nullDistance = regionJson(2, "Belgium", true, std::nullopt, 0);
+        nullDistance["distance"] = nullptr;
+        row("only nearest regions are candidates",
+            {regionJson(1, "Austria", false, 100, 50), regionJson(2, "Germany", true, 300, 10),
+             regionJson(3, "Belgium", false, 5, 1)},
+            {2, 1, 3}, "Optimal region\nGermany");
+        row("a tie goes to the first name",
+            {regionJson(1, "Belgium", true, 140, 10), regionJson(2, "Austria", true, 100, 50)}, {2, 1},
+            "Optimal region\nAustria");
+        row("missing and null distances count as farthest",
+            {regionJson(1, "Austria", true, std::nullopt, 0), nullDistance, regionJson(3, "Chile", true, 9000, 99)},
+            {3, 1, 2}, "Optimal region\nChile");
+        row("one region", {regionJson(5, "Germany", false, 10, 10)}, {5}, "Optimal region\nGermany",
+            {"No regions with is_nearest == true found."});
+        row("empty answer", json::array(), {}, "VPN",
+            {"No regions with is_nearest == true found.",
+             "Regions array is empty, cannot set Preferences.configId and currentRegion"});
+    }
+
+    void loadOrdersRegionsAndSelectsTheOptimalEntry()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(QList<qint64>, order);
+        QFETCH(QString, firstName);
+        QFETCH(QStringList, lines);
+        env->backend.setResponse("GET", QStringLiteral("users/me/regions"), 200, answer);
+
+        CapturedOutput output;
+        TandrelController controller;
+        controller.loadRegions();
+        QTRY_COMPARE_WITH_TIMEOUT(env->requestCount("GET", QStringLiteral("users/me/regions")), 1, 5000);
+        const qint64 selected = order.value(0, 0);
+        if (order.isEmpty()) {
+            QTRY_COMPARE_WITH_TIMEOUT(output.lines().size(), 1 + lines.size(), 5000);
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(Preferences::configId(), selected, 5000);
+        }
+        QVERIFY(mainQueueDrained());
+
+        QCOMPARE(ids(controller.regions()), order);
+        QCOMPARE(output.lines().mid(1), lines);
+        QCOMPARE(Preferences::configId(), selected);
+        QCOMPARE(controller.currentRegion(), std::optional<qint64>(selected));
+        QCOMPARE(Preferences::countryConnected(), firstName);
+        if (!order.isEmpty()) {
+            QCOMPARE(controller.regions().front().country_name, firstName);
+        }
+    }
+
+    void failedLoadKeepsTheListAndSelection_data()
+    {
+        QTest::addColumn<QByteArray>("body");  // empty: the connection drops
+        QTest::addColumn<QString>("linePrefix");
+        json noNearest = regionJson(1, "Austria", true, 1, 1);
+        noNearest.erase("is_nearest");
+        json noLongitude = regionJson(1, "Austria", true, 1, 1);
+        noLongitude["location"].erase("longitude");
+        QTest::newRow("element without is_nearest")
+            << QByteArray::fromStdString(json({regionJson(2, "Belgium", true, 1, 1), noNearest}).dump())
+            << "Decoding error: ";
+        QTest::newRow("location without longitude")
+            << QByteArray::fromStdString(json({noLongitude}).dump()) << "Decoding error: ";
+        QTest::newRow("not JSON") << QByteArray("<html>busy</html>") << "Error while getting regions: ";
+        QTest::newRow("dropped connection") << QByteArray() << "Error while getting regions: ";
+    }
+
+    void failedLoadKeepsTheListAndSelection()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QString, linePrefix);
+        TandrelController controller;
+        controller.loadRegions();
+        QTRY_VERIFY_WITH_TIMEOUT(Preferences::configId() != 0, 5000);
+        const QList<qint64> loaded = ids(controller.regions());
+        const qint64 selected = Preferences::configId();
+
+        demo::Fault fault;
+        fault.dropConnection = body.isEmpty();
+        if (!body.isEmpty()) {
+            fault.body = body;
+        }
+        env->backend.setFault("GET", QStringLiteral("users/me/regions"), fault);
+        CapturedOutput output;
+        controller.loadRegions();
+        QTRY_VERIFY_WITH_TIMEOUT(!output.lines().filter(linePrefix).isEmpty(), 15000);
+        QVERIFY(output.lines().last().startsWith(linePrefix));
+        QVERIFY(mainQueueDrained());
+        QCOMPARE(ids(controller.regions()), loaded);
+        QCOMPARE(Preferences::configId(), selected);
+        QCOMPARE(controller.currentRegion(), std::optional<qint64>(selected));
+    }
+
+    void storedSelectionSurvivesALoad()
+    {
+        Preferences::setConfigId(424242);  // not in the answer
+        TandrelController controller;
+        controller.loadRegions();
+        QTRY_VERIFY_WITH_TIMEOUT(!controller.regions().empty(), 5000);
+        QVERIFY(mainQueueDrained());
+        QCOMPARE(Preferences::configId(), 424242);
+        QCOMPARE(controller.currentRegion(), std::optional<qint64>(424242));
+        QCOMPARE(Preferences::countryConnected(), QStringLiteral("VPN"));
+    }
+
+    void tapWhileConnectedOnlyDisconnectsAndStoresTheRegion()
+    {
+        TandrelController controller;
+        // Runs after the controller's own observer, on the posting thread.
+        QList<std::tuple<NEVPNStatus, QString, NEVPNStatus>> posts;  // status, icon, published status
+        NotificationCenter::Token token = NotificationCenter::defaultCenter().addObserver(
+            NEVPNStatusDidChangeNotification, nullptr, NotificationCenter::Delivery::postingThread,
+            [&](const Notification&) {
+                posts.append({NEVPNManager::shared().connection().status(), ApplicationIcon::current(),
+                              controller.connectionStatus()});
+            });
+        Cancellable stopRecording([token] { NotificationCenter::defaultCenter().removeObserver(token); });
+        controller.loadRegions();
+        QTRY_VERIFY_WITH_TIMEOUT(controller.regions().size() > 3, 5000);
+        const VPNRegion first = controller.regions()[1];
+        const VPNRegion second = controller.regions()[2];
+
+        CapturedOutput output;
+        controller.didSelectRegion(first.id);  // plan text not loaded yet: connects
+        QTRY_COMPARE_WITH_TIMEOUT(controller.connectionStatus(), NEVPNStatus::connected, 10000);
+        QVERIFY(output.lines().contains(QStringLiteral("NEVPNConnection.status: connecting")));
+        QVERIFY(output.lines().contains(QStringLiteral("NEVPNConnection.status: connected")));
+        const auto connectedPost = std::find_if(
+            posts.begin(), posts.end(), [](const auto& post) { return std::get<0>(post) == NEVPNStatus::connected; });
+        QVERIFY(connectedPost != posts.end());
+        QCOMPARE(std::get<1>(*connectedPost), QStringLiteral("iconConnected"));
+        QVERIFY(std::get<2>(*connectedPost) != NEVPNStatus::connected);  // published on a later turn
+
+        const qsizetype configurationsFetched = tunnelConfigurationRequests(env->backend);
+        controller.didSelectRegion(second.id);
+        QCOMPARE(Preferences::server(), second.server_domain);
+        QCOMPARE(Preferences::configId(), second.id);
+        QCOMPARE(controller.currentRegion(), std::optional<qint64>(second.id));
+        QCOMPARE(Preferences::countryConnected(), second.country_name);
+        QTRY_COMPARE_WITH_TIMEOUT(controller.connectionStatus(), NEVPNStatus::disconnected, 10000);
+        QCOMPARE(ApplicationIcon::current(), QStringLiteral("AppIconMacOS"));
+        QVERIFY(mainQueueDrained());
+        QCOMPARE(controller.connectionStatus(), NEVPNStatus::disconnected);
+        QCOMPARE(tunnelConfigurationRequests(env->backend), configurationsFetched);
+    }
+
+    void expiredPlanBlocksSelectionAndConnect()
+    {
+        env->signIn(DemoBackend::expiredEmail);
+        TandrelController controller;
+        controller.showCurrentSubscription();
+        QTRY_COMPARE_WITH_TIMEOUT(controller.subscription(), TandrelController::expiredPlanText, 5000);
+
+        VPNRegion region;
+        region.id = 7;
+        region.server_domain = QStringLiteral("vpn7.example");
+        controller.didSelectRegion(region);
+        QCOMPARE(controller.activeAlert(), TandrelController::ActiveAlert::subscriptionExpired());
+        QCOMPARE(controller.activeAlert()->id(), QStringLiteral("subscriptionExpired"));
+        QVERIFY(controller.showAlert());
+        QCOMPARE(Preferences::server(), std::nullopt);
+        QCOMPARE(Preferences::configId(), 0);
+        QCOMPARE(controller.currentRegion(), std::optional<qint64>(0));
+
+        controller.activeAlert = std::nullopt;
+        controller.doConnect();
+        QCOMPARE(controller.activeAlert(), TandrelController::ActiveAlert::subscriptionExpired());
+        QVERIFY(mainQueueDrained());
+        QCOMPARE(tunnelConfigurationRequests(env->backend), 0);
+    }
+
+    void planAndTrialAnswers_data()
+    {
+        QTest::addColumn<QByteArray>("plan");
+        QTest::addColumn<QByteArray>("trial");  // empty: the connection drops
+        QTest::addColumn<QString>("subscription");
+        QTest::addColumn<qint64>("maxSlots");
+        QTest::addColumn<bool>("trialPossible");
+
+        QTest::newRow("capital Active") << QByteArray(R"({"status":"Active","name":"Yearly","device_count":0})")
+                                        << QByteArray(R"({"isTrialPossible":true})") << "Your Plan Has Expired"
+                                        << qint64(5) << true;
+        QTest::newRow("both flags") << QByteArray(R"({"status":"active","is_unlimited":true,"is_trial":true,
+                                                      "device_count":8})")
+                                    << QByteArray(R"({"isTrialPossible":"true"})") << "Current Plan: Lifetime"
+                                    << qint64(8) << true;
+        QTest::newRow("trial flag as text")
+            << QByteArray(R"({"status":"active","is_trial":"yes","device_count":-3})")
+            << QByteArray(R"({"isTrialPossible":"True"})") << "Current Plan: Trial" << qint64(5) << false;
+        QTest::newRow("no name") << QByteArray(R"({"status":"active"})") << QByteArray(R"({"isTrialPossible":1})")
+                                 << "Current Plan: " << qint64(5) << false;
+        QTest::newRow("named plan, count as text")
+            << QByteArray(R"({"status":"active","name":"Monthly","device_count":"7"})") << QByteArray()
+            << "Current Plan: Monthly" << qint64(7) << false;
+    }
+
+    void planAndTrialAnswers()
+    {
+        QFETCH(QByteArray, plan);
+        QFETCH(QByteArray, trial);
+        QFETCH(QString, subscription);
+        QFETCH(qint64, maxSlots);
+        QFETCH(bool, trialPossible);
+        env->backend.setResponse("GET", QStringLiteral("users/me/plan"), 200, plan);
+        demo::Fault trialFault;
+        trialFault.dropConnection = trial.isEmpty();
+        if (!trial.isEmpty()) {
+            trialFault.body = trial;
+        }
+        env->backend.setFault("POST", QStringLiteral("users/me/istrialpossible"), trialFault);
+
+        CapturedOutput output;
+        TandrelController controller;
+        int trialAnswers = -1;  // the sink delivers the current value first
+        Cancellable counting = controller.isTrialPossible.sink([&](bool) { ++trialAnswers; });
+        controller.showCurrentSubscription();
+        QTRY_COMPARE_WITH_TIMEOUT(controller.subscription(), subscription, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(trialAnswers, 1, 15000);
+        QCOMPARE(controller.maxSlots(), maxSlots);
+        QCOMPARE(controller.isTrialPossible(), trialPossible);
+        QCOMPARE(output.lines().contains(QStringLiteral("Error, not able to parse json.")), trial.isEmpty());
+    }
+
+    void redeemReportsByStatusAndCode_data()
+    {
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<int>("status");  // 0: the backend's own answer; -1: the connection drops
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("message");
+
+        QTest::newRow("fresh code") << DemoBackend::freshRedeemCode << 0 << QByteArray()
+                                    << "The code has been applied successfully.";
+        QTest::newRow("used code") << DemoBackend::usedRedeemCode << 0 << QByteArray()
+                                   << "This code has already been used.";
+        QTest::newRow("invalid code") << DemoBackend::invalidRedeemCode << 0 << QByteArray()
+                                      << "This code is invalid. Please get in touch with support.";
+        QTest::newRow("wrong code") << "NO-SUCH-CODE" << 0 << QByteArray()
+                                    << "The code is incorrect. Please try again.";
+        QTest::newRow("409 with another code")
+            << "X" << 409 << QByteArray(R"({"code":"E0999"})") << "Error. Please try again.";
+        QTest::newRow("200 with any body")
+            << "X" << 200 << QByteArray(R"({"code":"E0142"})") << "The code has been applied successfully.";
+        QTest::newRow("dropped connection") << "X" << -1 << QByteArray() << "Error. Please try again.";
+    }
+
+    void redeemReportsByStatusAndCode()
+    {
+        QFETCH(QString, code);
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        QFETCH(QString, message);
+        if (status > 0) {
+            env->backend.setResponse("POST", QStringLiteral("codes/applyByEmail"), status, body);
+        } else if (status < 0) {
+            demo::Fault drop;
+            drop.dropConnection = true;
+            env->backend.setFault("POST", QStringLiteral("codes/applyByEmail"), drop);
+        }
+        TandrelController controller;
+        controller.code = code;
+        controller.redeemCode();
+        QTRY_VERIFY_WITH_TIMEOUT(controller.showAlert(), 15000);
+        QCOMPARE(controller.redeemAlertMessage(), message);
+        QCOMPARE(controller.activeAlert()->id(), QStringLiteral("redeem_") + message);
+        QTRY_COMPARE_WITH_TIMEOUT(env->requestCount("GET", QStringLiteral("users/me/plan")), 1, 5000);
+        QCOMPARE(
+            env->backend.requestsTo("POST", QStringLiteral("codes/applyByEmail")).value(0).body.contains(code.toUtf8()),
+            true);
+    }
+
+    void redeemWithoutAnEmailLogsOut()
+    {
+        Preferences::setEmail(std::nullopt);
+        NotificationCounter loginShown(QStringLiteral("showLoginView"));
+        TandrelController controller;
+        controller.code = QStringLiteral("ANY");
+        controller.redeemCode();
+        QCOMPARE(loginShown.count(), 1);
+        QCOMPARE(Preferences::token(), std::nullopt);
+        QVERIFY(mainQueueDrained());
+        QCOMPARE(env->requestCount("POST", QStringLiteral("codes/applyByEmail")), 0);
+    }
+
+    void logoutClearsTheAccountButKeepsTheRest_data()
+    {
+        QTest::addColumn<bool>("withToken");
+        QTest::newRow("with a token") << true;
+        QTest::newRow("without a token") << false;
+    }
+
+    void logoutClearsTheAccountButKeepsTheRest()
+    {
+        QFETCH(bool, withToken);
+        if (!withToken) {
+            Preferences::setToken(std::nullopt);
+        }
+        const std::optional<QString> token = Preferences::token();
+        Preferences::setPassword(QStringLiteral("secret"));
+        Preferences::setServer(QStringLiteral("vpn1.example"));
+        Preferences::setVpnUsername(QStringLiteral("radius"));
+        Preferences::setVpnPassword(QStringLiteral("radius-secret"));
+        Preferences::setConfigId(12);
+        Preferences::setCountryConnected(QStringLiteral("Germany"));
+        const std::optional<QString> uid = Preferences::uid();
+        QVERIFY(uid.has_value());
+
+        TandrelController controller;
+        controller.subscription = QStringLiteral("Current Plan: Yearly");
+        NotificationCounter loginShown(QStringLiteral("showLoginView"));
+        NotificationCenter::defaultCenter().post(QStringLiteral("logout"));
+
+        for (const std::optional<QString>& item :
+             {Preferences::email(), Preferences::token(), Preferences::password(), Preferences::server(),
+              Preferences::vpnUsername(), Preferences::vpnPassword()}) {
+            QCOMPARE(item, std::nullopt);
+        }
+        QCOMPARE(Preferences::uid(), uid);
+        QCOMPARE(Preferences::configId(), 0);
+        QCOMPARE(Preferences::countryConnected(), QStringLiteral("Germany"));
+        QCOMPARE(ApplicationIcon::current(), QStringLiteral("AppIconMacOS"));
+        QCOMPARE(loginShown.count(), 1);
+        QCOMPARE(controller.subscription(), QStringLiteral("Current Plan: Yearly"));
+        QCOMPARE(controller.currentRegion(), std::optional<qint64>(0));  // read at creation only
+
+        if (withToken) {
+            QTRY_COMPARE_WITH_TIMEOUT(env->requestCount("POST", QStringLiteral("auth/logout")), 1, 5000);
+            const demo::RecordedRequest request = env->backend.requestsTo("POST", QStringLiteral("auth/logout"))[0];
+            QCOMPARE(request.header("Authorization"), "Bearer " + token->toUtf8());
+        } else {
+            // Any request would have been sent before this later one.
+            bool answered = false;
+            Client::shared().userBestRegions([&](std::optional<Error>, std::optional<JSON>) { answered = true; });
+            QTRY_VERIFY_WITH_TIMEOUT(answered, 5000);
+            QCOMPARE(env->requestCount("POST", QStringLiteral("auth/logout")), 0);
+        }
+    }
+
+    void alertNotificationsRaiseTheirAlerts()
+    {
+        TandrelController controller;
+        controller.activeAlert = TandrelController::ActiveAlert::redeem(QStringLiteral("old"));
+        NotificationCenter::defaultCenter().post(QStringLiteral("showSlotsPaymentAlert"));
+        QTRY_COMPARE_WITH_TIMEOUT(controller.activeAlert(), TandrelController::ActiveAlert::slotsExceeded(), 5000);
+        QVERIFY(controller.showAlert());
+        QCOMPARE(controller.activeAlert()->id(), QStringLiteral("slotsExceeded"));
+        NotificationCenter::defaultCenter().post(QStringLiteral("showSubscriptionExpiredAlert"));
+        QTRY_COMPARE_WITH_TIMEOUT(controller.activeAlert(), TandrelController::ActiveAlert::subscriptionExpired(),
+                                  5000);
+    }
+
+    void destroyedControllerIgnoresLateAnswersAndNotifications()
+    {
+        demo::Fault slow;
+        slow.delayMs = 200;
+        env->backend.setFault("GET", QStringLiteral("users/me/regions"), slow);
+        auto controller = std::make_unique<TandrelController>();
+        controller->loadRegions();
+        controller.reset();
+        NotificationCenter::defaultCenter().post(QStringLiteral("showSlotsPaymentAlert"));
+        NotificationCenter::defaultCenter().post(NEVPNStatusDidChangeNotification,
+                                                 &NEVPNManager::shared().connection());
+
+        bool answered = false;  // the same delay: answered after the first request
+        Client::shared().userRegions([&](std::optional<Error>, std::optional<JSON>) { answered = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(answered, 5000);
+        QVERIFY(mainQueueDrained());
+        QCOMPARE(Preferences::configId(), 0);
+    }
+};
+
+TANDREL_TEST_MAIN_CORE(TestTandrelController)
+#include "tst_tandrelcontroller.moc"
