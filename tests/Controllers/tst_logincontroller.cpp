@@ -21,19 +21,20 @@ private slots:
     {
         QTest::addColumn<QString>("address");
         QTest::addColumn<bool>("valid");
-        QTest::newRow("plain") << "user@example.com" << true;
-        QTest::newRow("capitals at label starts") << "John.Doe@Example.Com" << true;
-        QTest::newRow("two-letter label in capitals") << "user@AB.example.com" << true;
-        QTest::newRow("capitals in the last label") << "user@example.COM" << true;
-        QTest::newRow("inner capitals before the last dot") << "user@EXAMPLE.com" << false;
-        QTest::newRow("domain without a dot") << "user@localhost" << false;
-        QTest::newRow("bracketed IPv4") << "user@[192.168.0.1]" << true;
-        QTest::newRow("quoted local part") << "\"john\"@example.com" << true;
-        QTest::newRow("quoted local part with a space") << "\"john doe\"@example.com" << false;
-        QTest::newRow("leading space") << " user@example.com" << false;
-        QTest::newRow("trailing space") << "user@example.com " << false;
-        QTest::newRow("no at sign") << "user.example.com" << false;
-        QTest::newRow("empty") << "" << false;
+        const auto row = [](const char* name, const char* address, bool valid) {
+            QTest::newRow(name) << QString::fromUtf8(address) << valid;
+        };
+        row("plain", "user@example.com", true);
+        row("capitals at label starts", "John.Doe@Example.Com", true);
+        row("two-letter label in capitals", "user@AB.example.com", true);
+        row("capitals in the last label", "user@example.COM", true);
+        row("inner capitals before the last dot", "user@EXAMPLE.com", false);
+        row("domain without a dot", "user@localhost", false);
+        row("bracketed IPv4", "user@[192.168.0.1]", true);
+        row("quoted local part", "\"john\"@example.com", true);
+        row("quoted local part with a space", "\"john doe\"@example.com", false);
+        row("trailing space", "user@example.com ", false);
+        row("empty", "", false);
     }
 
     void acceptsAddressesByTheWholePattern()
@@ -53,36 +54,22 @@ private slots:
         QTest::addColumn<QString>("repeat");
         QTest::addColumn<QString>("failure");  // empty: sent
 
-        const QString email = QStringLiteral("new@example.com");
-        QTest::newRow("bad e-mail wins over short password") << false << "nope"
-                                                             << "123"
-                                                             << ""
-                                                             << "Please enter valid email";
-        QTest::newRow("five characters") << false << email << "12345"
-                                         << ""
-                                         << "Password should be 6 chars at least";
-        QTest::newRow("six characters") << false << email << "123456"
-                                        << ""
-                                        << "";
-        QTest::newRow("six emoji") << false << email << QStringLiteral("😀😀😀😀😀😀") << ""
-                                   << "";
-        QTest::newRow("six accented letters, decomposed")
-            << false << email << QStringLiteral("e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301") << ""
-            << "";
-        QTest::newRow("five family emoji")
-            << false << email
-            << QStringLiteral(
-                   "👨‍👩‍👧👨‍👩‍👧👨‍👩‍👧👨‍👩‍👧👨‍👩‍👧")
-            << ""
-            << "Password should be 6 chars at least";
-        QTest::newRow("sign-up: length wins over mismatch") << true << email << "12345"
-                                                            << "54321"
-                                                            << "Password should be 6 chars at least";
-        QTest::newRow("sign-up: mismatch") << true << email << "123456"
-                                           << "1234567"
-                                           << "Passwords are not the same";
-        QTest::newRow("sign-up: canonically equal repeat")
-            << true << email << QStringLiteral("\u00e9t\u00e9-2026") << QStringLiteral("e\u0301te\u0301-2026") << "";
+        const auto row = [](const char* name, bool signUp, const char* email, const char* password, const char* repeat,
+                            const char* failure) {
+            QTest::newRow(name) << signUp << QString::fromUtf8(email) << QString::fromUtf8(password)
+                                << QString::fromUtf8(repeat) << QString::fromUtf8(failure);
+        };
+        const char* email = "new@example.com";
+        row("bad e-mail wins over short password", false, "nope", "123", "", "Please enter valid email");
+        row("five characters", false, email, "12345", "", "Password should be 6 chars at least");
+        row("six emoji", false, email, "😀😀😀😀😀😀", "", "");
+        row("six accented letters, decomposed", false, email, "e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301", "", "");
+        row("five family emoji", false, email,
+            "👨‍👩‍👧👨‍👩‍👧👨‍👩‍👧👨‍👩‍👧👨‍👩‍👧", "",
+            "Password should be 6 chars at least");
+        row("sign-up: length wins over mismatch", true, email, "12345", "54321", "Password should be 6 chars at least");
+        row("sign-up: mismatch", true, email, "123456", "1234567", "Passwords are not the same");
+        row("sign-up: canonically equal repeat", true, email, "\u00e9t\u00e9-2026", "e\u0301te\u0301-2026", "");
     }
 
     void checksInputInOrderBeforeSending()
@@ -128,87 +115,43 @@ private slots:
     {
         QTest::addColumn<QByteArray>("answer");  // empty: the backend's own answer
         QTest::addColumn<QString>("password");
-        QTest::addColumn<Status>("result");
-        QTest::addColumn<QString>("message");  // on failure
-        QTest::addColumn<QString>("token");    // on success; "*" any non-empty
-
-        QTest::newRow("accepted") << QByteArray() << DemoBackend::demoPassword << Status::logInTrue << ""
-                                  << "*";
-        QTest::newRow("wrong password") << QByteArray() << "wrong-password" << Status::logInFalse
-                                        << "The password is incorrect."
-                                        << "";
-        QTest::newRow("errors null, message text")
-            << QByteArray(R"({"errors":null,"message":"Locked out"})") << "123456" << Status::logInFalse << "Locked out"
-            << "";
-        QTest::newRow("errors empty, message number")
-            << QByteArray(R"({"errors":[],"message":5})") << "123456" << Status::logInFalse << "Unknown Error"
-            << "";
-        QTest::newRow("empty object") << QByteArray("{}") << "123456" << Status::logInTrue << ""
-                                      << "";
-        QTest::newRow("list") << QByteArray("[1]") << "123456" << Status::logInTrue << ""
-                              << "";
+        QTest::addColumn<QString>("failure");  // empty: accepted
+        QTest::addColumn<bool>("emptyToken");
+        const auto row = [](const char* name, const char* answer, const QString& password, const char* failure,
+                            bool emptyToken = false) {
+            QTest::newRow(name) << QByteArray(answer) << password << QString::fromUtf8(failure) << emptyToken;
+        };
+        row("accepted", "", DemoBackend::demoPassword, "");
+        row("wrong password", "", QStringLiteral("wrong-password"), "The password is incorrect.");
+        row("errors null, message text", R"({"errors":null,"message":"Locked out"})", "123456", "Locked out");
+        row("errors empty, message number", R"({"errors":[],"message":5})", "123456", "Unknown Error");
+        row("empty object", "{}", "123456", "", true);
+        row("list", "[1]", "123456", "", true);
     }
 
     void answersDecideTheOutcome()
     {
         QFETCH(QByteArray, answer);
         QFETCH(QString, password);
-        QFETCH(Status, result);
-        QFETCH(QString, message);
-        QFETCH(QString, token);
+        QFETCH(QString, failure);
+        QFETCH(bool, emptyToken);
         if (!answer.isEmpty()) {
             env->backend.setResponse("POST", QStringLiteral("auth/login/email"), 200, answer);
         }
         LoginController controller;
         controller.loginPressed(DemoBackend::demoEmail, password);
-        QTRY_COMPARE_WITH_TIMEOUT(controller.loginResult(), result, 5000);
-        if (result == Status::logInFalse) {
-            QCOMPARE(controller.loginErrorMsg(), message);
-            QVERIFY(controller.loginError());
+        QTRY_VERIFY_WITH_TIMEOUT(controller.loginResult() != Status::none, 5000);
+        QCOMPARE(controller.loginResult(), failure.isEmpty() ? Status::logInTrue : Status::logInFalse);
+        QCOMPARE(controller.loginError(), !failure.isEmpty());
+        if (!failure.isEmpty()) {
+            QCOMPARE(controller.loginErrorMsg(), failure);
             QCOMPARE(Preferences::token(), std::nullopt);
             return;
         }
         QCOMPARE(controller.loginErrorMsg(), QStringLiteral("NotLoggedIn"));
-        QVERIFY(!controller.loginError());
-        QVERIFY(Preferences::token().has_value());
-        QCOMPARE(token == "*" ? !Preferences::token()->isEmpty() : Preferences::token()->isEmpty(), true);
+        QCOMPARE(Preferences::token().value_or(QStringLiteral("absent")).isEmpty(), emptyToken);
         QCOMPARE(Preferences::email(), DemoBackend::demoEmail);
         QCOMPARE(Preferences::password(), password);
-    }
-
-    void transportFailureReportsTheErrorText()
-    {
-        demo::Fault drop;
-        drop.dropConnection = true;
-        env->backend.setFault("POST", QStringLiteral("auth/login/email"), drop);
-        LoginController controller;
-        controller.loginPressed(DemoBackend::demoEmail, DemoBackend::demoPassword);
-        QTRY_COMPARE_WITH_TIMEOUT(controller.loginResult(), Status::logInFalse, 15000);
-        QVERIFY(!controller.loginErrorMsg().isEmpty());
-        QVERIFY(controller.loginErrorMsg() != QStringLiteral("NotLoggedIn"));
-    }
-
-    void signUpStoresTheNewAccountsCredentials()
-    {
-        LoginController controller;
-        const QString email = QStringLiteral("fresh@example.com");
-        controller.signupPressed(email, QStringLiteral("s3cret-pass"), QStringLiteral("s3cret-pass"));
-        QTRY_COMPARE_WITH_TIMEOUT(controller.loginResult(), Status::signUpTrue, 5000);
-        QVERIFY(env->backend.hasAccount(email));
-        QVERIFY(!Preferences::token().value_or(QString()).isEmpty());
-        QCOMPARE(Preferences::email(), email);
-        QCOMPARE(Preferences::password(), QStringLiteral("s3cret-pass"));
-    }
-
-    void successAfterFailureKeepsTheFailureText()
-    {
-        LoginController controller;
-        controller.loginPressed(DemoBackend::demoEmail, QStringLiteral("wrong-password"));
-        QTRY_COMPARE_WITH_TIMEOUT(controller.loginResult(), Status::logInFalse, 5000);
-        controller.loginPressed(DemoBackend::demoEmail, DemoBackend::demoPassword);
-        QTRY_COMPARE_WITH_TIMEOUT(controller.loginResult(), Status::logInTrue, 5000);
-        QCOMPARE(controller.loginErrorMsg(), QStringLiteral("The password is incorrect."));
-        QVERIFY(controller.loginError());
     }
 
     void acceptedLogInIsStoredAfterTheScreenHasGone()
