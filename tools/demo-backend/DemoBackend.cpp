@@ -529,7 +529,9 @@ void DemoBackend::Private::handle(const HttpRequest& request, const HttpExchange
         drop ? exchange.drop() : exchange.respond(response);
         return;
     }
-    QTimer::singleShot(delayMs, exchange.context(),
+    // Precise: a coarse timer may fire up to 5% early, and a delay meant to outlast the
+    // client's timeout must not.
+    QTimer::singleShot(delayMs, Qt::PreciseTimer, exchange.context(),
                        [exchange, response, drop] { drop ? exchange.drop() : exchange.respond(response); });
 }
 

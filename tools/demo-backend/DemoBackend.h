@@ -38,8 +38,11 @@ struct Fault {
     std::optional<QByteArray> body;         // raw bytes: empty, not JSON, HTML, huge…
     std::optional<QByteArray> contentType;  // defaults to "application/json"
     int delayMs = 0;                        // answer (or drop) only after this long
-    bool dropConnection = false;            // close the connection without any answer
-    int times = -1;                         // how many requests it applies to; -1 until cleared
+    // Close the connection without any answer. QNetworkAccessManager sends a request once
+    // more when a kept-alive connection closes under it, so leave times at -1 to be sure
+    // the client sees the drop.
+    bool dropConnection = false;
+    int times = -1;  // how many requests it applies to; -1 until cleared
 };
 
 // A device registered with an account, shaped like the device list's entries.
