@@ -167,6 +167,11 @@ Client::Client()
           return version.isEmpty() ? QStringLiteral("Unknown Version") : version;
       }())
 {
+    // The loader and every completion belong to the main thread, whichever thread made
+    // the shared instance first.
+    if (QCoreApplication* application = QCoreApplication::instance()) {
+        moveToThread(application->thread());
+    }
 }
 
 Client& Client::shared()
