@@ -124,14 +124,21 @@ void LoginController::handleAnswer(const QPointer<LoginController>& controller, 
     }
 }
 
-void LoginController::loginPressed(const QString& email, const QString& password)
+std::optional<QString> LoginController::inputFailure(const QString& email, const QString& password) const
 {
     if (!isValidEmailAddr(email)) {
-        recordFailure(invalidEmailMessage, Status::logInFalse);
-        return;
+        return invalidEmailMessage;
     }
     if (isShortPassword(password)) {
-        recordFailure(shortPasswordMessage, Status::logInFalse);
+        return shortPasswordMessage;
+    }
+    return std::nullopt;
+}
+
+void LoginController::loginPressed(const QString& email, const QString& password)
+{
+    if (const std::optional<QString> failure = inputFailure(email, password)) {
+        recordFailure(*failure, Status::logInFalse);
         return;
     }
     QPointer<LoginController> self(this);
@@ -147,12 +154,8 @@ void LoginController::loginPressed(const QString& email, const QString& password
 
 void LoginController::signupPressed(const QString& email, const QString& password, const QString& repeatPassword)
 {
-    if (!isValidEmailAddr(email)) {
-        recordFailure(invalidEmailMessage, Status::signUpFalse);
-        return;
-    }
-    if (isShortPassword(password)) {
-        recordFailure(shortPasswordMessage, Status::signUpFalse);
+    if (const std::optional<QString> failure = inputFailure(email, password)) {
+        recordFailure(*failure, Status::signUpFalse);
         return;
     }
     // Canonically equivalent texts are equal.

@@ -49,6 +49,8 @@ public:
         QStringLiteral("This device could not be identified. Please try again.");
 
 private:
+    // The first check that the typed e-mail and password fail, in order.
+    std::optional<QString> inputFailure(const QString& email, const QString& password) const;
     void recordFailure(const QString& message, Status status);
     static void handleAnswer(const QPointer<LoginController>& controller, const QString& email, const QString& password,
                              const std::optional<Error>& error, const std::optional<JSON>& json, Status success,

@@ -22,11 +22,6 @@ const QStringList kStandardBenefits = {
     QStringLiteral("Premium support"),
 };
 
-QString durationText(qint64 totalDays)
-{
-    return totalDays == 0 ? QStringLiteral("Forever") : QString::number(totalDays) + QStringLiteral(" days");
-}
-
 // The checkout page of one offer, with the account's e-mail as stored, read afresh. The
 // e-mail is percent-encoded where a query needs it ("+", "&", "#", "=", "%", spaces,
 // non-ASCII); a plain address such as name@example.com reads exactly as stored.
@@ -37,6 +32,54 @@ QString checkoutAddress(const QString& planCode)
            QStringLiteral("&email=") + QString::fromLatin1(QUrl::toPercentEncoding(email, "@"));
 }
 
+// The keys every offer has, read in this order by the typed optional accessors.
+struct OfferTerms {
+    qint64 totalDays = 0;
+    bool isTrial = false;
+    bool isUnlimited = false;
+    QString price;
+};
+
+std::optional<OfferTerms> readOfferTerms(const JSON& element)
+{
+    OfferTerms terms;
+    const std::optional<qint64> totalDays = element["total_days"].int_();
+    if (!totalDays) {
+        return std::nullopt;
+    }
+    terms.totalDays = *totalDays;
+    const std::optional<bool> isTrial = element["is_trial"].bool_();
+    if (!isTrial) {
+        return std::nullopt;
+    }
+    terms.isTrial = *isTrial;
+    const std::optional<bool> isUnlimited = element["is_unlimited"].bool_();
+    if (!isUnlimited) {
+        return std::nullopt;
+    }
+    terms.isUnlimited = *isUnlimited;
+    const std::optional<QString> price = element["price"].string();
+    if (!price) {
+        return std::nullopt;
+    }
+    terms.price = *price;
+    return terms;
+}
+
+PricingViewPlan makePlan(const QString& name, const QString& planCode, const OfferTerms& terms, QStringList benefits,
+                         bool isTrial)
+{
+    PricingViewPlan plan;
+    plan.name = name;
+    plan.purchaseURL = checkoutAddress(planCode);
+    plan.duration =
+        terms.totalDays == 0 ? QStringLiteral("Forever") : QString::number(terms.totalDays) + QStringLiteral(" days");
+    plan.price = terms.price;
+    plan.benefits = std::move(benefits);
+    plan.isTrial = isTrial;
+    return plan;
+}
+
 // Keys read in order; the first missing or mistyped one drops the element.
 std::optional<PricingViewPlan> parseStandardPlan(const JSON& element)
 {
@@ -44,53 +87,21 @@ std::optional<PricingViewPlan> parseStandardPlan(const JSON& element)
     if (!name) {
         return std::nullopt;
     }
-    const std::optional<qint64> totalDays = element["total_days"].int_();
-    if (!totalDays) {
-        return std::nullopt;
-    }
-    const std::optional<bool> isTrial = element["is_trial"].bool_();
-    if (!isTrial) {
-        return std::nullopt;
-    }
-    const std::optional<bool> isUnlimited = element["is_unlimited"].bool_();
-    if (!isUnlimited) {
-        return std::nullopt;
-    }
-    const std::optional<QString> price = element["price"].string();
-    if (!price) {
-        return std::nullopt;
-    }
+    const std::optional<OfferTerms> terms = readOfferTerms(element);
     // The service's own trial entry is never offered.
-    if (*isTrial && *name == QLatin1String("Trial")) {
+    if (!terms || (terms->isTrial && *name == QLatin1String("Trial"))) {
         return std::nullopt;
     }
-    PricingViewPlan plan;
-    plan.name = *isUnlimited ? QStringLiteral("Lifetime") : *name;
-    plan.purchaseURL = checkoutAddress(*isUnlimited ? QStringLiteral("lifetime")
-                                                    : PricingController::convertDaysToReadableFormat(*totalDays));
-    plan.duration = durationText(*totalDays);
-    plan.price = *price;
-    plan.benefits = kStandardBenefits;
-    plan.isTrial = *isTrial || *totalDays == 365;
-    return plan;
+    return makePlan(terms->isUnlimited ? QStringLiteral("Lifetime") : *name,
+                    terms->isUnlimited ? QStringLiteral("lifetime")
+                                       : PricingController::convertDaysToReadableFormat(terms->totalDays),
+                    *terms, kStandardBenefits, terms->isTrial || terms->totalDays == 365);
 }
 
 std::optional<PricingViewPlan> parseExtraSlotsPlan(const JSON& element)
 {
-    const std::optional<qint64> totalDays = element["total_days"].int_();
-    if (!totalDays) {
-        return std::nullopt;
-    }
-    const std::optional<bool> isTrial = element["is_trial"].bool_();
-    if (!isTrial) {
-        return std::nullopt;
-    }
-    const std::optional<bool> isUnlimited = element["is_unlimited"].bool_();
-    if (!isUnlimited) {
-        return std::nullopt;
-    }
-    const std::optional<QString> price = element["price"].string();
-    if (!price) {
+    const std::optional<OfferTerms> terms = readOfferTerms(element);
+    if (!terms) {
         return std::nullopt;
     }
     const std::optional<qint64> deviceCount = element["device_count"].int_();
@@ -98,17 +109,14 @@ std::optional<PricingViewPlan> parseExtraSlotsPlan(const JSON& element)
         return std::nullopt;
     }
     const QString count = QString::number(*deviceCount);
-    PricingViewPlan plan;
-    plan.name = count + QStringLiteral(" extra slots");
-    plan.purchaseURL = checkoutAddress(*isUnlimited ? count + QStringLiteral("slotslifetime")
-                                                    : count + QStringLiteral("slots") +
-                                                          PricingController::convertDaysToReadableFormat(*totalDays));
-    plan.duration = durationText(*totalDays);
-    plan.price = *price;
-    plan.benefits = {count + QStringLiteral(" additional devices"), QStringLiteral("Extend your device limit"),
-                     QStringLiteral("24/7 Technical support")};
-    plan.isTrial = *isTrial;
-    return plan;
+    return makePlan(count + QStringLiteral(" extra slots"),
+                    terms->isUnlimited ? count + QStringLiteral("slotslifetime")
+                                       : count + QStringLiteral("slots") +
+                                             PricingController::convertDaysToReadableFormat(terms->totalDays),
+                    *terms,
+                    {count + QStringLiteral(" additional devices"), QStringLiteral("Extend your device limit"),
+                     QStringLiteral("24/7 Technical support")},
+                    terms->isTrial);
 }
 
 using Parser = std::optional<PricingViewPlan> (*)(const JSON&);

@@ -45,6 +45,17 @@ public:
         Preferences::setEmail(email);
     }
 
+    // The route answers `body` (status 200) until cleared; an empty body drops the connection.
+    void answer(const char* method, const QString& path, const QByteArray& body)
+    {
+        demo::Fault fault;
+        fault.dropConnection = body.isEmpty();
+        if (!body.isEmpty()) {
+            fault.body = body;
+        }
+        backend.setFault(method, path, fault);
+    }
+
     qsizetype requestCount(const char* method, const QString& path) const
     {
         return backend.requestsTo(method, path).size();

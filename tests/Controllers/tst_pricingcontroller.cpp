@@ -143,9 +143,7 @@ private slots:
 
     void failedFetchPrintsAndPublishesAnEmptyList()
     {
-        demo::Fault drop;
-        drop.dropConnection = true;
-        env->backend.setFault("GET", QStringLiteral("vpn/slots"), drop);
+        env->answer("GET", QStringLiteral("vpn/slots"), {});
         CapturedOutput output;
         PricingController controller;
         bool completed = false;

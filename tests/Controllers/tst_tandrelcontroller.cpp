@@ -49,12 +49,6 @@ class TestTandrelController : public QObject {
 private:
     std::unique_ptr<ServiceEnvironment> env;
 
-    void answerRegions(const json& answer)
-    {
-        env->backend.setResponse("GET", QStringLiteral("users/me/regions"), 200,
-                                 QByteArray::fromStdString(answer.dump()));
-    }
-
 private slots:
     void init()
     {
@@ -150,12 +144,7 @@ private slots:
         const QList<qint64> loaded = ids(controller.regions());
         const qint64 selected = Preferences::configId();
 
-        demo::Fault fault;
-        fault.dropConnection = body.isEmpty();
-        if (!body.isEmpty()) {
-            fault.body = body;
-        }
-        env->backend.setFault("GET", QStringLiteral("users/me/regions"), fault);
+        env->answer("GET", QStringLiteral("users/me/regions"), body);
         CapturedOutput output;
         controller.loadRegions();
         QTRY_VERIFY_WITH_TIMEOUT(!output.lines().filter(linePrefix).isEmpty(), 15000);
@@ -276,12 +265,7 @@ private slots:
         QFETCH(qint64, maxSlots);
         QFETCH(bool, trialPossible);
         env->backend.setResponse("GET", QStringLiteral("users/me/plan"), 200, plan);
-        demo::Fault trialFault;
-        trialFault.dropConnection = trial.isEmpty();
-        if (!trial.isEmpty()) {
-            trialFault.body = trial;
-        }
-        env->backend.setFault("POST", QStringLiteral("users/me/istrialpossible"), trialFault);
+        env->answer("POST", QStringLiteral("users/me/istrialpossible"), trial);
 
         CapturedOutput output;
         TandrelController controller;
@@ -319,9 +303,7 @@ private slots:
         if (status > 0) {
             env->backend.setResponse("POST", QStringLiteral("codes/applyByEmail"), status, body);
         } else if (status < 0) {
-            demo::Fault drop;
-            drop.dropConnection = true;
-            env->backend.setFault("POST", QStringLiteral("codes/applyByEmail"), drop);
+            env->answer("POST", QStringLiteral("codes/applyByEmail"), {});
         }
         TandrelController controller;
         controller.code = code;
