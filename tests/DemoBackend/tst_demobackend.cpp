@@ -645,6 +645,7 @@ private slots:
         QTest::newRow("bad content length")
             << QByteArray("POST /api/auth/logout HTTP/1.1\r\nContent-Length: -1\r\n\r\n")
             << QList<QByteArray>{"HTTP/1.1 400"};
+        QTest::newRow("endless empty lines") << QByteArray("\r\n").repeated(40000) << QList<QByteArray>{"HTTP/1.1 400"};
         QTest::newRow("header without colon")
             << QByteArray("GET /api/devices HTTP/1.1\r\nBroken header\r\n\r\n") << QList<QByteArray>{"HTTP/1.1 400"};
     }

@@ -201,6 +201,9 @@ HttpParseResult parseHttpRequest(QByteArrayView buffer)
     while (buffer.sliced(start).startsWith("\r\n")) {
         start += 2;
     }
+    if (start > kMaxHeaderBytes) {
+        return invalid(400, "Too many empty lines before the request line");
+    }
     const qsizetype headerEnd = buffer.indexOf("\r\n\r\n", start);
     if (headerEnd < 0) {
         if (buffer.size() - start > kMaxHeaderBytes) {
