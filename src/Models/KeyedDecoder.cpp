@@ -53,7 +53,6 @@ const nlohmann::json& KeyedDecoder::required(const char* key, const char* expect
 qint64 KeyedDecoder::decodeInt64(const char* key) const
 {
     const nlohmann::json& value = required(key, "Int64");
-    const QString path = pathAppendingKey(m_codingPath, key);
     switch (value.type()) {
         case nlohmann::json::value_t::number_integer:
             return value.get<std::int64_t>();
@@ -73,10 +72,12 @@ qint64 KeyedDecoder::decodeInt64(const char* key) const
         }
         default:
             fail(DecodingErrorCode::typeMismatch,
-                 QStringLiteral("Expected to decode Int64 but found %1 instead.").arg(describeType(value)), path);
+                 QStringLiteral("Expected to decode Int64 but found %1 instead.").arg(describeType(value)),
+                 pathAppendingKey(m_codingPath, key));
     }
     fail(DecodingErrorCode::dataCorrupted,
-         QStringLiteral("Parsed JSON number <%1> does not fit in Int64.").arg(numberText(value)), path);
+         QStringLiteral("Parsed JSON number <%1> does not fit in Int64.").arg(numberText(value)),
+         pathAppendingKey(m_codingPath, key));
 }
 
 std::optional<qint64> KeyedDecoder::decodeInt64IfPresent(const char* key) const
@@ -113,15 +114,16 @@ QString KeyedDecoder::decodeString(const char* key) const
 float KeyedDecoder::decodeFloat(const char* key) const
 {
     const nlohmann::json& value = required(key, "Float");
-    const QString path = pathAppendingKey(m_codingPath, key);
     if (!value.is_number()) {
         fail(DecodingErrorCode::typeMismatch,
-             QStringLiteral("Expected to decode Float but found %1 instead.").arg(describeType(value)), path);
+             QStringLiteral("Expected to decode Float but found %1 instead.").arg(describeType(value)),
+             pathAppendingKey(m_codingPath, key));
     }
     const double number = value.get<double>();
     if (!(std::fabs(number) <= static_cast<double>(FLT_MAX))) {
         fail(DecodingErrorCode::dataCorrupted,
-             QStringLiteral("Parsed JSON number <%1> does not fit in Float.").arg(numberText(value)), path);
+             QStringLiteral("Parsed JSON number <%1> does not fit in Float.").arg(numberText(value)),
+             pathAppendingKey(m_codingPath, key));
     }
     return static_cast<float>(number);
 }
