@@ -1,3 +1,4 @@
+#include "BuildConfig.h"
 #include "Platform/Keychain.h"
 #include "Platform/NetworkExtension/NEVPNManager.h"
 #include "Platform/NetworkExtension/StandInVPNBackend.h"
@@ -389,6 +390,17 @@ private slots:
         testing::StatusRecorder recorder;
         QTRY_COMPARE_WITH_TIMEOUT(first->status(), NEVPNStatus::connected, 5000);
         QVERIFY(recorder.posts().isEmpty());
+    }
+
+    void onlyAStandInBuildGetsTheStandIn()
+    {
+        const std::shared_ptr<NEVPNBackend> chosen = NEVPNBackend::makeDefault();
+        const bool standInBuild = QByteArray(BuildConfig::vpnBackend) == "standin";
+        QCOMPARE(dynamic_cast<StandInVPNBackend*>(chosen.get()) != nullptr, standInBuild);
+        if (!standInBuild) {
+            QCOMPARE(chosen->status(), NEVPNStatus::invalid);
+            QVERIFY(chosen->start().has_value());
+        }
     }
 
     void unavailableServiceRefusesToPretend()
