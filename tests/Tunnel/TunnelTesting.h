@@ -6,8 +6,12 @@
 #include <QList>
 #include <QString>
 #include <QThread>
+#include <QtTest>
 
+#include <functional>
+#include <memory>
 #include <mutex>
+#include <optional>
 
 namespace tandrel::testing {
 
@@ -58,5 +62,19 @@ private:
     QList<Post> m_posts;
     NotificationCenter::Token m_token = 0;
 };
+
+// Runs an operation that reports through a completion and waits, bounded, for it; a
+// completion that never comes fails the test.
+template <typename T>
+T awaitCompletion(const std::function<void(std::function<void(T)>)>& start)
+{
+    auto result = std::make_shared<std::optional<T>>();
+    start([result](T value) { *result = std::move(value); });
+    if (!QTest::qWaitFor([&] { return result->has_value(); }, 5000)) {
+        QTest::qFail("the completion never ran", __FILE__, __LINE__);
+        return T{};
+    }
+    return **result;
+}
 
 }  // namespace tandrel::testing

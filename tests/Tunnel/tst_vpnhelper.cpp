@@ -120,14 +120,8 @@ class VPNHelperTest : public QObject {
 
     std::optional<Error> removeProfile()
     {
-        bool done = false;
-        std::optional<Error> result;
-        VPNHelper::shared().removeVPNProfile([&](std::optional<Error> error) {
-            result = error;
-            done = true;
-        });
-        [&] { QTRY_VERIFY_WITH_TIMEOUT(done, 5000); }();
-        return result;
+        return testing::awaitCompletion<std::optional<Error>>(
+            [](std::function<void(std::optional<Error>)> done) { VPNHelper::shared().removeVPNProfile(done); });
     }
 
     void answerTunnelRequestsWith(const QByteArray& body, int status = 200)
