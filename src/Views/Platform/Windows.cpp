@@ -1,0 +1,195 @@
+#include "Views/Platform/Windows.h"
+
+#include <QApplication>
+#include <QMainWindow>
+#include <QPropertyAnimation>
+#include <QScreen>
+#include <QWidget>
+
+namespace tandrel::Windows {
+namespace {
+
+constexpr int kResizeAnimationMs = 200;
+constexpr char kNotMainProperty[] = "tandrelNotMain";
+constexpr char kAnimationName[] = "tandrelFrameAnimation";
+
+QList<QPointer<QWidget>>& registry()
+{
+    static QList<QPointer<QWidget>> windows;
+    return windows;
+}
+
+// Window-manager decorations around the client area (zero before the window is mapped or
+// without a window manager, as on the offscreen platform).
+QMargins decorations(const QWidget* window)
+{
+    const QRect outer = window->frameGeometry();
+    const QRect inner = window->geometry();
+    return {inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+            outer.bottom() - inner.bottom()};
+}
+
+// The zoom-button pass, scheduled at most once per turn of the event loop: any event
+// schedules it, and the pass's own call does not schedule another.
+class ZoomGuard : public QObject {
+public:
+    using QObject::QObject;
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (!m_pending && watched != this && event->type() != QEvent::MetaCall) {
+            m_pending = true;
+            QMetaObject::invokeMethod(
+                this, [this] { pass(); }, Qt::QueuedConnection);
+        }
+        return false;
+    }
+
+private:
+    void pass()
+    {
+        m_pending = false;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (widget->isWindow() && (widget->windowFlags() & Qt::WindowMaximizeButtonHint)) {
+                disableZoom(widget);
+            }
+        }
+    }
+
+    bool m_pending = false;
+};
+
+}  // namespace
+
+void registerWindow(QWidget* window)
+{
+    registry().append(window);
+}
+
+QList<QWidget*> windowList()
+{
+    QList<QWidget*> result;
+    registry().removeIf([](const QPointer<QWidget>& window) { return window.isNull(); });
+    for (const QPointer<QWidget>& window : registry()) {
+        result.append(window.data());
+    }
+    return result;
+}
+
+void setCanBecomeMain(QWidget* window, bool canBecomeMain)
+{
+    window->setProperty(kNotMainProperty, !canBecomeMain);
+}
+
+QWidget* mainWindow()
+{
+    const QList<QWidget*> windows = windowList();
+    auto mayBeMain = [](QWidget* window) {
+        return window->isVisible() && !window->property(kNotMainProperty).toBool();
+    };
+    if (QWidget* active = QApplication::activeWindow(); active && windows.contains(active) && mayBeMain(active)) {
+        return active;
+    }
+    for (QWidget* window : windows) {
+        if (mayBeMain(window)) {
+            return window;
+        }
+    }
+    return nullptr;
+}
+
+QRect frame(const QWidget* window)
+{
+    return window->frameGeometry();
+}
+
+void setFrame(QWidget* window, const QRect& frame, bool animate)
+{
+    const QRect target = frame.marginsRemoved(decorations(window));
+    auto* running = window->findChild<QPropertyAnimation*>(QLatin1String(kAnimationName), Qt::FindDirectChildrenOnly);
+    if (running) {
+        running->stop();
+        delete running;
+    }
+    if (!animate || !window->isVisible()) {
+        window->setGeometry(target);
+        return;
+    }
+    auto* animation = new QPropertyAnimation(window, "geometry", window);
+    animation->setObjectName(QLatin1String(kAnimationName));
+    animation->setDuration(kResizeAnimationMs);
+    animation->setEasingCurve(QEasingCurve::InOutQuad);
+    animation->setStartValue(window->geometry());
+    animation->setEndValue(target);
+    animation->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void setFrameSizeKeepingOrigin(QWidget* window, const QSize& size, bool animate)
+{
+    const QRect current = frame(window);
+    // Bottom-left stays: the new top edge is the old bottom edge minus the new height.
+    const QPoint topLeft(current.left(), current.top() + current.height() - size.height());
+    setFrame(window, QRect(topLeft, size), animate);
+}
+
+void setContentSize(QWidget* window, const QSize& size)
+{
+    QSize extra(0, 0);
+    if (auto* main = qobject_cast<QMainWindow*>(window); main && main->centralWidget()) {
+        extra = window->size() - main->centralWidget()->size();
+        if (main->menuWidget() && !main->menuWidget()->isVisible()) {
+            extra = QSize(0, 0);
+        }
+        if (extra.width() < 0 || extra.height() < 0 || !main->isVisible()) {
+            // Before the first layout pass the difference is not known yet; the menu bar's
+            // height is.
+            extra = QSize(
+                0, main->menuWidget() && !main->menuWidget()->isHidden() ? main->menuWidget()->sizeHint().height() : 0);
+        }
+    }
+    window->resize(size + extra);
+}
+
+void center(QWidget* window)
+{
+    QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    if (!screen) {
+        return;
+    }
+    QRect outer = frame(window);
+    outer.moveCenter(screen->availableGeometry().center());
+    window->move(outer.topLeft());
+}
+
+void disableZoom(QWidget* window)
+{
+    const bool wasVisible = window->isVisible();
+    Qt::WindowFlags flags = window->windowFlags();
+    if (!(flags & Qt::WindowMaximizeButtonHint)) {
+        return;
+    }
+    // Without CustomizeWindowHint the platform adds the default buttons back.
+    flags |= Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    if (window->windowType() == Qt::Window) {
+        flags |= Qt::WindowMinimizeButtonHint;
+    }
+    flags &= ~Qt::WindowMaximizeButtonHint;
+    const QRect geometry = window->geometry();
+    window->setWindowFlags(flags);
+    if (wasVisible) {
+        // Changing the flags of a shown window hides it.
+        window->setGeometry(geometry);
+        window->show();
+    }
+}
+
+void keepZoomDisabled()
+{
+    static ZoomGuard* guard = nullptr;
+    if (!guard && qApp) {
+        guard = new ZoomGuard(qApp);
+        qApp->installEventFilter(guard);
+    }
+}
+
+}  // namespace tandrel::Windows

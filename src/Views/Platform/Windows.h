@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QRect>
+#include <QSize>
+
+class QWidget;
+
+namespace tandrel::Windows {
+
+// The application's windows as the screens see them. A frame is the window's outer
+// rectangle (decorations included where the window manager draws them). Its origin is
+// the bottom-left corner, as in the design: a frame that "keeps its origin" keeps its
+// bottom-left corner where it is and grows or shrinks upwards and to the right.
+
+// Adds a window to the application's window list (in order of creation).
+void registerWindow(QWidget* window);
+// The application's window list: registered windows still alive, oldest first.
+QList<QWidget*> windowList();
+// The main window: the active registered window that may be main, else the first
+// visible one of those; nullptr when there is none. Windows marked as not main (the
+// settings window) never are.
+QWidget* mainWindow();
+void setCanBecomeMain(QWidget* window, bool canBecomeMain);
+
+QRect frame(const QWidget* window);
+// Moves and sizes the window so its frame becomes `frame`, optionally animated.
+void setFrame(QWidget* window, const QRect& frame, bool animate);
+// `setFrame` keeping the bottom-left corner of the current frame.
+void setFrameSizeKeepingOrigin(QWidget* window, const QSize& size, bool animate);
+// Sizes the window so its content (central widget) gets `size`; the top-left stays.
+void setContentSize(QWidget* window, const QSize& size);
+// Centres the window on its screen.
+void center(QWidget* window);
+
+// Clears the maximize (zoom) button of every window on every pass of the event loop, so
+// windows opened later lose it too.
+void keepZoomDisabled();
+// Removes the zoom button of one window now.
+void disableZoom(QWidget* window);
+
+}  // namespace tandrel::Windows
