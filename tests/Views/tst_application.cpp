@@ -1,0 +1,241 @@
+#include "AssetNames.h"
+#include "Platform/ApplicationIcon.h"
+#include "Platform/UserDefaults.h"
+#include "TandrelApp.h"
+#include "Views/Platform/Assets.h"
+#include "Views/Platform/Windows.h"
+#include "support/TestMain.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDirIterator>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QRegularExpression>
+#include <QThread>
+
+using namespace tandrel;
+
+namespace {
+
+QList<QAction*> menuItems(QMainWindow* window)
+{
+    QList<QAction*> items;
+    for (QAction* menu : window->menuBar()->actions()) {
+        items << menu;
+        if (menu->menu()) {
+            items << menu->menu()->actions();
+        }
+    }
+    return items;
+}
+
+QImage iconImage(const QIcon& icon)
+{
+    return icon.pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
+}  // namespace
+
+class ApplicationTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { m_app = std::make_unique<TandrelApp>(QUrl()); }
+    void cleanup() { m_app.reset(); }
+
+    void menusOfferUpdatesAfterAboutAndNoNewItem()
+    {
+        QMainWindow* window = m_app->body();
+        const QList<QAction*> items = menuItems(window);
+        for (QAction* item : items) {
+            QVERIFY2(item->shortcut() != QKeySequence(QKeySequence::New), qPrintable(item->text()));
+            QVERIFY2(!item->text().remove(QLatin1Char('&')).startsWith(QStringLiteral("New")),
+                     qPrintable(item->text()));
+        }
+        QMenu* appMenu = window->findChild<QMenu*>(QStringLiteral("applicationMenu"));
+        const QList<QAction*> appItems = appMenu->actions();
+        QCOMPARE(appItems.value(0)->objectName(), QStringLiteral("aboutAction"));
+        QCOMPARE(appItems.value(1)->objectName(), QStringLiteral("checkForUpdatesAction"));
+        QCOMPARE(appItems.value(1)->text(), QStringLiteral("Check for Updates\u2026"));
+        QVERIFY(appItems.value(1)->isEnabled());
+    }
+
+    void firstWindowGetsItsContentSizeAndIsCentred()
+    {
+        QMainWindow* window = m_app->makeWindow();
+        window->resize(300, 200);
+        window->show();
+        // The login screen then sizes it by its own rule, keeping the bottom-left corner
+        // of the centred 900 by 700 content.
+        QTRY_COMPARE(Windows::frame(window).size(), QSize(800, 500));
+        const QRect screen = window->screen()->availableGeometry();
+        const QSize decorations = Windows::frame(window).size() - window->geometry().size();
+        QRect centred(QPoint(0, 0), QSize(900, 700 + window->menuBar()->height()) + decorations);
+        centred.moveCenter(screen.center());
+        QCOMPARE(Windows::frame(window).bottomLeft(), centred.bottomLeft());
+    }
+
+    void framesKeepTheirBottomLeftCorner_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<bool>("animate");
+        QTest::newRow("grow, at once") << QSize(900, 700) << false;
+        QTest::newRow("shrink, at once") << QSize(300, 200) << false;
+        QTest::newRow("grow, animated") << QSize(900, 700) << true;
+        QTest::newRow("shrink, animated") << QSize(300, 600) << true;
+    }
+
+    void framesKeepTheirBottomLeftCorner()
+    {
+        QFETCH(QSize, size);
+        QFETCH(bool, animate);
+        QWidget window;
+        window.setGeometry(100, 700, 500, 400);
+        window.show();
+        const QPoint bottomLeft = Windows::frame(&window).bottomLeft();
+        Windows::setFrameSizeKeepingOrigin(&window, size, animate);
+        QTRY_COMPARE(Windows::frame(&window).size(), size);
+        QCOMPARE(Windows::frame(&window).bottomLeft(), bottomLeft);
+    }
+
+    void zoomIsNeverAvailable()
+    {
+        QMainWindow* window = m_app->body();
+        QWidget* settings = m_app->showSettings();
+        QWidget later;  // any window opened later
+        later.show();
+        for (QWidget* each : {static_cast<QWidget*>(window), settings, &later}) {
+            QTRY_VERIFY2(!(each->windowFlags() & Qt::WindowMaximizeButtonHint), qPrintable(each->objectName()));
+            QVERIFY(each->isVisible());
+        }
+        // Asking for it again is undone on the next pass.
+        later.setWindowFlag(Qt::WindowMaximizeButtonHint, true);
+        later.show();
+        QTRY_VERIFY(!(later.windowFlags() & Qt::WindowMaximizeButtonHint));
+    }
+
+    void settingsWindowHoldsTheUpdaterToggles()
+    {
+        m_app->body();
+        QWidget* settings = m_app->showSettings();
+        auto* checks = settings->findChild<QCheckBox*>(QStringLiteral("automaticallyChecksToggle"));
+        auto* downloads = settings->findChild<QCheckBox*>(QStringLiteral("automaticallyDownloadsToggle"));
+        QVERIFY(checks && downloads);
+        QCOMPARE(checks->text(), QStringLiteral("Automatically check for updates"));
+        QCOMPARE(downloads->text(), QStringLiteral("Automatically download updates"));
+        checks->click();
+        QVERIFY(!downloads->isEnabled());
+        // The settings window is never the main window the screens resize.
+        QVERIFY(Windows::mainWindow() != settings);
+        QCOMPARE(m_app->showSettings(), settings);
+    }
+
+    void applicationIconFollowsTheCoreFromAnyThread_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("dock state") << AssetName::iconConnected << AssetName::iconConnected;
+        QTest::newRow("empty name") << "" << AssetName::AppIconMacOS;
+        QTest::newRow("unknown name") << "noSuchIcon" << AssetName::AppIconMacOS;
+    }
+
+    void applicationIconFollowsTheCoreFromAnyThread()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, shown);
+        TandrelApp::installPlatformHooks();
+        QApplication::setWindowIcon(Assets::image(AssetName::iconInvalid));
+        std::unique_ptr<QThread> worker(QThread::create([name] { ApplicationIcon::set(name); }));
+        worker->start();
+        QVERIFY(worker->wait(5000));
+        QTRY_COMPARE(iconImage(QApplication::windowIcon()), iconImage(Assets::image(shown)));
+    }
+
+    void everyAssetSymbolAndFlagIsBundled()
+    {
+        for (const char* name :
+             {AssetName::logo, AssetName::rightBarLogo, AssetName::AppIconMacOS, AssetName::iconInvalid,
+              AssetName::iconConnecting, AssetName::iconConnected, AssetName::iconDisconnecting,
+              AssetName::notConnectedButton, AssetName::connectingButton, AssetName::connectedButton}) {
+            QVERIFY2(!iconImage(Assets::image(name)).isNull(), name);
+        }
+        QVERIFY(Assets::color(AssetName::rightBarColor).isValid());
+        QFile symbols(QFINDTESTDATA("../../resources/symbols.txt"));
+        QVERIFY(symbols.open(QIODevice::ReadOnly));
+        while (!symbols.atEnd()) {
+            const QString line = QString::fromUtf8(symbols.readLine()).trimmed();
+            if (line.isEmpty() || line.startsWith(QLatin1Char('#'))) {
+                continue;
+            }
+            const QString symbol = line.section(QLatin1Char(' '), 0, 0);
+            QVERIFY2(!Assets::systemSymbol(symbol).isNull(), qPrintable(symbol));
+        }
+        for (const char* code : {"de", "us", "gb", "jp", "es"}) {
+            QVERIFY2(!Assets::flag(code).isNull(), code);
+        }
+        QVERIFY(Assets::flag(QStringLiteral("../assets/logo")).isNull());
+        QVERIFY(Assets::image(QStringLiteral("missing")).isNull());
+    }
+
+    void languageComesFromAppleLanguages_data()
+    {
+        QTest::addColumn<QStringList>("languages");
+        QTest::addColumn<QString>("applied");
+        QTest::addColumn<QString>("login");
+        QTest::newRow("Spanish") << QStringList{"es"} << "es" << QString::fromUtf8("Iniciar sesión");
+        QTest::newRow("Spanish of a region, first entry wins")
+            << QStringList{"es-MX", "en"} << "es" << QString::fromUtf8("Iniciar sesión");
+        QTest::newRow("English") << QStringList{"en", "es"} << "en"
+                                 << "Login";
+        QTest::newRow("no table for it") << QStringList{"fr"} << "en"
+                                         << "Login";
+    }
+
+    void languageComesFromAppleLanguages()
+    {
+        QFETCH(QStringList, languages);
+        QFETCH(QString, applied);
+        QFETCH(QString, login);
+        UserDefaults::standard().set(languages, QStringLiteral("AppleLanguages"));
+        QCOMPARE(TandrelApp::loadTranslations(), applied);
+        QCOMPARE(QCoreApplication::translate("Tandrel", "Login"), login);
+        QCOMPARE(QCoreApplication::translate("Tandrel", "Check for Updates…").isEmpty(), false);
+        UserDefaults::standard().removeObject(QStringLiteral("AppleLanguages"));
+        TandrelApp::loadTranslations();
+    }
+
+    void spanishTableCoversEveryText()
+    {
+        UserDefaults::standard().set(QStringList{"es"}, QStringLiteral("AppleLanguages"));
+        QCOMPARE(TandrelApp::loadTranslations(), QStringLiteral("es"));
+        const QString entry = QFINDTESTDATA("../../src/TandrelApp.cpp");
+        QVERIFY(!entry.isEmpty());
+        const QString sources = QFileInfo(entry).absolutePath();
+        // translate("Tandrel", "<key>") with the key's escaped quotes.
+        static const QRegularExpression key(
+            QStringLiteral("translate\\(\\s*\"Tandrel\",\\s*\"((?:[^\"\\\\]|\\\\.)*)\"\\)"));
+        int checked = 0;
+        QDirIterator it(sources, {QStringLiteral("*.cpp")}, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            QFile file(it.next());
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            const QString code = QString::fromUtf8(file.readAll());
+            for (const QRegularExpressionMatch& match : key.globalMatch(code)) {
+                const QString english = match.captured(1).replace(QStringLiteral("\\\""), QStringLiteral("\""));
+                const QString spanish = QCoreApplication::translate("Tandrel", english.toUtf8().constData());
+                QVERIFY2(spanish != english || english == QStringLiteral("Tandrel"), qPrintable(english));
+                ++checked;
+            }
+        }
+        QVERIFY(checked > 20);
+        UserDefaults::standard().removeObject(QStringLiteral("AppleLanguages"));
+        TandrelApp::loadTranslations();
+    }
+
+private:
+    std::unique_ptr<TandrelApp> m_app;
+};
+
+TANDREL_TEST_MAIN_WIDGETS(ApplicationTest)
+#include "tst_application.moc"
