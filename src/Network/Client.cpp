@@ -316,6 +316,16 @@ void Client::sendWithoutBody(const QByteArray& verb, const QString& path, bool a
               });
 }
 
+void Client::sendToItem(const QByteArray& verb, const QString& route, const QString& id, GetCompletion completion)
+{
+    const std::optional<QString> segment = pathSegment(id);
+    if (!segment) {
+        completion(invalidURLError(), std::nullopt);
+        return;
+    }
+    sendWithoutBody(verb, serverPath() + route + *segment, true, std::move(completion));
+}
+
 void Client::get(const QString& path, bool auth, GetCompletion completion)
 {
     sendWithoutBody("GET", path, auth, std::move(completion));
@@ -482,22 +492,12 @@ void Client::userBestRegions(GetCompletion completion)
 
 void Client::IPSecConfiguration(const QString& prot, GetCompletion completion)
 {
-    const std::optional<QString> segment = pathSegment(prot);
-    if (!segment) {
-        completion(invalidURLError(), std::nullopt);
-        return;
-    }
-    get(serverPath() + QStringLiteral("config/ipsec/") + *segment, true, std::move(completion));
+    sendToItem("GET", QStringLiteral("config/ipsec/"), prot, std::move(completion));
 }
 
 void Client::openVPNConfiguration(const QString& prot, GetCompletion completion)
 {
-    const std::optional<QString> segment = pathSegment(prot);
-    if (!segment) {
-        completion(invalidURLError(), std::nullopt);
-        return;
-    }
-    get(serverPath() + QStringLiteral("config/openvpn/") + *segment, true, std::move(completion));
+    sendToItem("GET", QStringLiteral("config/openvpn/"), prot, std::move(completion));
 }
 
 void Client::codesApplyWithCode(const QString& code, const QString& pladId, PostCompletion completion)
@@ -553,12 +553,7 @@ void Client::getDevices(GetCompletion completion)
 
 void Client::deleteDevice(const QString& id, GetCompletion completion)
 {
-    const std::optional<QString> segment = pathSegment(id);
-    if (!segment) {
-        completion(invalidURLError(), std::nullopt);
-        return;
-    }
-    delete_(serverPath() + QStringLiteral("devices/") + *segment, true, std::move(completion));
+    sendToItem("DELETE", QStringLiteral("devices/"), id, std::move(completion));
 }
 
 void Client::logout(PostCompletion completion)

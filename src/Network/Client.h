@@ -124,6 +124,8 @@ private:
     QNetworkAccessManager* network();
     QMap<QString, QString> deviceFields() const;
     void sendWithoutBody(const QByteArray& verb, const QString& path, bool auth, GetCompletion completion);
+    // An authenticated request to route + id, the id kept to one path segment.
+    void sendToItem(const QByteArray& verb, const QString& route, const QString& id, GetCompletion completion);
     void startTask(const QByteArray& verb, const QUrl& url, const HeaderList& headers, const QByteArray& body,
                    std::function<void(const TaskOutcome&)> finished);
     std::optional<Error> handleErrorCode(const JSON& json);
