@@ -251,7 +251,11 @@ void Client::startTask(const QByteArray& verb, const QUrl& url, const HeaderList
     QNetworkRequest request(url);
     request.setTransferTimeout(kRequestTimeoutMilliseconds);
     for (const auto& [name, value] : headers) {
-        request.setRawHeader(name, value);
+        // Qt writes header values as they are: a line break in a stored token would start
+        // a header of its own.
+        QByteArray oneLine = value;
+        oneLine.replace('\r', QByteArray()).replace('\n', QByteArray());
+        request.setRawHeader(name, oneLine);
     }
     QNetworkReply* reply = nullptr;
     if (verb == "POST") {

@@ -178,6 +178,18 @@ private slots:
         QCOMPARE(request.header("Authorization"), authorization);
     }
 
+    void storedTokenCannotAddHeaders()
+    {
+        Preferences::setToken("t\r\nX-Injected: 1");
+        auto got = send("GET", api("users/me"));
+        auto posted = send("POST", api("auth/logout"));
+        QTRY_VERIFY_WITH_TIMEOUT(got->done && posted->done, 5000);
+        for (const RecordedRequest& request : m_backend.requests()) {
+            QVERIFY(!request.hasHeader("X-Injected"));
+            QCOMPARE(request.header("Authorization"), QByteArray("Bearer tX-Injected: 1"));
+        }
+    }
+
     void multipartBodyIsExact()
     {
         const QByteArray open = "--" + Client::boundary.toUtf8() + "\r\nContent-Disposition: form-data; name=\"";
