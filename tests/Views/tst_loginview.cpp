@@ -14,11 +14,13 @@
 #include "support/TestMain.h"
 
 #include <QCheckBox>
+#include <QDirIterator>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QThread>
 #include <QToolButton>
 
 using namespace tandrel;
@@ -346,6 +348,48 @@ private Q_SLOTS:
         // Again while the login screen shows: the same screen stays.
         NotificationCenter::defaultCenter().post(QStringLiteral("showLoginView"));
         QCOMPARE(root->screen(), login);
+    }
+
+    void showLoginViewFromAnotherThreadSwitchesOnTheMainThread()
+    {
+        QVERIFY(!Preferences::defaultKeychain().set(QStringLiteral("a@b.example"), QStringLiteral("email")));
+        QVERIFY(!Preferences::defaultKeychain().set(QStringLiteral("t0ken"), QStringLiteral("token")));
+        QMainWindow* window = showWindow();
+        auto* root = window->findChild<ContentView*>();
+        std::unique_ptr<QThread> poster(
+            QThread::create([] { NotificationCenter::defaultCenter().post(QStringLiteral("showLoginView")); }));
+        poster->start();
+        QVERIFY(poster->wait(5000));
+        QTRY_VERIFY(qobject_cast<LoginView*>(root->screen()));
+        QCOMPARE(root->screen()->thread(), QCoreApplication::instance()->thread());
+    }
+
+    void keepLoggedInStoresAndSendsNothing()
+    {
+        QMainWindow* window = showWindow();
+        LoginView* login = loginView(window);
+        const auto snapshot = [this] {
+            QMap<QString, QByteArray> files;
+            for (const QString& root : {m_keychainDir->path(), qEnvironmentVariable("XDG_CONFIG_HOME")}) {
+                QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
+                while (it.hasNext()) {
+                    QFile file(it.next());
+                    if (file.open(QIODevice::ReadOnly)) {
+                        files.insert(file.fileName(), file.readAll());
+                    }
+                }
+            }
+            return files;
+        };
+        UserDefaults::standard().synchronize();
+        const auto before = snapshot();
+        m_backend.clearRequests();
+        auto* box = login->findChild<QCheckBox*>(QStringLiteral("keepLoggedInCheckBox"));
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(4, box->height() / 2));
+        QVERIFY(box->isChecked());
+        UserDefaults::standard().synchronize();
+        QCOMPARE(snapshot(), before);
+        QVERIFY(m_backend.requests().isEmpty());
     }
 
     void forgetPasswordOpensTheResetPage()
