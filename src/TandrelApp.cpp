@@ -131,6 +131,8 @@ QWidget* TandrelApp::showSettings()
         Windows::registerWindow(window);
         Windows::setCanBecomeMain(window, false);
         m_settingsWindow = window;
+        window->adjustSize();
+        Windows::center(window);
     }
     m_settingsWindow->show();
     m_settingsWindow->raise();
