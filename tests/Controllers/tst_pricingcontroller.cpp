@@ -1,7 +1,7 @@
 #include "BuildConfig.h"
 #include "Controllers/PricingController.h"
-#include "Platform/CapturedOutput.h"
 #include "ServiceTesting.h"
+#include "support/CapturedOutput.h"
 #include "support/TestMain.h"
 
 using namespace tandrel;

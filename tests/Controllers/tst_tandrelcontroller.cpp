@@ -2,9 +2,9 @@
 #include "Controllers/TandrelController.h"
 #include "Models/RegionSamples.h"
 #include "Platform/ApplicationIcon.h"
-#include "Platform/CapturedOutput.h"
 #include "Platform/MainQueue.h"
 #include "ServiceTesting.h"
+#include "support/CapturedOutput.h"
 #include "support/TestMain.h"
 
 using namespace tandrel;

@@ -5,7 +5,7 @@
 #include "Platform/Keychain.h"
 #include "Platform/NotificationCenter.h"
 
-#include "../Platform/CapturedOutput.h"
+#include "support/CapturedOutput.h"
 #include "support/TestMain.h"
 
 #include <QTcpServer>

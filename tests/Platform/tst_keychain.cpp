@@ -1,7 +1,7 @@
 #include "BuildConfig.h"
-#include "CapturedOutput.h"
 #include "KeychainStoreContract.h"
 #include "Platform/Keychain.h"
+#include "support/CapturedOutput.h"
 #include "support/TestMain.h"
 
 #include <QStandardPaths>

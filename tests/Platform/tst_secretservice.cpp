@@ -1,8 +1,8 @@
 // Runs against a real GNOME Keyring in a private D-Bus session (with-secret-service.sh).
 #include "BuildConfig.h"
-#include "CapturedOutput.h"
 #include "KeychainStoreContract.h"
 #include "Platform/Keychain.h"
+#include "support/CapturedOutput.h"
 #include "support/TestMain.h"
 
 #pragma push_macro("signals")

@@ -1,6 +1,6 @@
 #include "BuildConfig.h"
-#include "CapturedOutput.h"
 #include "Platform/UserDefaults.h"
+#include "support/CapturedOutput.h"
 #include "support/TestMain.h"
 
 #include <QSignalSpy>

@@ -1,4 +1,3 @@
-#include "../Platform/CapturedOutput.h"
 #include "Classes/Preferences.h"
 #include "Classes/VPNHelper.h"
 #include "DemoBackend.h"
@@ -8,6 +7,7 @@
 #include "Platform/NetworkExtension/StandInVPNBackend.h"
 #include "Platform/UserDefaults.h"
 #include "TunnelTesting.h"
+#include "support/CapturedOutput.h"
 #include "support/TestMain.h"
 
 #include <QFile>
