@@ -1,6 +1,7 @@
 #include "Platform/NetworkExtension/NEVPNBackend.h"
 
 #include "BuildConfig.h"
+#include "Platform/NetworkExtension/NetworkManagerVPNBackend.h"
 #include "Platform/NetworkExtension/StandInVPNBackend.h"
 #include "Platform/NetworkExtension/UnavailableVPNBackend.h"
 
@@ -14,7 +15,11 @@ std::shared_ptr<NEVPNBackend> NEVPNBackend::makeDefault()
     if (std::string_view(BuildConfig::vpnBackend) == "standin") {
         return std::make_shared<StandInVPNBackend>();
     }
-    return std::make_shared<UnavailableVPNBackend>();
+    // Never a pretend tunnel: without NetworkManager and its strongSwan plugin, say what is missing.
+    if (const std::optional<QString> missing = NetworkManagerVPNBackend::unavailableReason()) {
+        return std::make_shared<UnavailableVPNBackend>(*missing);
+    }
+    return std::make_shared<NetworkManagerVPNBackend>();
 }
 
 }  // namespace tandrel

@@ -1,0 +1,985 @@
+#include "Platform/NetworkExtension/NetworkManagerVPNBackend.h"
+
+#include "Platform/Diagnostics.h"
+#include "Platform/MainQueue.h"
+#include "Platform/NetworkExtension/NetworkManagerProfile.h"
+#include "Platform/NetworkExtension/NetworkManagerSecretAgent.h"
+
+#include <QCoreApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusServiceWatcher>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QObject>
+#include <QSet>
+#include <QSettings>
+#include <QTimer>
+#include <QUuid>
+
+#include <pwd.h>
+#include <unistd.h>
+#include <atomic>
+#include <mutex>
+
+namespace tandrel {
+
+namespace {
+
+const QString kService = QStringLiteral("org.freedesktop.NetworkManager");
+const QString kManagerPath = QStringLiteral("/org/freedesktop/NetworkManager");
+const QString kManagerInterface = QStringLiteral("org.freedesktop.NetworkManager");
+const QString kSettingsPath = QStringLiteral("/org/freedesktop/NetworkManager/Settings");
+const QString kSettingsInterface = QStringLiteral("org.freedesktop.NetworkManager.Settings");
+const QString kConnectionInterface = QStringLiteral("org.freedesktop.NetworkManager.Settings.Connection");
+const QString kActiveInterface = QStringLiteral("org.freedesktop.NetworkManager.Connection.Active");
+const QString kVpnInterface = QStringLiteral("org.freedesktop.NetworkManager.VPN.Connection");
+const QString kDeviceInterface = QStringLiteral("org.freedesktop.NetworkManager.Device");
+const QString kIP4ConfigInterface = QStringLiteral("org.freedesktop.NetworkManager.IP4Config");
+const QString kPropertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
+const QString kPluginInterface = QStringLiteral("org.freedesktop.NetworkManager.VPN.Plugin");
+
+// Reading NetworkManager's state is quick; a change may wait on the user's consent.
+constexpr int kReadTimeoutMs = 5000;
+constexpr int kChangeTimeoutMs = 120000;
+
+// NMVpnConnectionState
+enum VpnState : uint {
+    vpnPrepare = 1,
+    vpnNeedAuth = 2,
+    vpnConnect = 3,
+    vpnIPConfigGet = 4,
+    vpnActivated = 5,
+    vpnFailed = 6,
+    vpnDisconnected = 7,
+};
+// NMActiveConnectionState
+enum ActiveState : uint { activeDeactivating = 3, activeDeactivated = 4 };
+// NMVpnConnectionStateReason (the ones we act on)
+enum Reason : uint {
+    reasonUserDisconnected = 2,
+    reasonServiceStopped = 4,
+    reasonNoSecrets = 9,
+    reasonLoginFailed = 10,
+    reasonConnectionRemoved = 11,
+};
+// NMDeviceType values whose links are never "local networks" of ours.
+constexpr uint kDeviceTypeTun = 16;
+constexpr uint kDeviceTypeLoopback = 32;
+
+// Ahead of the routing table the strongSwan daemon puts the tunnel's routes in (220).
+constexpr uint kLocalNetworkRulePriority = 100;
+constexpr uint kMainRoutingTable = 254;
+
+// Reconnection after a drop: quick first, then backing off.
+constexpr int kFirstRetryMs = 500;
+constexpr int kLongestRetryMs = 30000;
+
+Error backendError(NetworkManagerVPNBackend::ErrorCode code, const QString& description)
+{
+    return Error::withDescription(NetworkManagerVPNBackend::errorDomain, code, description);
+}
+
+QDBusConnection systemBus()
+{
+    return QDBusConnection::systemBus();
+}
+
+QDBusMessage methodCall(const QString& path, const QString& interface, const QString& method,
+                        const QVariantList& arguments = {})
+{
+    QDBusMessage message = QDBusMessage::createMethodCall(kService, path, interface, method);
+    message.setArguments(arguments);
+    return message;
+}
+
+// A property read; an invalid QVariant when it fails.
+QVariant readProperty(const QString& path, const QString& interface, const QString& name)
+{
+    const QDBusMessage reply = systemBus().call(
+        methodCall(path, kPropertiesInterface, QStringLiteral("Get"), {interface, name}), QDBus::Block, kReadTimeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+        return {};
+    }
+    return reply.arguments().constFirst().value<QDBusVariant>().variant();
+}
+
+QString objectPathProperty(const QString& path, const QString& interface, const QString& name)
+{
+    return readProperty(path, interface, name).value<QDBusObjectPath>().path();
+}
+
+QList<QDBusObjectPath> objectPaths(const QVariant& value)
+{
+    if (value.canConvert<QDBusArgument>()) {
+        return qdbus_cast<QList<QDBusObjectPath>>(value.value<QDBusArgument>());
+    }
+    return value.value<QList<QDBusObjectPath>>();
+}
+
+QList<QVariantMap> variantMaps(const QVariant& value)
+{
+    if (value.canConvert<QDBusArgument>()) {
+        return qdbus_cast<QList<QVariantMap>>(value.value<QDBusArgument>());
+    }
+    return value.value<QList<QVariantMap>>();
+}
+
+NMVariantMapMap settingsFromReply(const QDBusMessage& reply)
+{
+    if (reply.arguments().isEmpty()) {
+        return {};
+    }
+    return qdbus_cast<NMVariantMapMap>(reply.arguments().constFirst().value<QDBusArgument>());
+}
+
+QString loginName()
+{
+    const passwd* entry = getpwuid(getuid());
+    return entry ? QString::fromLocal8Bit(entry->pw_name) : QString();
+}
+
+bool isLive(NEVPNStatus status)
+{
+    return status == NEVPNStatus::connecting || status == NEVPNStatus::connected || status == NEVPNStatus::reasserting;
+}
+
+bool strongSwanPluginInstalled()
+{
+    for (const QString& folder :
+         {QStringLiteral("/etc/NetworkManager/VPN"), QStringLiteral("/usr/lib/NetworkManager/VPN")}) {
+        const QDir directory(folder);
+        for (const QString& name : directory.entryList({QStringLiteral("*.name")}, QDir::Files)) {
+            const QSettings plugin(directory.filePath(name), QSettings::IniFormat);
+            if (plugin.value(QStringLiteral("VPN Connection/service")).toString() ==
+                    NetworkManagerProfile::serviceType &&
+                QFileInfo(plugin.value(QStringLiteral("VPN Connection/program")).toString()).isExecutable()) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// One local subnet: the network address and its prefix length.
+struct LocalNetwork {
+    QString address;
+    uint prefixLength = 0;
+    bool operator==(const LocalNetwork&) const = default;
+};
+
+QVariantMap routingRule(const LocalNetwork& network)
+{
+    // NetworkManager checks each attribute's D-Bus type: family i, priority u, to s, to-len y, table u.
+    return {
+        {QStringLiteral("family"), int(2)},
+        {QStringLiteral("priority"), kLocalNetworkRulePriority},
+        {QStringLiteral("to"), network.address},
+        {QStringLiteral("to-len"), QVariant::fromValue(static_cast<uchar>(network.prefixLength))},
+        {QStringLiteral("table"), kMainRoutingTable},
+    };
+}
+
+bool isRuleFor(const QVariantMap& rule, const LocalNetwork& network)
+{
+    return rule.value(QStringLiteral("priority")).toUInt() == kLocalNetworkRulePriority &&
+           rule.value(QStringLiteral("table")).toUInt() == kMainRoutingTable &&
+           rule.value(QStringLiteral("to")).toString() == network.address &&
+           rule.value(QStringLiteral("to-len")).toUInt() == network.prefixLength;
+}
+
+}  // namespace
+
+// Lives on the main thread: every D-Bus exchange and every status report happens there.
+class NetworkManagerVPNBackend::Session : public QObject {
+    Q_OBJECT
+
+public:
+    Session();
+    ~Session() override { NetworkManagerSecretAgent::shared().setProfile(this, {}); }
+
+    void load(LoadCompletion completion);
+    void save(const NEVPNConfiguration& configuration, Completion completion);
+    void remove(Completion completion);
+    std::optional<Error> startableError() const;
+    void start();
+    void stop();
+
+    NEVPNStatus status() const { return static_cast<NEVPNStatus>(m_status.load()); }
+    void setStatusHandler(StatusHandler handler)
+    {
+        std::lock_guard guard(m_lock);
+        m_handler = std::move(handler);
+    }
+
+private Q_SLOTS:
+    void vpnStateChanged(const QDBusMessage& message);
+    void activeStateChanged(const QDBusMessage& message);
+    void networkManagerAppeared();
+    void networkManagerVanished();
+    void pluginFailed(const QDBusMessage& message);
+
+private:
+    struct Found {
+        QString path;
+        NMVariantMapMap settings;
+    };
+    // Our profile among NetworkManager's; `failure` receives why NetworkManager could not be asked.
+    std::optional<Found> findProfile(QString* failure) const;
+    void adoptProfile(const std::optional<Found>& found);
+    void adoptActiveConnection();
+    bool isOurActiveConnection(const QString& path);
+
+    void asyncCall(const QDBusMessage& message, int timeoutMs, std::function<void(const QDBusMessage&)> done);
+    void activate();
+    void applyVpnState(uint state, uint reason);
+    void attemptEnded(uint reason, const QString& text);
+    void scheduleRetry();
+    void setStatus(NEVPNStatus status, const QString& reason = {});
+
+    QList<LocalNetwork> localNetworksOf(const QString& devicePath) const;
+    void addLocalNetworkRules(std::function<void()> then);
+    void removeLocalNetworkRules();
+    void reapplyRules(const QString& devicePath, const QList<LocalNetwork>& networks, bool add,
+                      std::function<void()> then);
+
+    QDBusConnection m_bus = systemBus();
+    QDBusServiceWatcher* m_watcher = nullptr;
+    QTimer m_retryTimer;
+
+    mutable std::mutex m_lock;  // what start() checks from the caller's thread, and the handler
+    StatusHandler m_handler;
+    QString m_profilePath;
+    QString m_profileUuid;
+    std::optional<NEVPNConfiguration> m_configuration;
+    std::atomic<int> m_status{static_cast<int>(NEVPNStatus::invalid)};
+
+    // Main thread only.
+    QString m_activePath;
+    QHash<QString, bool> m_knownActive;   // active connection path -> is it ours
+    QSet<QString> m_finishedPaths;        // our attempts that have ended
+    bool m_wanted = false;                // started by us and not stopped since
+    bool m_activating = false;            // an ActivateConnection call is on its way
+    bool m_reachedActivated = false;      // the current attempt got the tunnel up
+    bool m_afterDrop = false;             // getting a dropped tunnel back
+    std::optional<uint> m_pluginFailure;  // the plugin's reason for the current attempt's failure
+    int m_retryDelayMs = kFirstRetryMs;
+    QHash<QString, QList<LocalNetwork>> m_localRules;  // device path -> subnets we routed around the tunnel
+};
+
+NetworkManagerVPNBackend::Session::Session()
+{
+    NetworkManagerProfile::registerDBusTypes();
+    m_retryTimer.setSingleShot(true);
+    connect(&m_retryTimer, &QTimer::timeout, this, [this] {
+        if (m_wanted && m_activePath.isEmpty() && !m_activating) {
+            activate();
+        }
+    });
+    m_bus.connect(kService, QString(), kVpnInterface, QStringLiteral("VpnStateChanged"), this,
+                  SLOT(vpnStateChanged(QDBusMessage)));
+    m_bus.connect(kService, QString(), kActiveInterface, QStringLiteral("StateChanged"), this,
+                  SLOT(activeStateChanged(QDBusMessage)));
+    // The plugin says why it failed (a refused login) before NetworkManager, whose own
+    // state change often carries no reason.
+    m_bus.connect(NetworkManagerProfile::serviceType, QString(), kPluginInterface, QStringLiteral("Failure"), this,
+                  SLOT(pluginFailed(QDBusMessage)));
+    m_watcher = new QDBusServiceWatcher(
+        kService, m_bus, QDBusServiceWatcher::WatchForRegistration | QDBusServiceWatcher::WatchForUnregistration, this);
+    connect(m_watcher, &QDBusServiceWatcher::serviceRegistered, this, &Session::networkManagerAppeared);
+    connect(m_watcher, &QDBusServiceWatcher::serviceUnregistered, this, &Session::networkManagerVanished);
+    networkManagerAppeared();
+}
+
+void NetworkManagerVPNBackend::Session::networkManagerAppeared()
+{
+    NetworkManagerSecretAgent::shared().registerWithNetworkManager();
+    QString failure;
+    const std::optional<Found> found = findProfile(&failure);
+    if (failure.isEmpty()) {
+        adoptProfile(found);
+    }
+}
+
+void NetworkManagerVPNBackend::Session::networkManagerVanished()
+{
+    m_knownActive.clear();
+    if (!m_activePath.isEmpty() || m_activating) {
+        m_activePath.clear();
+        m_activating = false;
+        attemptEnded(reasonServiceStopped, QStringLiteral("NetworkManager stopped"));
+    }
+}
+
+std::optional<NetworkManagerVPNBackend::Session::Found> NetworkManagerVPNBackend::Session::findProfile(
+    QString* failure) const
+{
+    const QDBusMessage list = m_bus.call(
+        methodCall(kSettingsPath, kSettingsInterface, QStringLiteral("ListConnections")), QDBus::Block, kReadTimeoutMs);
+    if (list.type() != QDBusMessage::ReplyMessage || list.arguments().isEmpty()) {
+        *failure =
+            list.errorMessage().isEmpty() ? QStringLiteral("NetworkManager did not answer.") : list.errorMessage();
+        return std::nullopt;
+    }
+    for (const QDBusObjectPath& path : objectPaths(list.arguments().constFirst())) {
+        const QDBusMessage reply = m_bus.call(
+            methodCall(path.path(), kConnectionInterface, QStringLiteral("GetSettings")), QDBus::Block, kReadTimeoutMs);
+        if (reply.type() != QDBusMessage::ReplyMessage) {
+            continue;  // gone meanwhile, or not ours to read
+        }
+        NMVariantMapMap settings = settingsFromReply(reply);
+        if (NetworkManagerProfile::isOurs(settings)) {
+            return Found{path.path(), std::move(settings)};
+        }
+    }
+    return std::nullopt;
+}
+
+void NetworkManagerVPNBackend::Session::adoptProfile(const std::optional<Found>& found)
+{
+    {
+        std::lock_guard guard(m_lock);
+        m_profilePath = found ? found->path : QString();
+        m_profileUuid = found ? NetworkManagerProfile::uuidOf(found->settings) : QString();
+        m_configuration = found ? NetworkManagerProfile::configurationFrom(found->settings) : std::nullopt;
+    }
+    NetworkManagerSecretAgent::shared().setProfile(this,
+                                                   found ? NetworkManagerProfile::uuidOf(found->settings) : QString());
+    if (!found) {
+        if (!m_wanted) {
+            setStatus(NEVPNStatus::invalid);
+        }
+        return;
+    }
+    if (status() == NEVPNStatus::invalid) {
+        setStatus(NEVPNStatus::disconnected);
+    }
+    if (m_activePath.isEmpty() && !m_activating) {
+        adoptActiveConnection();
+    }
+}
+
+// A tunnel of our profile that is already up (started before we ran, or by another tool).
+void NetworkManagerVPNBackend::Session::adoptActiveConnection()
+{
+    for (const QDBusObjectPath& path :
+         objectPaths(readProperty(kManagerPath, kManagerInterface, QStringLiteral("ActiveConnections")))) {
+        if (!m_finishedPaths.contains(path.path()) && isOurActiveConnection(path.path())) {
+            m_activePath = path.path();
+            m_reachedActivated = false;
+            applyVpnState(readProperty(m_activePath, kVpnInterface, QStringLiteral("VpnState")).toUInt(), 0);
+            return;
+        }
+    }
+}
+
+bool NetworkManagerVPNBackend::Session::isOurActiveConnection(const QString& path)
+{
+    const auto known = m_knownActive.constFind(path);
+    if (known != m_knownActive.constEnd()) {
+        return *known;
+    }
+    QString profile;
+    {
+        std::lock_guard guard(m_lock);
+        profile = m_profilePath;
+    }
+    const QString connection = objectPathProperty(path, kActiveInterface, QStringLiteral("Connection"));
+    if (connection.isEmpty()) {
+        return false;  // gone already; ask again should it speak once more
+    }
+    const bool ours = !profile.isEmpty() && connection == profile;
+    m_knownActive.insert(path, ours);
+    return ours;
+}
+
+void NetworkManagerVPNBackend::Session::asyncCall(const QDBusMessage& message, int timeoutMs,
+                                                  std::function<void(const QDBusMessage&)> done)
+{
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(message, timeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [watcher, done = std::move(done)] {
+        done(watcher->reply());
+        watcher->deleteLater();
+    });
+}
+
+void NetworkManagerVPNBackend::Session::load(LoadCompletion completion)
+{
+    QString failure;
+    const std::optional<Found> found = findProfile(&failure);
+    if (!failure.isEmpty()) {
+        MainQueue::async([completion = std::move(completion), failure] {
+            completion(std::nullopt, backendError(requestFailed, failure));
+        });
+        return;
+    }
+    adoptProfile(found);
+    std::optional<NEVPNConfiguration> configuration;
+    {
+        std::lock_guard guard(m_lock);
+        configuration = m_configuration;
+    }
+    MainQueue::async([completion = std::move(completion), configuration] { completion(configuration, std::nullopt); });
+}
+
+void NetworkManagerVPNBackend::Session::save(const NEVPNConfiguration& configuration, Completion completion)
+{
+    QString failure;
+    const std::optional<Found> found = findProfile(&failure);
+    if (!failure.isEmpty()) {
+        MainQueue::async(
+            [completion = std::move(completion), failure] { completion(backendError(requestFailed, failure)); });
+        return;
+    }
+    const QString uuid =
+        found ? NetworkManagerProfile::uuidOf(found->settings) : QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const QVariant settings = QVariant::fromValue(NetworkManagerProfile::settingsFor(configuration, uuid, loginName()));
+    const QDBusMessage request =
+        found ? methodCall(found->path, kConnectionInterface, QStringLiteral("Update"), {settings})
+              : methodCall(kSettingsPath, kSettingsInterface, QStringLiteral("AddConnection"), {settings});
+    const QString knownPath = found ? found->path : QString();
+    asyncCall(request, kChangeTimeoutMs,
+              [this, completion = std::move(completion), configuration, uuid, knownPath](const QDBusMessage& reply) {
+                  if (reply.type() != QDBusMessage::ReplyMessage) {
+                      completion(backendError(requestFailed, reply.errorMessage()));
+                      return;
+                  }
+                  const QString path = knownPath.isEmpty() && !reply.arguments().isEmpty()
+                                           ? reply.arguments().constFirst().value<QDBusObjectPath>().path()
+                                           : knownPath;
+                  {
+                      std::lock_guard guard(m_lock);
+                      m_profilePath = path;
+                      m_profileUuid = uuid;
+                      m_configuration = configuration;
+                  }
+                  NetworkManagerSecretAgent::shared().setProfile(this, uuid);
+                  if (status() == NEVPNStatus::invalid) {
+                      setStatus(NEVPNStatus::disconnected);
+                  }
+                  completion(std::nullopt);
+              });
+}
+
+void NetworkManagerVPNBackend::Session::remove(Completion completion)
+{
+    QString failure;
+    const std::optional<Found> found = findProfile(&failure);
+    if (!failure.isEmpty()) {
+        MainQueue::async(
+            [completion = std::move(completion), failure] { completion(backendError(requestFailed, failure)); });
+        return;
+    }
+    if (!found) {
+        adoptProfile(std::nullopt);
+        MainQueue::async([completion = std::move(completion)] { completion(std::nullopt); });
+        return;
+    }
+    // Removing the profile takes a running tunnel down; that is no drop to come back from.
+    m_wanted = false;
+    m_retryTimer.stop();
+    asyncCall(methodCall(found->path, kConnectionInterface, QStringLiteral("Delete")), kChangeTimeoutMs,
+              [this, completion = std::move(completion)](const QDBusMessage& reply) {
+                  if (reply.type() != QDBusMessage::ReplyMessage) {
+                      completion(backendError(requestFailed, reply.errorMessage()));
+                      return;
+                  }
+                  m_activePath.clear();
+                  removeLocalNetworkRules();
+                  adoptProfile(std::nullopt);
+                  completion(std::nullopt);
+              });
+}
+
+std::optional<Error> NetworkManagerVPNBackend::Session::startableError() const
+{
+    if (!m_bus.isConnected() || !m_bus.interface()->isServiceRegistered(kService)) {
+        return backendError(serviceUnavailable, QStringLiteral("NetworkManager is not running on the system bus."));
+    }
+    std::lock_guard guard(m_lock);
+    if (m_profilePath.isEmpty() || !m_configuration || !m_configuration->protocolConfiguration) {
+        return backendError(noConfiguration, QStringLiteral("No VPN configuration is saved."));
+    }
+    if (!m_configuration->isEnabled) {
+        return backendError(notEnabled, QStringLiteral("The VPN configuration is not enabled."));
+    }
+    if (m_configuration->protocolConfiguration->serverAddress.isEmpty()) {
+        return backendError(noServerAddress, QStringLiteral("The VPN configuration has no server address."));
+    }
+    return std::nullopt;
+}
+
+void NetworkManagerVPNBackend::Session::start()
+{
+    if (m_wanted && (m_activating || !m_activePath.isEmpty() || m_retryTimer.isActive())) {
+        return;  // already on its way up
+    }
+    m_wanted = true;
+    m_afterDrop = false;
+    m_retryDelayMs = kFirstRetryMs;
+    setStatus(NEVPNStatus::connecting);
+    bool excludeLocal = false;
+    {
+        std::lock_guard guard(m_lock);
+        excludeLocal = m_configuration && m_configuration->protocolConfiguration &&
+                       m_configuration->protocolConfiguration->excludeLocalNetworks;
+    }
+    if (excludeLocal) {
+        // The rules come first, so no packet for the LAN takes the tunnel in between.
+        addLocalNetworkRules([this] {
+            if (m_wanted && m_activePath.isEmpty() && !m_activating) {
+                activate();
+            }
+        });
+    } else {
+        removeLocalNetworkRules();
+        activate();
+    }
+}
+
+void NetworkManagerVPNBackend::Session::activate()
+{
+    QString profile;
+    {
+        std::lock_guard guard(m_lock);
+        profile = m_profilePath;
+    }
+    if (profile.isEmpty()) {
+        attemptEnded(reasonConnectionRemoved, reasonText(reasonConnectionRemoved));
+        return;
+    }
+    m_activating = true;
+    m_reachedActivated = false;
+    m_pluginFailure.reset();
+    const QDBusObjectPath none(QStringLiteral("/"));
+    // No device named: NetworkManager puts the VPN on the link that has the default route.
+    asyncCall(methodCall(kManagerPath, kManagerInterface, QStringLiteral("ActivateConnection"),
+                         {QVariant::fromValue(QDBusObjectPath(profile)), QVariant::fromValue(none),
+                          QVariant::fromValue(none)}),
+              kChangeTimeoutMs, [this](const QDBusMessage& reply) {
+                  m_activating = false;
+                  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+                      attemptEnded(0, reply.errorMessage());
+                      return;
+                  }
+                  const QString path = reply.arguments().constFirst().value<QDBusObjectPath>().path();
+                  m_knownActive.insert(path, true);
+                  if (!m_wanted) {
+                      // Stopped while the request was on its way.
+                      m_bus.call(methodCall(kManagerPath, kManagerInterface, QStringLiteral("DeactivateConnection"),
+                                            {QVariant::fromValue(QDBusObjectPath(path))}),
+                                 QDBus::NoBlock);
+                      return;
+                  }
+                  if (m_activePath != path) {
+                      m_activePath = path;
+                      const QVariant state = readProperty(path, kVpnInterface, QStringLiteral("VpnState"));
+                      if (state.isValid()) {
+                          applyVpnState(state.toUInt(), 0);
+                      }
+                  }
+              });
+}
+
+void NetworkManagerVPNBackend::Session::vpnStateChanged(const QDBusMessage& message)
+{
+    const QVariantList arguments = message.arguments();
+    if (arguments.size() < 2) {
+        return;
+    }
+    const QString path = message.path();
+    if (m_finishedPaths.contains(path)) {
+        return;
+    }
+    if (path != m_activePath) {
+        // A newer attempt of ours, or a tunnel of our profile someone else started.
+        if (!m_activePath.isEmpty() || !isOurActiveConnection(path)) {
+            return;
+        }
+        m_activePath = path;
+        m_reachedActivated = false;
+    }
+    applyVpnState(arguments[0].toUInt(), arguments[1].toUInt());
+}
+
+void NetworkManagerVPNBackend::Session::activeStateChanged(const QDBusMessage& message)
+{
+    const QVariantList arguments = message.arguments();
+    if (arguments.size() < 2 || message.path() != m_activePath) {
+        return;
+    }
+    const uint state = arguments[0].toUInt();
+    const uint reason = arguments[1].toUInt();
+    if (state == activeDeactivating && !m_wanted) {
+        setStatus(NEVPNStatus::disconnecting);
+    } else if (state == activeDeactivated) {
+        // Normally the VPN state has said so already; this catches a connection torn down
+        // before its VPN part ever spoke.
+        attemptEnded(reason, reasonText(reason));
+    }
+}
+
+std::optional<NEVPNStatus> NetworkManagerVPNBackend::statusForVpnState(uint vpnState, bool afterDrop)
+{
+    switch (vpnState) {
+        case vpnPrepare:
+        case vpnNeedAuth:
+        case vpnConnect:
+        case vpnIPConfigGet:
+            return afterDrop ? NEVPNStatus::reasserting : NEVPNStatus::connecting;
+        case vpnActivated:
+            return NEVPNStatus::connected;
+        case vpnFailed:
+        case vpnDisconnected:
+            return NEVPNStatus::disconnected;
+        default:
+            return std::nullopt;
+    }
+}
+
+void NetworkManagerVPNBackend::Session::applyVpnState(uint state, uint reason)
+{
+    if (state == vpnFailed || state == vpnDisconnected) {
+        attemptEnded(reason, reasonText(reason));
+        return;
+    }
+    const std::optional<NEVPNStatus> mapped = statusForVpnState(state, m_afterDrop);
+    if (!mapped) {
+        return;
+    }
+    if (state == vpnActivated) {
+        m_reachedActivated = true;
+        m_afterDrop = false;
+        m_retryDelayMs = kFirstRetryMs;
+    }
+    setStatus(*mapped);
+}
+
+void NetworkManagerVPNBackend::Session::pluginFailed(const QDBusMessage& message)
+{
+    if (m_activating || !m_activePath.isEmpty()) {
+        m_pluginFailure = message.arguments().value(0).toUInt();
+    }
+}
+
+void NetworkManagerVPNBackend::Session::attemptEnded(uint givenReason, const QString& givenText)
+{
+    uint reason = givenReason;
+    QString text = givenText;
+    if (reason <= 1 && m_pluginFailure) {
+        // NMVpnPluginFailure: 0 login failed, 1 connect failed, 2 bad IP configuration.
+        reason = *m_pluginFailure == 0 ? reasonLoginFailed : *m_pluginFailure == 2 ? 5u : reason;
+        text = *m_pluginFailure == 1 ? QStringLiteral("the VPN server could not be reached") : reasonText(reason);
+    }
+    m_pluginFailure.reset();
+    if (!m_activePath.isEmpty()) {
+        // NetworkManager reports an end more than once (VPN state, then the connection's).
+        m_finishedPaths.insert(std::exchange(m_activePath, QString()));
+    }
+    const bool dropped = m_reachedActivated || m_afterDrop;
+    m_reachedActivated = false;
+    if (reason == reasonUserDisconnected && m_wanted) {
+        m_wanted = false;  // taken down by the user through another tool: leave it down
+    }
+    if (!m_wanted) {
+        m_afterDrop = false;
+        removeLocalNetworkRules();
+        setStatus(NEVPNStatus::disconnected);
+        return;
+    }
+    printLine(QStringLiteral("VPN connection failed: ") + text);
+    bool onDemand = false;
+    {
+        std::lock_guard guard(m_lock);
+        onDemand = m_configuration && m_configuration->isOnDemandEnabled && !m_configuration->onDemandRules.empty();
+    }
+    // The password will not be any better on the next try.
+    const bool hopeless = reason == reasonLoginFailed || reason == reasonNoSecrets || reason == reasonConnectionRemoved;
+    if (onDemand && dropped && !hopeless) {
+        m_afterDrop = true;
+        setStatus(NEVPNStatus::reasserting, text);
+        scheduleRetry();
+        return;
+    }
+    m_wanted = false;
+    m_afterDrop = false;
+    removeLocalNetworkRules();
+    setStatus(NEVPNStatus::disconnected, text);
+}
+
+void NetworkManagerVPNBackend::Session::scheduleRetry()
+{
+    m_retryTimer.start(m_retryDelayMs);
+    m_retryDelayMs = std::min(m_retryDelayMs * 2, kLongestRetryMs);
+}
+
+void NetworkManagerVPNBackend::Session::stop()
+{
+    m_wanted = false;
+    m_afterDrop = false;
+    m_retryTimer.stop();
+    if (m_activePath.isEmpty()) {
+        removeLocalNetworkRules();
+        if (isLive(status())) {
+            setStatus(NEVPNStatus::disconnected);
+        }
+        return;  // an activation on its way is taken down when its answer comes
+    }
+    setStatus(NEVPNStatus::disconnecting);
+    const QString path = m_activePath;
+    asyncCall(methodCall(kManagerPath, kManagerInterface, QStringLiteral("DeactivateConnection"),
+                         {QVariant::fromValue(QDBusObjectPath(path))}),
+              kChangeTimeoutMs, [this, path](const QDBusMessage& reply) {
+                  if (reply.type() != QDBusMessage::ReplyMessage && m_activePath == path) {
+                      // Already gone: NetworkManager knows no such active connection.
+                      attemptEnded(reasonUserDisconnected, reply.errorMessage());
+                  }
+              });
+}
+
+void NetworkManagerVPNBackend::Session::setStatus(NEVPNStatus status, const QString& reason)
+{
+    if (m_status.exchange(static_cast<int>(status)) == static_cast<int>(status)) {
+        return;
+    }
+    StatusHandler handler;
+    {
+        std::lock_guard guard(m_lock);
+        handler = m_handler;
+    }
+    if (handler) {
+        handler(status, reason);
+    }
+}
+
+// --- Local networks outside the tunnel ---------------------------------------------------
+
+QList<LocalNetwork> NetworkManagerVPNBackend::Session::localNetworksOf(const QString& devicePath) const
+{
+    const uint type = readProperty(devicePath, kDeviceInterface, QStringLiteral("DeviceType")).toUInt();
+    const QString active = objectPathProperty(devicePath, kDeviceInterface, QStringLiteral("ActiveConnection"));
+    const QString ip4Config = objectPathProperty(devicePath, kDeviceInterface, QStringLiteral("Ip4Config"));
+    if (type == kDeviceTypeLoopback || type == kDeviceTypeTun || active.isEmpty() || active == QLatin1String("/") ||
+        ip4Config.isEmpty() || ip4Config == QLatin1String("/") ||
+        readProperty(active, kActiveInterface, QStringLiteral("Vpn")).toBool()) {
+        return {};
+    }
+    QList<LocalNetwork> networks;
+    for (const QVariantMap& entry :
+         variantMaps(readProperty(ip4Config, kIP4ConfigInterface, QStringLiteral("AddressData")))) {
+        const QHostAddress address(entry.value(QStringLiteral("address")).toString());
+        const uint prefixLength = entry.value(QStringLiteral("prefix")).toUInt();
+        if (address.protocol() != QAbstractSocket::IPv4Protocol || prefixLength == 0 || prefixLength > 32) {
+            continue;
+        }
+        const quint32 mask = prefixLength == 32 ? 0xffffffffu : ~(0xffffffffu >> prefixLength);
+        const LocalNetwork network{QHostAddress(address.toIPv4Address() & mask).toString(), prefixLength};
+        if (!networks.contains(network)) {
+            networks.append(network);
+        }
+    }
+    return networks;
+}
+
+void NetworkManagerVPNBackend::Session::addLocalNetworkRules(std::function<void()> then)
+{
+    const QVariant devices = m_bus
+                                 .call(methodCall(kManagerPath, kManagerInterface, QStringLiteral("GetDevices")),
+                                       QDBus::Block, kReadTimeoutMs)
+                                 .arguments()
+                                 .value(0);
+    auto outstanding = std::make_shared<int>(1);
+    auto finishOne = [outstanding, then = std::move(then)] {
+        if (--*outstanding == 0) {
+            then();
+        }
+    };
+    for (const QDBusObjectPath& device : objectPaths(devices)) {
+        QList<LocalNetwork> networks = localNetworksOf(device.path());
+        const QList<LocalNetwork> already = m_localRules.value(device.path());
+        networks.erase(std::remove_if(networks.begin(), networks.end(),
+                                      [&already](const LocalNetwork& network) { return already.contains(network); }),
+                       networks.end());
+        if (networks.isEmpty()) {
+            continue;
+        }
+        ++*outstanding;
+        reapplyRules(device.path(), networks, true, finishOne);
+    }
+    finishOne();
+}
+
+void NetworkManagerVPNBackend::Session::removeLocalNetworkRules()
+{
+    const QHash<QString, QList<LocalNetwork>> rules = std::exchange(m_localRules, {});
+    for (auto it = rules.constBegin(); it != rules.constEnd(); ++it) {
+        reapplyRules(it.key(), it.value(), false, [] {});
+    }
+}
+
+// Changes the link's running configuration only (GetAppliedConnection + Reapply): the
+// user's stored profile of that link never carries our rules.
+void NetworkManagerVPNBackend::Session::reapplyRules(const QString& devicePath, const QList<LocalNetwork>& networks,
+                                                     bool add, std::function<void()> then)
+{
+    const QDBusMessage applied =
+        m_bus.call(methodCall(devicePath, kDeviceInterface, QStringLiteral("GetAppliedConnection"), {uint(0)}),
+                   QDBus::Block, kReadTimeoutMs);
+    if (applied.type() != QDBusMessage::ReplyMessage || applied.arguments().size() < 2) {
+        then();
+        return;
+    }
+    NMVariantMapMap connection = settingsFromReply(applied);
+    const qulonglong versionId = applied.arguments().at(1).toULongLong();
+    QVariantMap ipv4 = connection.value(QStringLiteral("ipv4"));
+    QList<QVariantMap> rules = variantMaps(ipv4.value(QStringLiteral("routing-rules")));
+    for (const LocalNetwork& network : networks) {
+        rules.erase(std::remove_if(rules.begin(), rules.end(),
+                                   [&network](const QVariantMap& rule) { return isRuleFor(rule, network); }),
+                    rules.end());
+        if (add) {
+            rules.append(routingRule(network));
+        }
+    }
+    ipv4.insert(QStringLiteral("routing-rules"), QVariant::fromValue(rules));
+    connection.insert(QStringLiteral("ipv4"), ipv4);
+    asyncCall(methodCall(devicePath, kDeviceInterface, QStringLiteral("Reapply"),
+                         {QVariant::fromValue(connection), QVariant::fromValue(versionId), uint(0)}),
+              kChangeTimeoutMs, [this, devicePath, networks, add, then = std::move(then)](const QDBusMessage& reply) {
+                  if (add && reply.type() == QDBusMessage::ReplyMessage) {
+                      m_localRules[devicePath].append(networks);
+                  }
+                  then();
+              });
+}
+
+// --- The back end ------------------------------------------------------------------------
+
+namespace {
+
+// Every D-Bus exchange happens on the main thread, whichever thread calls us.
+void onMain(std::function<void()> work)
+{
+    if (MainQueue::isMainThread()) {
+        work();
+    } else {
+        MainQueue::async(std::move(work));
+    }
+}
+
+}  // namespace
+
+std::optional<QString> NetworkManagerVPNBackend::unavailableReason()
+{
+    QDBusConnection bus = systemBus();
+    if (!bus.isConnected()) {
+        return QStringLiteral("The system D-Bus cannot be reached, so NetworkManager cannot set up the tunnel.");
+    }
+    if (!bus.interface()->isServiceRegistered(kService)) {
+        return QStringLiteral("NetworkManager is not running on the system bus.");
+    }
+    if (!strongSwanPluginInstalled()) {
+        return QStringLiteral(
+            "NetworkManager's strongSwan plugin is not installed (packages network-manager-strongswan and "
+            "strongswan-nm).");
+    }
+    return std::nullopt;
+}
+
+NetworkManagerVPNBackend::NetworkManagerVPNBackend() : d(std::make_shared<Session>()) {}
+
+NetworkManagerVPNBackend::~NetworkManagerVPNBackend()
+{
+    // The session's QObject parts belong to the main thread; let it go there (after the
+    // application object is gone, at exit, there is no main queue left to go to).
+    if (QCoreApplication::instance() && !MainQueue::isMainThread()) {
+        MainQueue::async([session = std::move(d)] {});
+    }
+}
+
+void NetworkManagerVPNBackend::load(LoadCompletion completion)
+{
+    onMain([d = d, completion = std::move(completion)]() mutable { d->load(std::move(completion)); });
+}
+
+void NetworkManagerVPNBackend::save(const NEVPNConfiguration& configuration, Completion completion)
+{
+    onMain([d = d, configuration, completion = std::move(completion)]() mutable {
+        d->save(configuration, std::move(completion));
+    });
+}
+
+void NetworkManagerVPNBackend::remove(Completion completion)
+{
+    onMain([d = d, completion = std::move(completion)]() mutable { d->remove(std::move(completion)); });
+}
+
+std::optional<Error> NetworkManagerVPNBackend::start()
+{
+    if (std::optional<Error> error = d->startableError()) {
+        return error;
+    }
+    onMain([d = d] { d->start(); });
+    return std::nullopt;
+}
+
+void NetworkManagerVPNBackend::stop()
+{
+    onMain([d = d] { d->stop(); });
+}
+
+NEVPNStatus NetworkManagerVPNBackend::status() const
+{
+    return d->status();
+}
+
+void NetworkManagerVPNBackend::setStatusHandler(StatusHandler handler)
+{
+    d->setStatusHandler(std::move(handler));
+}
+
+QString NetworkManagerVPNBackend::reasonText(uint reason)
+{
+    switch (reason) {
+        case 1:
+            return QStringLiteral("no reason given");
+        case reasonUserDisconnected:
+            return QStringLiteral("disconnected by the user");
+        case 3:
+            return QStringLiteral("the network connection under the VPN went down");
+        case reasonServiceStopped:
+            return QStringLiteral("the VPN service stopped unexpectedly");
+        case 5:
+            return QStringLiteral("the VPN service returned an invalid IP configuration");
+        case 6:
+            return QStringLiteral("the connection attempt timed out");
+        case 7:
+            return QStringLiteral("the VPN service did not start in time");
+        case 8:
+            return QStringLiteral("the VPN service failed to start");
+        case reasonNoSecrets:
+            return QStringLiteral("no password was available");
+        case reasonLoginFailed:
+            return QStringLiteral("the server refused the login");
+        case reasonConnectionRemoved:
+            return QStringLiteral("the VPN configuration was removed");
+        case 12:
+            return QStringLiteral("a connection it depends on failed");
+        case 13:
+            return QStringLiteral("the VPN's network device could not be created");
+        case 14:
+            return QStringLiteral("the VPN's network device disappeared");
+        default:
+            return QStringLiteral("unknown reason");
+    }
+}
+
+}  // namespace tandrel
+
+#include "NetworkManagerVPNBackend.moc"

@@ -1,0 +1,115 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryFile>
+#include <QtTest>
+
+#include <unistd.h>
+#include <csignal>
+#include <cstdio>
+
+namespace tandrel::testing {
+
+// What tunnel-env.sh set up around the test: a strongSwan responder, NetworkManager with
+// its strongSwan plugin on a private system bus, and a host on a LAN next to the client.
+struct TunnelEnvironment {
+    static QString variable(const char* name) { return qEnvironmentVariable(name); }
+    static bool present() { return !variable("TANDREL_E2E_WORK").isEmpty(); }
+    static QString server() { return variable("TANDREL_E2E_SERVER"); }  // the responder's name
+    static QString addressBehindServer() { return variable("TANDREL_E2E_BEHIND"); }
+    static QString lanHost() { return variable("TANDREL_E2E_LAN_HOST"); }
+    static QString eapUser() { return variable("TANDREL_E2E_EAP_USER"); }
+    static QString eapPassword() { return variable("TANDREL_E2E_EAP_PASSWORD"); }
+    static QString profileFolder() { return variable("TANDREL_E2E_WORK") + QStringLiteral("/nm/conns"); }
+
+    // swanctl against the responder; its output.
+    static QString responder(const QStringList& arguments)
+    {
+        QProcess process;
+        process.start(variable("TANDREL_E2E_RESPONDER"), arguments);
+        process.waitForFinished(10000);
+        return QString::fromUtf8(process.readAllStandardOutput());
+    }
+
+    static bool ping(const QString& host)
+    {
+        QProcess process;
+        process.start(QStringLiteral("ping"),
+                      {QStringLiteral("-c"), QStringLiteral("2"), QStringLiteral("-i"), QStringLiteral("0.2"),
+                       QStringLiteral("-W"), QStringLiteral("1"), QStringLiteral("-q"), host});
+        return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit &&
+               process.exitCode() == 0;
+    }
+
+    // Kills NetworkManager's strongSwan daemon (charon-nm) by its PID, as a crash would.
+    static bool killVPNDaemon()
+    {
+        const QDBusReply<uint> pid = QDBusConnection::systemBus().interface()->servicePid(
+            QStringLiteral("org.freedesktop.NetworkManager.strongswan"));
+        return pid.isValid() && pid.value() > 1 && ::kill(static_cast<pid_t>(pid.value()), SIGKILL) == 0;
+    }
+
+    // Every saved NetworkManager profile, as the files NetworkManager wrote.
+    static QString savedProfiles()
+    {
+        QString text;
+        const QDir folder(profileFolder());
+        for (const QString& name : folder.entryList(QDir::Files)) {
+            QFile file(folder.filePath(name));
+            if (file.open(QIODevice::ReadOnly)) {
+                text += QString::fromUtf8(file.readAll());
+            }
+        }
+        return text;
+    }
+};
+
+// Captures what the program prints on standard output while it lives.
+class StandardOutputCapture {
+public:
+    StandardOutputCapture()
+    {
+        m_file.open();
+        std::fflush(stdout);
+        m_saved = ::dup(STDOUT_FILENO);
+        ::dup2(m_file.handle(), STDOUT_FILENO);
+    }
+    ~StandardOutputCapture() { restore(); }
+
+    QString text()
+    {
+        std::fflush(stdout);
+        QFile reader(m_file.fileName());
+        return reader.open(QIODevice::ReadOnly) ? QString::fromUtf8(reader.readAll()) : QString();
+    }
+
+    void restore()
+    {
+        if (m_saved >= 0) {
+            std::fflush(stdout);
+            ::dup2(m_saved, STDOUT_FILENO);
+            ::close(m_saved);
+            m_saved = -1;
+        }
+    }
+
+private:
+    QTemporaryFile m_file;
+    int m_saved = -1;
+};
+
+}  // namespace tandrel::testing
+
+// Outside the tunnel set-up (not root, no namespaces) there is nothing to test against.
+#define TANDREL_REQUIRE_TUNNEL_ENVIRONMENT()                                                   \
+    do {                                                                                       \
+        if (!tandrel::testing::TunnelEnvironment::present()) {                                 \
+            QSKIP("needs tunnel-env.sh around it (root, network namespaces, NetworkManager)"); \
+        }                                                                                      \
+    } while (false)

@@ -1,0 +1,252 @@
+// The NetworkManager back end against a real NetworkManager, strongSwan plugin and
+// responder (tunnel-env.sh builds them in network namespaces), driven through NEVPNManager.
+#include "EndToEnd/TunnelEnvironment.h"
+#include "Tunnel/TunnelTesting.h"
+#include "support/TestMain.h"
+
+#include "BuildConfig.h"
+#include "Platform/Keychain.h"
+#include "Platform/NetworkExtension/NEVPNManager.h"
+#include "Platform/NetworkExtension/NetworkManagerVPNBackend.h"
+
+#include <QElapsedTimer>
+
+using namespace tandrel;
+using tandrel::testing::StandardOutputCapture;
+using tandrel::testing::StatusRecorder;
+using tandrel::testing::TunnelEnvironment;
+
+namespace {
+
+const QString kPasswordAccount = QStringLiteral("vpnPassword");
+
+std::optional<Error> waitFor(const std::function<void(NEVPNBackend::Completion)>& operation)
+{
+    bool done = false;
+    std::optional<Error> result;
+    operation([&](std::optional<Error> error) {
+        result = error;
+        done = true;
+    });
+    if (!QTest::qWaitFor([&] { return done; }, 30000)) {
+        return Error::withDescription(QStringLiteral("test"), 1, QStringLiteral("no answer"));
+    }
+    return result;
+}
+
+}  // namespace
+
+class NetworkManagerBackendTest : public QObject {
+    Q_OBJECT
+
+private:
+    NEVPNManager& manager() { return NEVPNManager::shared(); }
+
+    // What the tunnel manager builds on connect, with the given switches.
+    void configure(bool killSwitch, bool excludeLocalNetworks)
+    {
+        NEVPNProtocolIKEv2 protocol;
+        protocol.authenticationMethod = NEVPNIKEAuthenticationMethod::none;
+        protocol.useExtendedAuthentication = true;
+        protocol.serverAddress = TunnelEnvironment::server();
+        protocol.remoteIdentifier = TunnelEnvironment::server();
+        protocol.username = TunnelEnvironment::eapUser();
+        protocol.passwordReference = m_reference;
+        NEVPNIKEv2SecurityAssociationParameters parameters;
+        parameters.encryptionAlgorithm = NEVPNIKEv2EncryptionAlgorithm::algorithmAES256GCM;
+        parameters.integrityAlgorithm = NEVPNIKEv2IntegrityAlgorithm::SHA384;
+        parameters.diffieHellmanGroup = NEVPNIKEv2DiffieHellmanGroup::group31;
+        protocol.IKESecurityAssociationParameters = parameters;
+        protocol.childSecurityAssociationParameters = parameters;
+        protocol.enablePFS = true;
+        protocol.includeAllNetworks = killSwitch;
+        protocol.excludeLocalNetworks = excludeLocalNetworks;
+        manager().onDemandRules = {NEOnDemandRuleConnect{NEOnDemandRuleInterfaceType::any}};
+        manager().isOnDemandEnabled = killSwitch;
+        manager().protocolConfiguration = protocol;
+        manager().localizedDescription = QStringLiteral("Tandrel");
+        manager().isEnabled = true;
+        QCOMPARE(waitFor([this](auto done) { manager().saveToPreferences(done); }), std::nullopt);
+    }
+
+    void setTunnelPassword(const QString& password)
+    {
+        QCOMPARE(m_store->update(QString::fromUtf8(BuildConfig::bundleIdentifier), kPasswordAccount, password.toUtf8()),
+                 KeychainStatus::success);
+    }
+
+    void connectTunnel()
+    {
+        QCOMPARE(manager().connection().startVPNTunnel(), std::nullopt);
+        QTRY_COMPARE_WITH_TIMEOUT(manager().connection().status(), NEVPNStatus::connected, 15000);
+    }
+
+    void disconnectTunnel()
+    {
+        manager().connection().stopVPNTunnel();
+        QTRY_COMPARE_WITH_TIMEOUT(manager().connection().status(), NEVPNStatus::disconnected, 15000);
+    }
+
+    std::shared_ptr<KeychainStore> m_store;
+    QTemporaryDir m_folder;
+    QByteArray m_reference;
+
+private slots:
+    void initTestCase()
+    {
+        TANDREL_REQUIRE_TUNNEL_ENVIRONMENT();
+        QVERIFY(!NetworkManagerVPNBackend::unavailableReason());
+        m_store = KeychainStore::makeFileStore(m_folder.filePath(QStringLiteral("keychain")));
+        KeychainStore::setSystem(m_store);
+        QCOMPARE(m_store->add(QString::fromUtf8(BuildConfig::bundleIdentifier), kPasswordAccount,
+                              TunnelEnvironment::eapPassword().toUtf8(), &m_reference),
+                 KeychainStatus::success);
+        manager().setBackend(std::make_shared<NetworkManagerVPNBackend>());
+        QCOMPARE(manager().connection().status(), NEVPNStatus::invalid);
+    }
+
+    void savedProfileHoldsNoPasswordAndLoadsBackUnchanged_data()
+    {
+        QTest::addColumn<bool>("killSwitch");
+        QTest::addColumn<bool>("excludeLocalNetworks");
+        QTest::newRow("kill switch, LAN in the tunnel") << true << false;
+        QTest::newRow("no kill switch, LAN excluded") << false << true;
+    }
+    void savedProfileHoldsNoPasswordAndLoadsBackUnchanged()
+    {
+        QFETCH(bool, killSwitch);
+        QFETCH(bool, excludeLocalNetworks);
+        configure(killSwitch, excludeLocalNetworks);
+        QCOMPARE(manager().connection().status(), NEVPNStatus::disconnected);
+        const NEVPNConfiguration saved{manager().protocolConfiguration, manager().onDemandRules,
+                                       manager().isOnDemandEnabled, manager().localizedDescription,
+                                       manager().isEnabled};
+
+        const QString profiles = TunnelEnvironment::savedProfiles();
+        QVERIFY(profiles.contains(QStringLiteral("id=Tandrel\n")));
+        QVERIFY(profiles.contains(QStringLiteral("ike=aes256gcm16-prfsha384-curve25519\n")));
+        QVERIFY(profiles.contains(QStringLiteral("esp=aes256gcm16-curve25519\n")));
+        QVERIFY(profiles.contains(QStringLiteral("password-flags=1\n")));
+        QVERIFY(profiles.contains(QStringLiteral("method=eap\n")));
+        QVERIFY(!profiles.contains(TunnelEnvironment::eapPassword()));
+        QCOMPARE(profiles.count(QStringLiteral("[vpn]")), 1);  // a second save updated the one profile
+
+        // A fresh back end (the next run of the program) finds the same configuration.
+        auto restarted = std::make_shared<NetworkManagerVPNBackend>();
+        QCOMPARE(restarted->status(), NEVPNStatus::disconnected);
+        std::optional<NEVPNConfiguration> loaded;
+        bool done = false;
+        restarted->load([&](std::optional<NEVPNConfiguration> configuration, std::optional<Error> error) {
+            QVERIFY(!error);
+            loaded = configuration;
+            done = true;
+        });
+        QTRY_VERIFY(done);
+        QVERIFY(loaded.has_value());
+        QCOMPARE(*loaded, saved);
+    }
+
+    void connectCarriesTrafficThroughTheResponder()
+    {
+        configure(true, false);
+        StatusRecorder recorder;
+        QElapsedTimer clock;
+        clock.start();
+        connectTunnel();
+        qInfo("start to connected: %lld ms", static_cast<long long>(clock.elapsed()));
+        QCOMPARE(recorder.statuses().first(), NEVPNStatus::connecting);
+        QCOMPARE(recorder.statuses().last(), NEVPNStatus::connected);
+
+        QVERIFY(TunnelEnvironment::ping(TunnelEnvironment::addressBehindServer()));
+        const QString sas = TunnelEnvironment::responder({QStringLiteral("--list-sas")});
+        QVERIFY2(sas.contains(QStringLiteral("AES_GCM_16-256/PRF_HMAC_SHA2_384/CURVE_25519")), qPrintable(sas));
+        QVERIFY2(sas.contains(QStringLiteral("remote '%1'").arg(TunnelEnvironment::eapUser())), qPrintable(sas));
+        QVERIFY2(QRegularExpression(QStringLiteral("in .*, +[1-9][0-9]* packets")).match(sas).hasMatch(),
+                 qPrintable(sas));
+
+        recorder.clear();
+        disconnectTunnel();
+        QCOMPARE(recorder.statuses(), (QList<NEVPNStatus>{NEVPNStatus::disconnecting, NEVPNStatus::disconnected}));
+        QVERIFY(!TunnelEnvironment::responder({QStringLiteral("--list-sas")}).contains(QStringLiteral("ESTABLISHED")));
+    }
+
+    void wrongPasswordEndsDisconnectedWithTheReason()
+    {
+        configure(true, false);  // on-demand must not retry a refused login
+        setTunnelPassword(QStringLiteral("not-the-password"));
+        StatusRecorder recorder;
+        StandardOutputCapture output;
+        QCOMPARE(manager().connection().startVPNTunnel(), std::nullopt);
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.statuses().value(recorder.statuses().size() - 1, NEVPNStatus::connecting),
+                                  NEVPNStatus::disconnected, 15000);
+        output.restore();
+        setTunnelPassword(TunnelEnvironment::eapPassword());
+        QCOMPARE(recorder.posts().last().reason, QStringLiteral("the server refused the login"));
+        QVERIFY2(output.text().contains(QStringLiteral("VPN connection failed: the server refused the login\n")),
+                 qPrintable(output.text()));
+        QVERIFY(!recorder.statuses().contains(NEVPNStatus::connected));
+        QVERIFY(!recorder.statuses().contains(NEVPNStatus::reasserting));
+        QCOMPARE(manager().connection().status(), NEVPNStatus::disconnected);
+    }
+
+    void droppedTunnelComesBackOnlyWithTheKillSwitch_data()
+    {
+        QTest::addColumn<bool>("killSwitch");
+        QTest::newRow("kill switch on") << true;
+        QTest::newRow("kill switch off") << false;
+    }
+    void droppedTunnelComesBackOnlyWithTheKillSwitch()
+    {
+        QFETCH(bool, killSwitch);
+        configure(killSwitch, false);
+        connectTunnel();
+        StatusRecorder recorder;
+        QVERIFY(TunnelEnvironment::killVPNDaemon());
+        if (killSwitch) {
+            QTRY_VERIFY_WITH_TIMEOUT(recorder.statuses().contains(NEVPNStatus::connected), 15000);
+            QCOMPARE(recorder.statuses().first(), NEVPNStatus::reasserting);
+            QVERIFY(!recorder.statuses().contains(NEVPNStatus::disconnected));
+            QVERIFY(TunnelEnvironment::ping(TunnelEnvironment::addressBehindServer()));
+            disconnectTunnel();
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(manager().connection().status(), NEVPNStatus::disconnected, 15000);
+            QCOMPARE(recorder.statuses(), QList<NEVPNStatus>{NEVPNStatus::disconnected});
+        }
+    }
+
+    void excludedLocalNetworksStayOutsideTheTunnel_data()
+    {
+        QTest::addColumn<bool>("excludeLocalNetworks");
+        QTest::newRow("excluded") << true;
+        QTest::newRow("through the tunnel") << false;
+    }
+    void excludedLocalNetworksStayOutsideTheTunnel()
+    {
+        QFETCH(bool, excludeLocalNetworks);
+        configure(true, excludeLocalNetworks);
+        connectTunnel();
+        // The responder has no route to the LAN: the LAN host answers only around the tunnel.
+        QCOMPARE(TunnelEnvironment::ping(TunnelEnvironment::lanHost()), excludeLocalNetworks);
+        QVERIFY(TunnelEnvironment::ping(TunnelEnvironment::addressBehindServer()));
+        disconnectTunnel();
+        QProcess rules;
+        rules.start(QStringLiteral("ip"), {QStringLiteral("rule")});
+        QVERIFY(rules.waitForFinished());
+        QVERIFY(!rules.readAllStandardOutput().contains("198.51.100.0/24"));  // nothing left behind
+    }
+
+    void removedProfileLeavesStatusInvalidAndStartFailsAtOnce()
+    {
+        configure(true, false);
+        QCOMPARE(waitFor([this](auto done) { manager().removeFromPreferences(done); }), std::nullopt);
+        QCOMPARE(manager().connection().status(), NEVPNStatus::invalid);
+        QVERIFY(!TunnelEnvironment::savedProfiles().contains(QStringLiteral("[vpn]")));
+        const std::optional<Error> error = manager().connection().startVPNTunnel();
+        QVERIFY(error.has_value());
+        QCOMPARE(error->code(), int(NetworkManagerVPNBackend::noConfiguration));
+        QCOMPARE(manager().connection().status(), NEVPNStatus::invalid);
+    }
+};
+
+TANDREL_TEST_MAIN_CORE(NetworkManagerBackendTest)
+#include "tst_networkmanagerbackend.moc"
