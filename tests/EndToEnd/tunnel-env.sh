@@ -38,6 +38,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
+unshare -m --propagation private true 2>/dev/null || skip "no mount namespace support"
 ip netns add $NS_S 2>/dev/null || skip "no network namespace support"
 ip netns add $NS_C && ip netns add $NS_L || exit 1
 
