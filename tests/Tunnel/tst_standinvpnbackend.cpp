@@ -1,5 +1,6 @@
 #include "BuildConfig.h"
 #include "Platform/Keychain.h"
+#include "Platform/MainQueue.h"
 #include "Platform/NetworkExtension/NEVPNManager.h"
 #include "Platform/NetworkExtension/NetworkManagerVPNBackend.h"
 #include "Platform/NetworkExtension/StandInVPNBackend.h"
@@ -263,6 +264,40 @@ private slots:
         QCOMPARE(recorder.posts().first().thread, reporter);
         QCOMPARE(recorder.posts().first().object, static_cast<const void*>(&NEVPNManager::shared().connection()));
         QCOMPARE(recorder.posts().first().reason, QStringLiteral("daemon restarted"));
+    }
+
+    void loadAnsweredOnAnotherThreadLandsOnTheMainThread()
+    {
+        // The tunnel set-up writes the manager's fields on the main thread; a service
+        // answering from its own thread must not write them at the same time.
+        struct ThreadedBackend : UnavailableVPNBackend {
+            std::thread answering;
+            ~ThreadedBackend() override { answering.join(); }
+            void load(LoadCompletion completion) override
+            {
+                answering = std::thread([completion] {
+                    NEVPNConfiguration configuration;
+                    configuration.localizedDescription = QStringLiteral("Tandrel");
+                    completion(configuration, std::nullopt);
+                });
+            }
+        };
+        auto backend = std::make_shared<ThreadedBackend>();
+        NEVPNManager& manager = NEVPNManager::shared();
+        manager.setBackend(backend);
+        bool onMainThread = false;
+        QString descriptionSeen;
+        const std::optional<Error> error = awaitCompletion<std::optional<Error>>([&](Completion done) {
+            manager.loadFromPreferences([&, done](std::optional<Error> error) {
+                onMainThread = MainQueue::isMainThread();
+                descriptionSeen = manager.localizedDescription;
+                done(error);
+            });
+        });
+        QCOMPARE(error, std::nullopt);
+        QVERIFY(onMainThread);
+        QCOMPARE(descriptionSeen, QStringLiteral("Tandrel"));
+        manager.setBackend(nullptr);
     }
 
     void onlyAStandInBuildGetsTheStandIn()

@@ -23,7 +23,8 @@ struct NEVPNConfiguration {
 };
 
 // The VPN daemon behind NEVPNManager. Implementations may call back and report status on
-// any thread; NEVPNManager and NEVPNConnection pass that on unchanged.
+// any thread; status reports and the other completions are passed on unchanged, a load
+// is applied to the manager on the main thread.
 class NEVPNBackend {
 public:
     using Completion = std::function<void(std::optional<Error>)>;

@@ -87,20 +87,29 @@ void NEVPNManager::loadFromPreferences(Completion completion)
     std::shared_ptr<NEVPNBackend> loadingFrom = backend();
     loadingFrom->load([this, loadingFrom, completion = std::move(completion)](
                           std::optional<NEVPNConfiguration> configuration, std::optional<Error> error) {
-        if (!error) {
-            std::lock_guard guard(m_lock);
-            // An answer from a back end that has since been replaced describes nothing of ours.
-            if (m_backend == loadingFrom) {
-                NEVPNConfiguration loaded = configuration.value_or(NEVPNConfiguration{});
-                protocolConfiguration = std::move(loaded.protocolConfiguration);
-                onDemandRules = std::move(loaded.onDemandRules);
-                isOnDemandEnabled = loaded.isOnDemandEnabled;
-                localizedDescription = std::move(loaded.localizedDescription);
-                isEnabled = loaded.isEnabled;
+        auto apply = [this, loadingFrom, completion, configuration = std::move(configuration), error]() mutable {
+            if (!error) {
+                std::lock_guard guard(m_lock);
+                // An answer from a back end that has since been replaced describes nothing of ours.
+                if (m_backend == loadingFrom) {
+                    NEVPNConfiguration loaded = configuration.value_or(NEVPNConfiguration{});
+                    protocolConfiguration = std::move(loaded.protocolConfiguration);
+                    onDemandRules = std::move(loaded.onDemandRules);
+                    isOnDemandEnabled = loaded.isOnDemandEnabled;
+                    localizedDescription = std::move(loaded.localizedDescription);
+                    isEnabled = loaded.isEnabled;
+                }
             }
-        }
-        if (completion) {
-            completion(error);
+            if (completion) {
+                completion(error);
+            }
+        };
+        // The fields belong to the main thread, where the tunnel set-up writes them; an
+        // answer from the service's own thread must not write them at the same moment.
+        if (MainQueue::isMainThread()) {
+            apply();
+        } else {
+            MainQueue::async(std::move(apply));
         }
     });
 }

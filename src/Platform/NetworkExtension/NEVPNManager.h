@@ -35,7 +35,8 @@ public:
     void saveToPreferences(Completion completion);
     void removeFromPreferences(Completion completion);
 
-    // The configuration fields; load replaces them, save stores them.
+    // The configuration fields; load replaces them, save stores them. They belong to the
+    // main thread: a load answered elsewhere is applied, and completes, on the main queue.
     std::optional<NEVPNProtocolIKEv2> protocolConfiguration;
     std::vector<NEOnDemandRuleConnect> onDemandRules;
     bool isOnDemandEnabled = false;
