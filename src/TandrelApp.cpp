@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -166,22 +167,30 @@ QString TandrelApp::loadTranslations()
     }
     // "es-ES", "es_MX" and "es" all use the Spanish table.
     language = language.section(QLatin1Char('-'), 0, 0).section(QLatin1Char('_'), 0, 0).toLower();
-    static QTranslator* installed = nullptr;
-    if (installed) {
-        QCoreApplication::removeTranslator(installed);
-        delete installed;
-        installed = nullptr;
+    // Each screen keeps its own table (":/i18n/<screen>_<language>.qm"); install them all.
+    static QList<QTranslator*> installed;
+    for (QTranslator* translator : std::as_const(installed)) {
+        QCoreApplication::removeTranslator(translator);
+        delete translator;
     }
+    installed.clear();
     if (language.isEmpty() || language == QStringLiteral("en")) {
         return QStringLiteral("en");
     }
-    auto* translator = new QTranslator(qApp);
-    if (!translator->load(QStringLiteral(":/i18n/tandrel_%1.qm").arg(language))) {
-        delete translator;
+    const QStringList tables =
+        QDir(QStringLiteral(":/i18n")).entryList({QStringLiteral("*_%1.qm").arg(language)}, QDir::Files, QDir::Name);
+    for (const QString& table : tables) {
+        auto* translator = new QTranslator(qApp);
+        if (translator->load(QStringLiteral(":/i18n/") + table)) {
+            QCoreApplication::installTranslator(translator);
+            installed << translator;
+        } else {
+            delete translator;
+        }
+    }
+    if (installed.isEmpty()) {
         return QStringLiteral("en");
     }
-    QCoreApplication::installTranslator(translator);
-    installed = translator;
     return language;
 }
 
