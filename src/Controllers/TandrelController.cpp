@@ -70,9 +70,18 @@ struct TandrelController::Lifetime {
     TandrelController* controller = nullptr;
 
     // Runs `work` with the controller while it exists; drops it once the controller is gone.
+    // The controller is destroyed on the main thread, so work there needs no lock. Holding
+    // it there would stall, or deadlock, a VPN service thread that reports a status while
+    // the main thread waits on that service (stopping the tunnel) or on a keychain prompt.
     template <typename Work>
     void with(Work&& work)
     {
+        if (MainQueue::isMainThread()) {
+            if (controller) {
+                work(*controller);
+            }
+            return;
+        }
         std::lock_guard guard(lock);
         if (controller) {
             work(*controller);

@@ -96,7 +96,7 @@ public:
 private:
     // Guards this controller against observers and answers that arrive after it is gone.
     // Observers of the VPN service may run on its thread while the owner destroys the
-    // controller on the main thread, hence the lock; it is recursive because an observer
+    // controller on the main thread, hence the lock off the main thread; it is recursive because an observer
     // may post a notification that another of ours observes on the same thread.
     struct Lifetime;
 

@@ -7,6 +7,9 @@
 #include "support/CapturedOutput.h"
 #include "support/TestMain.h"
 
+#include <future>
+#include <thread>
+
 using namespace tandrel;
 using demo::DemoBackend;
 using nlohmann::json;
@@ -33,6 +36,48 @@ bool mainQueueDrained()
     MainQueue::async([] { drained = true; });
     return QTest::qWaitFor([] { return drained; }, 5000);
 }
+
+// A VPN service that stops the tunnel on a thread of its own and reports the change from
+// there before it acknowledges the stop, as a daemon behind a control socket may.
+class ServiceThreadVPNBackend : public NEVPNBackend, public std::enable_shared_from_this<ServiceThreadVPNBackend> {
+public:
+    void load(LoadCompletion completion) override { completion(std::nullopt, std::nullopt); }
+    void save(const NEVPNConfiguration&, Completion completion) override { completion(std::nullopt); }
+    void remove(Completion completion) override { completion(std::nullopt); }
+    std::optional<Error> start() override { return std::nullopt; }
+    void stop() override
+    {
+        auto acknowledged = std::make_shared<std::promise<void>>();
+        std::future<void> acknowledgement = acknowledged->get_future();
+        std::thread([self = shared_from_this(), acknowledged] {
+            self->m_status = NEVPNStatus::disconnecting;
+            if (const StatusHandler report = self->handler()) {
+                report(NEVPNStatus::disconnecting, {});
+            }
+            acknowledged->set_value();
+        }).detach();
+        stopAcknowledged = acknowledgement.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+    }
+    NEVPNStatus status() const override { return m_status; }
+    void setStatusHandler(StatusHandler handler) override
+    {
+        std::lock_guard guard(m_lock);
+        m_handler = std::move(handler);
+    }
+
+    std::atomic<bool> stopAcknowledged{false};
+
+private:
+    StatusHandler handler()
+    {
+        std::lock_guard guard(m_lock);
+        return m_handler;
+    }
+
+    std::mutex m_lock;
+    StatusHandler m_handler;
+    std::atomic<NEVPNStatus> m_status{NEVPNStatus::connected};
+};
 
 qsizetype tunnelConfigurationRequests(const DemoBackend& backend)
 {
@@ -315,6 +360,19 @@ private slots:
         QCOMPARE(
             env->backend.requestsTo("POST", QStringLiteral("codes/applyByEmail")).value(0).body.contains(code.toUtf8()),
             true);
+    }
+
+    void logoutDoesNotHoldUpStatusReportsFromTheServiceThread()
+    {
+        auto vpn = std::make_shared<ServiceThreadVPNBackend>();
+        NEVPNManager::shared().setBackend(vpn);
+        TandrelController controller;
+        NEVPNManager::shared().protocolConfiguration = NEVPNProtocolIKEv2{};  // a saved tunnel
+        CapturedOutput output;
+        NotificationCenter::defaultCenter().post(QStringLiteral("logout"));
+        QVERIFY(vpn->stopAcknowledged);
+        QVERIFY(output.lines().contains(QStringLiteral("NEVPNConnection.status: disconnecting")));
+        QTRY_COMPARE_WITH_TIMEOUT(controller.connectionStatus(), NEVPNStatus::disconnecting, 5000);
     }
 
     void logoutClearsTheAccountButKeepsTheRest_data()
