@@ -7,12 +7,10 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
-#include <QTemporaryFile>
 #include <QtTest>
 
 #include <unistd.h>
 #include <csignal>
-#include <cstdio>
 
 namespace tandrel::testing {
 
@@ -35,6 +33,14 @@ struct TunnelEnvironment {
         process.start(variable("TANDREL_E2E_RESPONDER"), arguments);
         process.waitForFinished(10000);
         return QString::fromUtf8(process.readAllStandardOutput());
+    }
+
+    // From now on the responder knows one EAP account: this user with this password.
+    static bool responderAccepts(const QString& user, const QString& password)
+    {
+        QProcess process;
+        process.start(variable("TANDREL_E2E_RESPONDER_ACCEPTS"), {user, password});
+        return process.waitForFinished(10000) && process.exitCode() == 0;
     }
 
     static bool ping(const QString& host)
@@ -68,40 +74,6 @@ struct TunnelEnvironment {
         }
         return text;
     }
-};
-
-// Captures what the program prints on standard output while it lives.
-class StandardOutputCapture {
-public:
-    StandardOutputCapture()
-    {
-        m_file.open();
-        std::fflush(stdout);
-        m_saved = ::dup(STDOUT_FILENO);
-        ::dup2(m_file.handle(), STDOUT_FILENO);
-    }
-    ~StandardOutputCapture() { restore(); }
-
-    QString text()
-    {
-        std::fflush(stdout);
-        QFile reader(m_file.fileName());
-        return reader.open(QIODevice::ReadOnly) ? QString::fromUtf8(reader.readAll()) : QString();
-    }
-
-    void restore()
-    {
-        if (m_saved >= 0) {
-            std::fflush(stdout);
-            ::dup2(m_saved, STDOUT_FILENO);
-            ::close(m_saved);
-            m_saved = -1;
-        }
-    }
-
-private:
-    QTemporaryFile m_file;
-    int m_saved = -1;
 };
 
 }  // namespace tandrel::testing

@@ -2,6 +2,7 @@
 // responder (tunnel-env.sh builds them in network namespaces), driven through NEVPNManager.
 #include "EndToEnd/TunnelEnvironment.h"
 #include "Tunnel/TunnelTesting.h"
+#include "support/CapturedOutput.h"
 #include "support/TestMain.h"
 
 #include "BuildConfig.h"
@@ -12,7 +13,7 @@
 #include <QElapsedTimer>
 
 using namespace tandrel;
-using tandrel::testing::StandardOutputCapture;
+using tandrel::testing::CapturedOutput;
 using tandrel::testing::StatusRecorder;
 using tandrel::testing::TunnelEnvironment;
 
@@ -175,15 +176,17 @@ private slots:
         configure(true, false);  // on-demand must not retry a refused login
         setTunnelPassword(QStringLiteral("not-the-password"));
         StatusRecorder recorder;
-        StandardOutputCapture output;
-        QCOMPARE(manager().connection().startVPNTunnel(), std::nullopt);
-        QTRY_COMPARE_WITH_TIMEOUT(recorder.statuses().value(recorder.statuses().size() - 1, NEVPNStatus::connecting),
-                                  NEVPNStatus::disconnected, 15000);
-        output.restore();
+        {
+            CapturedOutput output;
+            QCOMPARE(manager().connection().startVPNTunnel(), std::nullopt);
+            QTRY_COMPARE_WITH_TIMEOUT(
+                recorder.statuses().value(recorder.statuses().size() - 1, NEVPNStatus::connecting),
+                NEVPNStatus::disconnected, 15000);
+            QCOMPARE(output.lines(),
+                     QStringList{QStringLiteral("VPN connection failed: the server refused the login")});
+        }
         setTunnelPassword(TunnelEnvironment::eapPassword());
         QCOMPARE(recorder.posts().last().reason, QStringLiteral("the server refused the login"));
-        QVERIFY2(output.text().contains(QStringLiteral("VPN connection failed: the server refused the login\n")),
-                 qPrintable(output.text()));
         QVERIFY(!recorder.statuses().contains(NEVPNStatus::connected));
         QVERIFY(!recorder.statuses().contains(NEVPNStatus::reasserting));
         QCOMPARE(manager().connection().status(), NEVPNStatus::disconnected);

@@ -128,7 +128,18 @@ cat > "$W/responder" <<EOF
 cmd=\$1; shift
 SWANCTL_DIR=$W/srv/swanctl STRONGSWAN_CONF=$W/srv/strongswan.conf exec swanctl \$cmd --uri unix://$W/srv.vici "\$@"
 EOF
-chmod +x "$W/responder"
+cat > "$W/responder-accepts" <<EOF
+#!/bin/sh
+# responder-accepts USER PASSWORD: the responder's one EAP account from now on
+cat > $W/srv/swanctl/accounts.conf <<END
+secrets {
+  eap-account { id = \$1
+    secret = "\$2" }
+}
+END
+exec "$W/responder" --load-creds --file $W/srv/swanctl/accounts.conf
+EOF
+chmod +x "$W/responder" "$W/responder-accepts"
 STRONGSWAN_CONF=$W/srv/strongswan.conf setsid ip netns exec $NS_S /usr/sbin/charon-systemd \
   > "$W/srv.stdout" 2>&1 < /dev/null &
 PIDS+=($!)
@@ -247,6 +258,7 @@ done
 
 export TANDREL_E2E_WORK=$W
 export TANDREL_E2E_RESPONDER=$W/responder
+export TANDREL_E2E_RESPONDER_ACCEPTS=$W/responder-accepts
 export TANDREL_E2E_SERVER=vpn.example.test
 export TANDREL_E2E_LAN_HOST=198.51.100.1
 export TANDREL_E2E_BEHIND=10.99.0.1
