@@ -238,11 +238,17 @@ private slots:
         QVERIFY(!rules.readAllStandardOutput().contains("198.51.100.0/24"));  // nothing left behind
     }
 
-    void removedProfileLeavesStatusInvalidAndStartFailsAtOnce()
+    void removingTheProfileTakesTheTunnelDownForGoodAndStartFailsAtOnce()
     {
         configure(true, false);
+        connectTunnel();
+        StatusRecorder recorder;
         QCOMPARE(waitFor([this](auto done) { manager().removeFromPreferences(done); }), std::nullopt);
-        QCOMPARE(manager().connection().status(), NEVPNStatus::invalid);
+        QTRY_COMPARE(manager().connection().status(), NEVPNStatus::invalid);
+        QTRY_VERIFY(
+            !TunnelEnvironment::responder({QStringLiteral("--list-sas")}).contains(QStringLiteral("ESTABLISHED")));
+        QCOMPARE(recorder.statuses().last(), NEVPNStatus::invalid);  // no reconnection, no late "disconnected"
+        QVERIFY(!recorder.statuses().contains(NEVPNStatus::reasserting));
         QVERIFY(!TunnelEnvironment::savedProfiles().contains(QStringLiteral("[vpn]")));
         const std::optional<Error> error = manager().connection().startVPNTunnel();
         QVERIFY(error.has_value());

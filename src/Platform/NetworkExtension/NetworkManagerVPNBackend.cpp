@@ -242,6 +242,12 @@ private:
     void attemptEnded(uint reason, const QString& text);
     void scheduleRetry();
     void setStatus(NEVPNStatus status, const QString& reason = {});
+    // With no tunnel: disconnected, or invalid once the profile is gone (removed meanwhile).
+    NEVPNStatus restingStatus() const
+    {
+        std::lock_guard guard(m_lock);
+        return m_profilePath.isEmpty() ? NEVPNStatus::invalid : NEVPNStatus::disconnected;
+    }
 
     QList<LocalNetwork> localNetworksOf(const QString& devicePath) const;
     void addLocalNetworkRules(std::function<void()> then);
@@ -490,7 +496,9 @@ void NetworkManagerVPNBackend::Session::remove(Completion completion)
                       completion(backendError(requestFailed, reply.errorMessage()));
                       return;
                   }
-                  m_activePath.clear();
+                  if (!m_activePath.isEmpty()) {
+                      m_finishedPaths.insert(std::exchange(m_activePath, QString()));
+                  }
                   removeLocalNetworkRules();
                   adoptProfile(std::nullopt);
                   completion(std::nullopt);
@@ -690,7 +698,7 @@ void NetworkManagerVPNBackend::Session::attemptEnded(uint givenReason, const QSt
     if (!m_wanted) {
         m_afterDrop = false;
         removeLocalNetworkRules();
-        setStatus(NEVPNStatus::disconnected);
+        setStatus(restingStatus());
         return;
     }
     printLine(QStringLiteral("VPN connection failed: ") + text);
@@ -710,7 +718,7 @@ void NetworkManagerVPNBackend::Session::attemptEnded(uint givenReason, const QSt
     m_wanted = false;
     m_afterDrop = false;
     removeLocalNetworkRules();
-    setStatus(NEVPNStatus::disconnected, text);
+    setStatus(restingStatus(), text);
 }
 
 void NetworkManagerVPNBackend::Session::scheduleRetry()
@@ -727,7 +735,7 @@ void NetworkManagerVPNBackend::Session::stop()
     if (m_activePath.isEmpty()) {
         removeLocalNetworkRules();
         if (isLive(status())) {
-            setStatus(NEVPNStatus::disconnected);
+            setStatus(restingStatus());
         }
         return;  // an activation on its way is taken down when its answer comes
     }
