@@ -1,0 +1,30 @@
+#pragma once
+
+#include "Platform/Error.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+namespace tandrel::LaunchAtLogin {
+
+// Starting the application with the desktop session, kept as an XDG autostart entry
+// ("<config>/autostart/<bundle id>.desktop"). The entry itself is the state: there is no
+// other record to drift out of step with what the session actually starts.
+
+// Where the entry lives for this user.
+QString entryPath();
+// True while the entry exists and is not hidden (a session's settings tool hides an entry
+// by setting Hidden=true instead of deleting it).
+bool isEnabled();
+// Writes the entry for the running executable, or removes it. The file is replaced
+// atomically, so a failed write never leaves a half-written entry behind.
+std::optional<Error> setEnabled(bool enabled);
+
+// The entry's text for an executable.
+QByteArray desktopEntry(const QString& executable);
+// Whether an entry's text asks the session to start it (no "Hidden=true" in its main group).
+bool entryIsEnabled(const QByteArray& contents);
+
+}  // namespace tandrel::LaunchAtLogin

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "Platform/Published.h"
+
+#include <QSize>
+#include <QWidget>
+
+class QLineEdit;
+
+namespace tandrel {
+
+class TandrelController;
+class SheetCloseButton;
+class GradientButton;
+
+// The sizes the redeem-code sheet keeps within.
+struct WindowSize {
+    static constexpr QSize min{400, 250};
+    static constexpr QSize max{600, 350};
+};
+
+// The sheet where the user types a subscription code. It hands the code to the controller
+// and closes at once; the outcome arrives later as the main screen's redeem alert. The
+// field is the controller's `code` itself: every keystroke writes it.
+class RedeemCodeView : public QWidget {
+    Q_OBJECT
+public:
+    explicit RedeemCodeView(TandrelController& ctrl, QWidget* parent = nullptr);
+
+    // The Redeem Code button and Return: send the code as typed, then close.
+    void redeem();
+    // The close button: close without sending; the typed text stays in the controller.
+    void dismiss();
+
+private:
+    TandrelController& m_ctrl;
+    SheetCloseButton* m_closeButton;
+    QLineEdit* m_codeField;
+    GradientButton* m_redeemButton;
+    Cancellable m_codeSubscription;
+};
+
+}  // namespace tandrel
