@@ -41,6 +41,8 @@ private:
     }
 
     QList<NEVPNStatus> m_seen;  // every status the controller published, in order
+    QElapsedTimer m_tapped;
+    qint64 m_tapToConnected = -1;
     QTemporaryDir m_folder;
     DemoBackend m_backend;
     std::unique_ptr<TandrelController> m_controller;
@@ -81,6 +83,9 @@ private slots:
         m_statusSubscription = m_controller->connectionStatus.sink([this](const NEVPNStatus& status) {
             if (m_seen.isEmpty() || m_seen.last() != status) {
                 m_seen.append(status);
+                if (status == NEVPNStatus::connected && m_tapped.isValid()) {
+                    m_tapToConnected = m_tapped.elapsed();
+                }
             }
         });
         m_controller->loadRegions();
@@ -110,11 +115,11 @@ private slots:
     void selectingTheRegionBringsUpATunnelThatCarriesTraffic()
     {
         QVERIFY(m_controller);
-        QElapsedTimer clock;
-        clock.start();
+        m_tapped.start();
         m_controller->didSelectRegion(m_region.id);
         QTRY_COMPARE_WITH_TIMEOUT(m_controller->connectionStatus(), NEVPNStatus::connected, 15000);
-        qInfo("tap to connected: %lld ms", static_cast<long long>(clock.elapsed()));
+        m_tapped.invalidate();
+        qInfo("tap to connected (as the main screen sees it): %lld ms", static_cast<long long>(m_tapToConnected));
         QVERIFY(m_seen.contains(NEVPNStatus::connecting));
 
         QVERIFY(TunnelEnvironment::ping(TunnelEnvironment::addressBehindServer()));
