@@ -186,6 +186,22 @@ private slots:
         QFETCH(bool, afterDrop);
         QTEST(NetworkManagerVPNBackend::statusForVpnState(state, afterDrop), "status");
     }
+
+    void failureReasonsReadAsPlainText_data()
+    {
+        QTest::addColumn<uint>("reason");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("login failed") << 10u << "the server refused the login";
+        QTest::newRow("service stopped") << 4u << "the VPN service stopped unexpectedly";
+        QTest::newRow("no secrets") << 9u << "no password was available";
+        QTest::newRow("last known") << 14u << "the VPN's network device disappeared";
+        QTest::newRow("beyond the known") << 15u << "unknown reason";
+    }
+    void failureReasonsReadAsPlainText()
+    {
+        QFETCH(uint, reason);
+        QTEST(NetworkManagerVPNBackend::reasonText(reason), "text");
+    }
 };
 
 TANDREL_TEST_MAIN_CORE(NetworkManagerProfileTest)

@@ -25,6 +25,7 @@
 
 #include <pwd.h>
 #include <unistd.h>
+#include <array>
 #include <atomic>
 #include <mutex>
 
@@ -65,6 +66,7 @@ enum ActiveState : uint { activeDeactivating = 3, activeDeactivated = 4 };
 enum Reason : uint {
     reasonUserDisconnected = 2,
     reasonServiceStopped = 4,
+    reasonIPConfigInvalid = 5,
     reasonNoSecrets = 9,
     reasonLoginFailed = 10,
     reasonConnectionRemoved = 11,
@@ -682,7 +684,9 @@ void NetworkManagerVPNBackend::Session::attemptEnded(uint givenReason, const QSt
     QString text = givenText;
     if (reason <= 1 && m_pluginFailure) {
         // NMVpnPluginFailure: 0 login failed, 1 connect failed, 2 bad IP configuration.
-        reason = *m_pluginFailure == 0 ? reasonLoginFailed : *m_pluginFailure == 2 ? 5u : reason;
+        reason = *m_pluginFailure == 0   ? reasonLoginFailed
+                 : *m_pluginFailure == 2 ? uint(reasonIPConfigInvalid)
+                                         : reason;
         text = *m_pluginFailure == 1 ? QStringLiteral("the VPN server could not be reached") : reasonText(reason);
     }
     m_pluginFailure.reset();
@@ -954,38 +958,25 @@ void NetworkManagerVPNBackend::setStatusHandler(StatusHandler handler)
 
 QString NetworkManagerVPNBackend::reasonText(uint reason)
 {
-    switch (reason) {
-        case 1:
-            return QStringLiteral("no reason given");
-        case reasonUserDisconnected:
-            return QStringLiteral("disconnected by the user");
-        case 3:
-            return QStringLiteral("the network connection under the VPN went down");
-        case reasonServiceStopped:
-            return QStringLiteral("the VPN service stopped unexpectedly");
-        case 5:
-            return QStringLiteral("the VPN service returned an invalid IP configuration");
-        case 6:
-            return QStringLiteral("the connection attempt timed out");
-        case 7:
-            return QStringLiteral("the VPN service did not start in time");
-        case 8:
-            return QStringLiteral("the VPN service failed to start");
-        case reasonNoSecrets:
-            return QStringLiteral("no password was available");
-        case reasonLoginFailed:
-            return QStringLiteral("the server refused the login");
-        case reasonConnectionRemoved:
-            return QStringLiteral("the VPN configuration was removed");
-        case 12:
-            return QStringLiteral("a connection it depends on failed");
-        case 13:
-            return QStringLiteral("the VPN's network device could not be created");
-        case 14:
-            return QStringLiteral("the VPN's network device disappeared");
-        default:
-            return QStringLiteral("unknown reason");
-    }
+    // Indexed by NMVpnConnectionStateReason.
+    static constexpr std::array<const char*, 15> texts{
+        "unknown reason",
+        "no reason given",
+        "disconnected by the user",
+        "the network connection under the VPN went down",
+        "the VPN service stopped unexpectedly",
+        "the VPN service returned an invalid IP configuration",
+        "the connection attempt timed out",
+        "the VPN service did not start in time",
+        "the VPN service failed to start",
+        "no password was available",
+        "the server refused the login",
+        "the VPN configuration was removed",
+        "a connection it depends on failed",
+        "the VPN's network device could not be created",
+        "the VPN's network device disappeared",
+    };
+    return QString::fromLatin1(texts[reason < texts.size() ? reason : 0]);
 }
 
 }  // namespace tandrel
