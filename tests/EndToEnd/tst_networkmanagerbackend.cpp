@@ -217,6 +217,20 @@ private slots:
         }
     }
 
+    void aRestartFindsTheRunningTunnelAndKeepsItUpUnderTheKillSwitch()
+    {
+        configure(true, false);
+        connectTunnel();
+        // The next run of the program, while the tunnel is still up.
+        manager().setBackend(std::make_shared<NetworkManagerVPNBackend>());
+        QCOMPARE(manager().connection().status(), NEVPNStatus::connected);
+        StatusRecorder recorder;
+        QVERIFY(TunnelEnvironment::killVPNDaemon());
+        QTRY_VERIFY_WITH_TIMEOUT(recorder.statuses().contains(NEVPNStatus::connected), 15000);
+        QCOMPARE(recorder.statuses().first(), NEVPNStatus::reasserting);
+        disconnectTunnel();
+    }
+
     void excludedLocalNetworksStayOutsideTheTunnel_data()
     {
         QTest::addColumn<bool>("excludeLocalNetworks");

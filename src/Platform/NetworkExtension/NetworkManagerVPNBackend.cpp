@@ -244,6 +244,12 @@ private:
     void attemptEnded(uint reason, const QString& text);
     void scheduleRetry();
     void setStatus(NEVPNStatus status, const QString& reason = {});
+    // On-demand with a connect rule: the tunnel is to be kept up.
+    bool onDemandEnabled() const
+    {
+        std::lock_guard guard(m_lock);
+        return m_configuration && m_configuration->isOnDemandEnabled && !m_configuration->onDemandRules.empty();
+    }
     // With no tunnel: disconnected, or invalid once the profile is gone (removed meanwhile).
     NEVPNStatus restingStatus() const
     {
@@ -381,7 +387,10 @@ void NetworkManagerVPNBackend::Session::adoptActiveConnection()
         if (!m_finishedPaths.contains(path.path()) && isOurActiveConnection(path.path())) {
             m_activePath = path.path();
             m_reachedActivated = false;
-            applyVpnState(readProperty(m_activePath, kVpnInterface, QStringLiteral("VpnState")).toUInt(), 0);
+            const uint state = readProperty(m_activePath, kVpnInterface, QStringLiteral("VpnState")).toUInt();
+            // A tunnel that is up under the kill switch stays wanted across our restarts.
+            m_wanted = state >= vpnPrepare && state <= vpnActivated && onDemandEnabled();
+            applyVpnState(state, 0);
             return;
         }
     }
@@ -706,11 +715,7 @@ void NetworkManagerVPNBackend::Session::attemptEnded(uint givenReason, const QSt
         return;
     }
     printLine(QStringLiteral("VPN connection failed: ") + text);
-    bool onDemand = false;
-    {
-        std::lock_guard guard(m_lock);
-        onDemand = m_configuration && m_configuration->isOnDemandEnabled && !m_configuration->onDemandRules.empty();
-    }
+    const bool onDemand = onDemandEnabled();
     // The password will not be any better on the next try.
     const bool hopeless = reason == reasonLoginFailed || reason == reasonNoSecrets || reason == reasonConnectionRemoved;
     if (onDemand && dropped && !hopeless) {
