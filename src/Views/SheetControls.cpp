@@ -36,9 +36,17 @@ SheetCloseButton::SheetCloseButton(qreal hoverOpacity, QWidget* parent)
     m_animation->setEasingCurve(QEasingCurve::InOutQuad);
     connect(m_animation, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
         m_progress = value.toReal();
-        m_scale = 1.0 + 0.1 * m_progress;
+        m_scale = 1.0 + m_hoverScale * m_progress;
         update();
     });
+}
+
+void SheetCloseButton::setStatic()
+{
+    m_restOpacity = 1.0;
+    m_hoverOpacity = 1.0;
+    m_hoverScale = 0.0;
+    update();
 }
 
 void SheetCloseButton::setHovered(bool hovered)
@@ -69,7 +77,7 @@ void SheetCloseButton::paintEvent(QPaintEvent*)
     const QRectF symbolRect((width() - kCloseSymbolSide) / 2.0, (height() - kCloseSymbolSide) / 2.0, kCloseSymbolSide,
                             kCloseSymbolSide);
     scaleAboutCentre(painter, symbolRect, m_scale);
-    painter.setOpacity(0.5 + (m_hoverOpacity - 0.5) * m_progress);
+    painter.setOpacity(m_restOpacity + (m_hoverOpacity - m_restOpacity) * m_progress);
     Assets::systemSymbol(QStringLiteral("xmark.circle.fill"), kGray).paint(&painter, symbolRect.toRect());
 }
 
@@ -94,10 +102,18 @@ GradientButton::GradientButton(const QString& text, Look look, QWidget* parent)
     });
 }
 
+void GradientButton::setLook(const Look& look)
+{
+    m_look = look;
+    updateGeometry();
+    update();
+}
+
 QSize GradientButton::sizeHint() const
 {
     const QFontMetrics metrics(font());
-    return {metrics.horizontalAdvance(text()) + metrics.height() + 8 + 40, m_look.height + 6};
+    const int symbolWidth = m_look.symbol.isEmpty() ? 0 : metrics.height() + 8;
+    return {metrics.horizontalAdvance(text()) + symbolWidth + 40, m_look.height + 6};
 }
 
 void GradientButton::setShrunk(bool shrunk)
@@ -132,6 +148,7 @@ void GradientButton::mouseReleaseEvent(QMouseEvent* event)
 void GradientButton::enterEvent(QEnterEvent* event)
 {
     QAbstractButton::enterEvent(event);
+    Q_EMIT hoverChanged(true);
     if (m_look.scaleOnHover) {
         setShrunk(true);
     }
@@ -140,6 +157,7 @@ void GradientButton::enterEvent(QEnterEvent* event)
 void GradientButton::leaveEvent(QEvent* event)
 {
     QAbstractButton::leaveEvent(event);
+    Q_EMIT hoverChanged(false);
     if (m_look.scaleOnHover) {
         setShrunk(false);
     }
@@ -149,6 +167,9 @@ void GradientButton::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
+    if (!isEnabled()) {
+        painter.setOpacity(m_look.disabledOpacity);
+    }
     const QRectF shape(3, 1, width() - 6, m_look.height);
     scaleAboutCentre(painter, shape, m_scale);
 
@@ -163,15 +184,16 @@ void GradientButton::paintEvent(QPaintEvent*)
     bottom.setAlphaF(m_look.bottomOpacity);
     // The fill fades over the button's own white backing, not over what lies behind it.
     painter.fillPath(path, Qt::white);
-    QLinearGradient gradient(shape.topLeft(), shape.bottomRight());
+    QLinearGradient gradient(m_look.diagonal ? shape.topLeft() : QPointF(shape.center().x(), shape.top()),
+                             m_look.diagonal ? shape.bottomRight() : QPointF(shape.center().x(), shape.bottom()));
     gradient.setColorAt(0, top);
     gradient.setColorAt(1, bottom);
     painter.fillPath(path, gradient);
 
     const QFontMetrics metrics(font());
-    const int symbolSide = metrics.height();
+    const int symbolSide = m_look.symbol.isEmpty() ? 0 : metrics.height();
     const int textWidth = metrics.horizontalAdvance(text());
-    constexpr int spacing = 8;
+    const int spacing = m_look.symbol.isEmpty() ? 0 : 8;
     const qreal contentWidth = textWidth + spacing + symbolSide;
     qreal x = shape.center().x() - contentWidth / 2;
     const qreal centreY = shape.center().y();

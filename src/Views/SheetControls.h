@@ -15,6 +15,8 @@ class SheetCloseButton : public QAbstractButton {
 public:
     // `hoverOpacity`: the symbol's opacity while hovered (at rest it is 0.5).
     explicit SheetCloseButton(qreal hoverOpacity, QWidget* parent = nullptr);
+    // A close symbol that stays as it is under the pointer, fully opaque.
+    void setStatic();
 
     QSize sizeHint() const override { return {26, 26}; }
     bool isHovered() const { return m_hovered; }
@@ -30,6 +32,8 @@ private:
     void setHovered(bool hovered);
 
     qreal m_hoverOpacity;
+    qreal m_restOpacity = 0.5;
+    qreal m_hoverScale = 0.1;
     bool m_hovered = false;
     qreal m_progress = 0.0;  // 0 at rest, 1 fully hovered
     qreal m_scale = 1.0;
@@ -54,13 +58,23 @@ public:
         bool symbolFirst = true;
         // Shrinks while the pointer is over it instead of while held.
         bool scaleOnHover = false;
+        // Top-leading to bottom-trailing, or else top to bottom.
+        bool diagonal = true;
+        qreal disabledOpacity = 1.0;
     };
 
     GradientButton(const QString& text, Look look, QWidget* parent = nullptr);
 
+    const Look& look() const { return m_look; }
+    // Changes colours or symbol in place (a hover look, a list switch's direction).
+    void setLook(const Look& look);
+
     QSize sizeHint() const override;
     bool isHeld() const { return m_held; }
     qreal scale() const { return m_scale; }
+
+Q_SIGNALS:
+    void hoverChanged(bool hovered);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -1,0 +1,43 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="es_ES" sourcelanguage="en_US">
+<context>
+    <name>ManageDevicesView</name>
+    <message>
+        <source>%1 of %2 slots in use</source>
+        <translation>%1 de %2 plazas en uso</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Cerrar</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>Eliminar</translation>
+    </message>
+    <message>
+        <source>Last Login: %1</source>
+        <translation>Último inicio de sesión: %1</translation>
+    </message>
+    <message>
+        <source>Loading devices...</source>
+        <translation>Cargando dispositivos...</translation>
+    </message>
+    <message>
+        <source>Manage Devices</source>
+        <translation>Gestionar dispositivos</translation>
+    </message>
+    <message>
+        <source>OS: %1</source>
+        <translation>SO: %1</translation>
+    </message>
+    <message>
+        <source>Retry</source>
+        <translation>Reintentar</translation>
+    </message>
+    <message>
+        <source>Your Devices</source>
+        <translation>Tus dispositivos</translation>
+    </message>
+</context>
+</TS>
