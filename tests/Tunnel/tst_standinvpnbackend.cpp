@@ -117,6 +117,9 @@ private slots:
         QTest::newRow("unknown rule interface")
             << QByteArray(R"({"localizedDescription":"","isEnabled":true,"isOnDemandEnabled":true,)"
                           R"("onDemandRules":[{"action":"connect","interfaceTypeMatch":9}]})");
+        QTest::newRow("number beyond an int")
+            << QByteArray(R"({"localizedDescription":"","isEnabled":true,"isOnDemandEnabled":true,)"
+                          R"("onDemandRules":[{"action":"connect","interfaceTypeMatch":1e300}]})");
     }
     void unreadableFileIsReportedAndKept()
     {

@@ -17,7 +17,9 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 #include <initializer_list>
+#include <limits>
 #include <mutex>
 
 namespace tandrel {
@@ -134,7 +136,9 @@ public:
     {
         const QJsonValue value = in.value(key);
         const double number = value.toDouble();
-        if (!value.isDouble() || number != static_cast<double>(static_cast<int>(number))) {
+        // The range first: converting a double that no int holds is undefined.
+        if (!value.isDouble() || number < std::numeric_limits<int>::min() || number > std::numeric_limits<int>::max() ||
+            number != std::trunc(number)) {
             fail(QStringLiteral("\"%1\" is not an integer").arg(key));
             return 0;
         }
