@@ -231,6 +231,24 @@ private slots:
         disconnectTunnel();
     }
 
+    void aTunnelStartedByAnotherToolIsFollowedAndStartingItKeepsIt()
+    {
+        configure(true, false);
+        StatusRecorder recorder;
+        QProcess nmcli;  // our agent answers its password request meanwhile, so never block on it
+        nmcli.start(QStringLiteral("nmcli"), {QStringLiteral("connection"), QStringLiteral("up"), QStringLiteral("id"),
+                                              QStringLiteral("Tandrel")});
+        QTRY_COMPARE_WITH_TIMEOUT(manager().connection().status(), NEVPNStatus::connected, 15000);
+        QTRY_COMPARE(nmcli.state(), QProcess::NotRunning);
+        QCOMPARE(recorder.statuses().first(), NEVPNStatus::connecting);
+
+        recorder.clear();
+        QCOMPARE(manager().connection().startVPNTunnel(), std::nullopt);
+        QVERIFY(TunnelEnvironment::ping(TunnelEnvironment::addressBehindServer()));
+        QCOMPARE(recorder.statuses(), QList<NEVPNStatus>{});  // still the same tunnel
+        disconnectTunnel();
+    }
+
     void excludedLocalNetworksStayOutsideTheTunnel_data()
     {
         QTest::addColumn<bool>("excludeLocalNetworks");

@@ -536,8 +536,10 @@ std::optional<Error> NetworkManagerVPNBackend::Session::startableError() const
 
 void NetworkManagerVPNBackend::Session::start()
 {
-    if (m_wanted && (m_activating || !m_activePath.isEmpty() || m_retryTimer.isActive())) {
-        return;  // already on its way up
+    if (m_activating || !m_activePath.isEmpty() || (m_wanted && m_retryTimer.isActive())) {
+        // Up or on its way (perhaps started by another tool): from now on it is ours to keep.
+        m_wanted = true;
+        return;
     }
     m_wanted = true;
     m_afterDrop = false;
