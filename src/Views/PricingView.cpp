@@ -8,6 +8,7 @@
 #include "Views/SheetStyle.h"
 
 #include <QCoreApplication>
+#include <QDialog>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
@@ -85,6 +86,8 @@ PricingView::PlanRow::PlanRow(const Plan& plan, bool isTrialPossible, bool isSel
 {
     setCursor(Qt::PointingHandCursor);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    // Wide enough that a benefit line wraps at most once.
+    setMinimumWidth(190);
     setAccessibleName(plan.name);
     auto* column = new QVBoxLayout(this);
     column->setSpacing(10);
@@ -102,7 +105,7 @@ PricingView::PlanRow::PlanRow(const Plan& plan, bool isTrialPossible, bool isSel
         "planDuration");
     QFont priceFont = scaled(SheetStyle::font(TextStyle::title2), isSelected);
     priceFont.setBold(true);
-    add(makeLabel(text("$%1").arg(plan.price), priceFont, Qt::black, this), "planPrice");
+    add(makeLabel(text("$%1").arg(plan.price), priceFont, Qt::black, this), "planPrice")->setWordWrap(false);
     for (const QString& benefit : plan.benefits) {
         add(makeLabel(text("• %1").arg(benefit), scaled(SheetStyle::font(TextStyle::footnote), isSelected),
                       SheetStyle::gray, this),
@@ -115,6 +118,9 @@ PricingView::PlanRow::PlanRow(const Plan& plan, bool isTrialPossible, bool isSel
                 "planTrial");
         trial->setContentsMargins(0, 5, 0, 0);
     }
+    // Windows size themselves by minimum sizes, which know nothing of wrapped lines: ask
+    // for the height that the narrowest card needs.
+    setMinimumHeight(heightForWidth(minimumWidth()));
 }
 
 void PricingView::PlanRow::paintEvent(QPaintEvent*)
@@ -437,6 +443,13 @@ void PricingView::render()
     m_switchButton->setAccessibleName(m_switchButton->text());
     m_switchButton->setLook(switchLook(extra));
     m_note->setVisible(extra);
+
+    // Like the platform's sheets, the window holding the sheet grows to fit what it now
+    // shows (the cards arrive after it opened on the small loading state).
+    if (auto* dialog = qobject_cast<QDialog*>(window())) {
+        layout()->activate();
+        dialog->resize(dialog->size().expandedTo(dialog->sizeHint()));
+    }
 }
 
 void PricingView::rebuildCards()

@@ -7,7 +7,9 @@
 #include "support/TestMain.h"
 
 #include <QAbstractButton>
+#include <QDialog>
 #include <QLabel>
+#include <QVBoxLayout>
 
 #include <memory>
 
@@ -204,6 +206,25 @@ private Q_SLOTS:
         m_env->answer("GET", "vpn/plans", {});
         QTest::mouseClick(view->findChild<QAbstractButton*>("planListSwitchButton"), Qt::LeftButton);
         QTRY_COMPARE(cards(view.get()).size(), 3);
+    }
+
+    void hostingDialogGrowsToShowTheCards()
+    {
+        // The main screen opens the sheet in a dialog while the small loading state shows.
+        QDialog dialog;
+        auto* layout = new QVBoxLayout(&dialog);
+        layout->setContentsMargins(0, 0, 0, 0);
+        m_ctrl->showPricing = true;
+        auto* view = new PricingView(*m_ctrl);
+        layout->addWidget(view);
+        dialog.show();
+        const QSize opened = dialog.size();
+        QTRY_COMPARE(cards(view).size(), 4);
+        QTRY_VERIFY(dialog.width() > opened.width());
+        for (auto* card : cards(view)) {
+            QVERIFY(card->height() >= card->heightForWidth(card->width()));
+        }
+        saveScreenshot(&dialog, QStringLiteral("pricing-dialog"));
     }
 
     void closingWhileLoadingDropsTheAnswers()
