@@ -32,11 +32,13 @@ QString& serverPathStorage()
 }
 
 // Qt reports an HTTP error status as a reply error too; those answers arrived whole and
-// are the caller's to read, not transport failures.
+// are the caller's to read, not transport failures. A 407 counts among them: Qt files it
+// under the proxy errors even when the answer came from the server itself.
 bool isHttpStatusError(QNetworkReply::NetworkError error)
 {
     return (error >= QNetworkReply::ContentAccessDenied && error <= QNetworkReply::UnknownContentError) ||
            error == QNetworkReply::ProtocolInvalidOperationError ||
+           error == QNetworkReply::ProxyAuthenticationRequiredError ||
            (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError);
 }
 

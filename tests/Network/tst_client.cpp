@@ -260,6 +260,7 @@ private slots:
         QTest::newRow("code in lower case") << 200 << QByteArray(R"({"code":"e0113"})");
         QTest::newRow("array") << 200 << QByteArray(R"([{"code":"E0113"}])");
         QTest::newRow("500 with JSON") << 500 << QByteArray(R"({"message":"down"})");
+        QTest::newRow("407 with JSON") << 407 << QByteArray(R"({"message":"who are you"})");
     }
 
     void otherAnswersPassAsSuccess()
