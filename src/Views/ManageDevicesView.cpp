@@ -27,15 +27,6 @@ QString text(const char* key)
     return QCoreApplication::translate("ManageDevicesView", key);
 }
 
-QLabel* makeLabel(const QString& content, const QFont& font, const QColor& color, QWidget* parent)
-{
-    auto* label = new QLabel(content, parent);
-    label->setFont(font);
-    label->setTextFormat(Qt::PlainText);
-    SheetStyle::setTextColor(label, color);
-    return label;
-}
-
 // What decides whether the rows on screen still show the state: every field and the
 // deleting look of each row, in order.
 QStringList rowsKey(const std::vector<Device>& devices, const QSet<QString>& isDeleting)
@@ -94,15 +85,15 @@ DeviceRow::DeviceRow(const Device& device, bool isDeleting, std::function<void()
     texts->setSpacing(5);
     // The name comes from the device as it registered; the two lines around the system
     // and the last login are looked up by their patterns ("Never" is passed as it is).
-    QLabel* name = makeLabel(device.name, SheetStyle::systemFont(16, QFont::DemiBold), Qt::black, this);
+    QLabel* name = SheetStyle::label(device.name, SheetStyle::systemFont(16, QFont::DemiBold), Qt::black, this);
     name->setObjectName(QStringLiteral("deviceName"));
     texts->addWidget(name);
-    QLabel* os =
-        makeLabel(text("OS: %1").arg(device.os), SheetStyle::font(TextStyle::subheadline), SheetStyle::gray, this);
+    QLabel* os = SheetStyle::label(text("OS: %1").arg(device.os), SheetStyle::font(TextStyle::subheadline),
+                                   SheetStyle::gray, this);
     os->setObjectName(QStringLiteral("deviceOS"));
     texts->addWidget(os);
-    QLabel* lastLogin = makeLabel(text("Last Login: %1").arg(device.lastLogin), SheetStyle::font(TextStyle::footnote),
-                                  SheetStyle::secondary, this);
+    QLabel* lastLogin = SheetStyle::label(text("Last Login: %1").arg(device.lastLogin),
+                                          SheetStyle::font(TextStyle::footnote), SheetStyle::secondary, this);
     lastLogin->setObjectName(QStringLiteral("deviceLastLogin"));
     texts->addWidget(lastLogin);
     row->addLayout(texts);
@@ -178,7 +169,7 @@ ManageDevicesView::ManageDevicesView(TandrelController& ctrl, QWidget* parent) :
 
     auto* header = new QHBoxLayout;
     header->setContentsMargins(20, 20, 20, 0);
-    QLabel* title = makeLabel(text("Manage Devices"), SheetStyle::systemFont(22, QFont::Bold), Qt::black, this);
+    QLabel* title = SheetStyle::label(text("Manage Devices"), SheetStyle::systemFont(22, QFont::Bold), Qt::black, this);
     title->setObjectName(QStringLiteral("titleLabel"));
     header->addWidget(title);
     header->addStretch(1);
@@ -201,8 +192,8 @@ ManageDevicesView::ManageDevicesView(TandrelController& ctrl, QWidget* parent) :
     auto* spinner = new ActivityIndicator(SheetStyle::blue, m_loadingPanel);
     spinner->setAccessibleName(text("Loading devices..."));
     loading->addWidget(spinner, 0, Qt::AlignHCenter);
-    loading->addWidget(makeLabel(text("Loading devices..."), SheetStyle::font(TextStyle::subheadline), SheetStyle::gray,
-                                 m_loadingPanel),
+    loading->addWidget(SheetStyle::label(text("Loading devices..."), SheetStyle::font(TextStyle::subheadline),
+                                         SheetStyle::gray, m_loadingPanel),
                        0, Qt::AlignHCenter);
     loading->addStretch(1);
     column->addWidget(m_loadingPanel, 1);
@@ -216,7 +207,7 @@ ManageDevicesView::ManageDevicesView(TandrelController& ctrl, QWidget* parent) :
     error->addWidget(
         new SymbolLabel(QStringLiteral("exclamationmark.triangle.fill"), SheetStyle::red, 40, m_errorPanel), 0,
         Qt::AlignHCenter);
-    m_errorText = makeLabel(QString(), SheetStyle::font(TextStyle::subheadline), SheetStyle::red, m_errorPanel);
+    m_errorText = SheetStyle::label(QString(), SheetStyle::font(TextStyle::subheadline), SheetStyle::red, m_errorPanel);
     m_errorText->setObjectName(QStringLiteral("errorText"));
     m_errorText->setAlignment(Qt::AlignCenter);
     m_errorText->setWordWrap(true);
@@ -240,9 +231,10 @@ ManageDevicesView::ManageDevicesView(TandrelController& ctrl, QWidget* parent) :
     list->setSpacing(20);
     auto* heading = new QVBoxLayout;
     heading->setSpacing(5);
-    heading->addWidget(makeLabel(text("Your Devices"), SheetStyle::font(TextStyle::headline), Qt::black, m_listPanel),
-                       0, Qt::AlignHCenter);
-    m_slotsLine = makeLabel(QString(), SheetStyle::font(TextStyle::subheadline), SheetStyle::gray, m_listPanel);
+    heading->addWidget(
+        SheetStyle::label(text("Your Devices"), SheetStyle::font(TextStyle::headline), Qt::black, m_listPanel), 0,
+        Qt::AlignHCenter);
+    m_slotsLine = SheetStyle::label(QString(), SheetStyle::font(TextStyle::subheadline), SheetStyle::gray, m_listPanel);
     m_slotsLine->setObjectName(QStringLiteral("slotsLine"));
     heading->addWidget(m_slotsLine, 0, Qt::AlignHCenter);
     list->addLayout(heading);
@@ -350,17 +342,7 @@ void ManageDevicesView::deleteDevice(const QString& id)
 
 void ManageDevicesView::scheduleRender()
 {
-    if (m_renderScheduled) {
-        return;
-    }
-    m_renderScheduled = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            m_renderScheduled = false;
-            render();
-        },
-        Qt::QueuedConnection);
+    m_redraw.schedule();
 }
 
 void ManageDevicesView::render()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Network/JSON.h"
+#include "Views/SheetStyle.h"
 
 #include <QFrame>
 #include <QPointer>
@@ -96,7 +97,7 @@ private:
     QPointer<TandrelController> m_ctrl;
     std::shared_ptr<State> m_state = std::make_shared<State>();
     bool m_presented = false;
-    bool m_renderScheduled = false;
+    NextTurnRedraw m_redraw{this, [this] { render(); }};
 
     QWidget* m_loadingPanel = nullptr;
     QWidget* m_errorPanel = nullptr;

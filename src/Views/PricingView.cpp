@@ -37,12 +37,9 @@ QString text(const char* key)
 
 QLabel* makeLabel(const QString& content, const QFont& font, const QColor& color, QWidget* parent)
 {
-    auto* label = new QLabel(content, parent);
-    label->setFont(font);
-    label->setTextFormat(Qt::PlainText);
+    QLabel* label = SheetStyle::label(content, font, color, parent);
     label->setAlignment(Qt::AlignCenter);
     label->setWordWrap(true);
-    SheetStyle::setTextColor(label, color);
     return label;
 }
 
@@ -416,17 +413,7 @@ void PricingView::purchaseSelectedPlan()
 
 void PricingView::scheduleRender()
 {
-    if (m_renderScheduled) {
-        return;
-    }
-    m_renderScheduled = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            m_renderScheduled = false;
-            render();
-        },
-        Qt::QueuedConnection);
+    m_redraw.schedule();
 }
 
 void PricingView::render()

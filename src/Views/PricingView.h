@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Models/PricingViewPlan.h"
+#include "Views/SheetStyle.h"
 
 #include <QFrame>
 #include <QPointer>
@@ -83,7 +84,7 @@ private:
     int m_selectedPlanIndex = 1;
     bool m_isSwitchPressed = false;
     bool m_presented = false;
-    bool m_renderScheduled = false;
+    NextTurnRedraw m_redraw{this, [this] { render(); }};
 
     QWidget* m_loadingPanel = nullptr;
     QWidget* m_failurePanel = nullptr;

@@ -48,7 +48,31 @@ void setTextColor(QWidget* widget, const QColor& color)
     widget->setPalette(palette);
 }
 
+QLabel* label(const QString& text, const QFont& font, const QColor& color, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setFont(font);
+    label->setTextFormat(Qt::PlainText);
+    setTextColor(label, color);
+    return label;
+}
+
 }  // namespace SheetStyle
+
+void NextTurnRedraw::schedule()
+{
+    if (m_pending) {
+        return;
+    }
+    m_pending = true;
+    QMetaObject::invokeMethod(
+        m_owner,
+        [this] {
+            m_pending = false;
+            m_redraw();
+        },
+        Qt::QueuedConnection);
+}
 
 SymbolLabel::SymbolLabel(const QString& symbol, const QColor& tint, int side, QWidget* parent)
     : QLabel(parent), m_symbol(symbol), m_tint(tint), m_side(side)

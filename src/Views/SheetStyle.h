@@ -5,6 +5,8 @@
 #include <QLabel>
 #include <QWidget>
 
+#include <functional>
+
 class QVariantAnimation;
 
 namespace tandrel {
@@ -24,7 +26,22 @@ QFont systemFont(int pixelSize, QFont::Weight weight = QFont::Normal);
 QColor withAlpha(QColor color, qreal opacity);
 // A label's colour through its palette (style sheets would hide it from tests and themes).
 void setTextColor(QWidget* widget, const QColor& color);
+// A plain-text label in this font and colour.
+QLabel* label(const QString& text, const QFont& font, const QColor& color, QWidget* parent);
 }  // namespace SheetStyle
+
+// Coalesces a screen's redraw requests into one redraw on the next turn of the event loop,
+// after the published values it reads have taken their new values. Dropped with its owner.
+class NextTurnRedraw {
+public:
+    NextTurnRedraw(QObject* owner, std::function<void()> redraw) : m_owner(owner), m_redraw(std::move(redraw)) {}
+    void schedule();
+
+private:
+    QObject* m_owner;
+    std::function<void()> m_redraw;
+    bool m_pending = false;
+};
 
 // A label showing one system symbol at a fixed side, tinted. The symbol's name is kept in
 // the "symbol" property, so what is shown can be checked.

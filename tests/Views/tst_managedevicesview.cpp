@@ -1,6 +1,7 @@
 #include "Controllers/ServiceTesting.h"
 #include "Controllers/TandrelController.h"
 #include "Views/ManageDevicesView.h"
+#include "support/Screenshots.h"
 #include "support/TestMain.h"
 
 #include <QAbstractButton>
@@ -11,17 +12,6 @@
 using namespace tandrel;
 
 namespace {
-
-void saveScreenshot(QWidget* widget, const QString& name)
-{
-    const QString folder = qEnvironmentVariable("TANDREL_SCREENSHOTS");
-    if (folder.isEmpty()) {
-        return;
-    }
-    QDir().mkpath(folder);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-    QVERIFY(widget->grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png")));
-}
 
 bool shows(QWidget* view, const char* panel)
 {
@@ -101,7 +91,7 @@ private Q_SLOTS:
         QCOMPARE(label(phone, "deviceOS"), QStringLiteral("OS: 17.5.1"));
         QCOMPARE(label(phone, "deviceLastLogin"), QStringLiteral("Last Login: 2026-11-28 19:42:10"));
         QCOMPARE(phone->findChild<QLabel*>("platformIcon")->property("symbol").toString(), QStringLiteral("applelogo"));
-        saveScreenshot(view.get(), QStringLiteral("devices-list"));
+        testing::saveScreenshot(view.get(), QStringLiteral("devices-list"));
     }
 
     void rowsShowWhatTheListSends_data()
@@ -200,7 +190,7 @@ private Q_SLOTS:
         QCOMPARE(static_cast<int>(view->devices().size()), rowsKept);
         QVERIFY(view->isDeleting().isEmpty());
         QCOMPARE(m_ctrl->usedSlots(), rowsKept);
-        saveScreenshot(view.get(), QStringLiteral("devices-error-") + QTest::currentDataTag());
+        testing::saveScreenshot(view.get(), QStringLiteral("devices-error-") + QTest::currentDataTag());
 
         m_env->backend.clearFaults();
         QTest::mouseClick(view->findChild<QAbstractButton*>("retryButton"), Qt::LeftButton);

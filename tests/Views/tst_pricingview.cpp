@@ -4,6 +4,7 @@
 #include "Controllers/TandrelController.h"
 #include "Platform/Workspace.h"
 #include "Views/PricingView.h"
+#include "support/Screenshots.h"
 #include "support/TestMain.h"
 
 #include <QAbstractButton>
@@ -16,17 +17,6 @@
 using namespace tandrel;
 
 namespace {
-
-void saveScreenshot(QWidget* widget, const QString& name)
-{
-    const QString folder = qEnvironmentVariable("TANDREL_SCREENSHOTS");
-    if (folder.isEmpty()) {
-        return;
-    }
-    QDir().mkpath(folder);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-    QVERIFY(widget->grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png")));
-}
 
 // The cards on screen, in list order.
 QList<PricingView::PlanRow*> cards(QWidget* view)
@@ -144,7 +134,7 @@ private Q_SLOTS:
         QCOMPARE(m_opened, QList<QUrl>{QUrl(address)});
         QVERIFY(m_ctrl->showPricing());
         if (QTest::currentDataTag() == QByteArray("yearly while a trial is possible")) {
-            saveScreenshot(view.get(), QStringLiteral("pricing-standard"));
+            testing::saveScreenshot(view.get(), QStringLiteral("pricing-standard"));
         }
     }
 
@@ -162,7 +152,7 @@ private Q_SLOTS:
         QTRY_COMPARE(cardNames(view.get()), (QStringList{"1 extra slots", "3 extra slots", "5 extra slots"}));
         QCOMPARE(selectedCard(view.get()), 0);
         QCOMPARE(toggle->text(), QStringLiteral("Back to Standard Plans"));
-        saveScreenshot(view.get(), QStringLiteral("pricing-extra-slots"));
+        testing::saveScreenshot(view.get(), QStringLiteral("pricing-extra-slots"));
         QTest::mouseClick(view->findChild<QAbstractButton*>("purchaseButton"), Qt::LeftButton);
         QCOMPARE(m_opened.value(0).toString().section('&', 0, 0), checkout + "1slots1m");
 
@@ -186,7 +176,7 @@ private Q_SLOTS:
         auto view = openSheet();
         QTRY_VERIFY(visibleChild(view.get(), "failurePanel"));
         QVERIFY(cards(view.get()).isEmpty());
-        saveScreenshot(view.get(), QStringLiteral("pricing-failure"));
+        testing::saveScreenshot(view.get(), QStringLiteral("pricing-failure"));
         QTest::mouseClick(view->findChild<QAbstractButton*>("purchaseButton"), Qt::LeftButton);
         QVERIFY(m_opened.isEmpty());
 
@@ -224,7 +214,7 @@ private Q_SLOTS:
         for (auto* card : cards(view)) {
             QVERIFY(card->height() >= card->heightForWidth(card->width()));
         }
-        saveScreenshot(&dialog, QStringLiteral("pricing-dialog"));
+        testing::saveScreenshot(&dialog, QStringLiteral("pricing-dialog"));
     }
 
     void closingWhileLoadingDropsTheAnswers()
