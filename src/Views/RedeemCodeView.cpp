@@ -12,6 +12,8 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace tandrel {
 namespace {
 
@@ -68,7 +70,6 @@ protected:
 RedeemCodeView::RedeemCodeView(TandrelController& ctrl, QWidget* parent) : QWidget(parent), m_ctrl(ctrl)
 {
     setObjectName(QStringLiteral("redeemCodeView"));
-    setMinimumSize(WindowSize::min);
     setMaximumSize(WindowSize::max);
     QPalette light = palette();
     light.setColor(QPalette::Window, QColor(236, 236, 236));
@@ -102,7 +103,8 @@ RedeemCodeView::RedeemCodeView(TandrelController& ctrl, QWidget* parent) : QWidg
     title->setFont(titleFont);
     title->setContentsMargins(0, 20, 0, 0);
     title->setAlignment(Qt::AlignCenter);
-    column->addWidget(title, 0, Qt::AlignHCenter);
+    title->setWordWrap(true);
+    column->addWidget(title);
 
     auto* backing = new FieldBacking(this);
     backing->setObjectName(QStringLiteral("codeFieldBacking"));
@@ -156,6 +158,28 @@ RedeemCodeView::RedeemCodeView(TandrelController& ctrl, QWidget* parent) : QWidg
         shortcut->setContext(Qt::WidgetWithChildrenShortcut);
         connect(shortcut, &QShortcut::activated, this, &RedeemCodeView::redeem);
     }
+}
+
+// Never below the sheet's minimum, nor below what its content needs (a longer translation
+// of the title wraps onto a second line and asks for more height).
+QSize RedeemCodeView::minimumSizeHint() const
+{
+    return boundedHint(QWidget::minimumSizeHint());
+}
+
+QSize RedeemCodeView::sizeHint() const
+{
+    return boundedHint(QWidget::sizeHint());
+}
+
+QSize RedeemCodeView::boundedHint(QSize hint) const
+{
+    hint = hint.expandedTo(WindowSize::min);
+    // The wrapped title's height depends on the width it gets.
+    if (layout() && layout()->hasHeightForWidth()) {
+        hint.setHeight(std::max(hint.height(), layout()->totalHeightForWidth(hint.width())));
+    }
+    return hint.boundedTo(WindowSize::max);
 }
 
 void RedeemCodeView::redeem()

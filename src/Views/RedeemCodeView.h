@@ -27,12 +27,17 @@ class RedeemCodeView : public QWidget {
 public:
     explicit RedeemCodeView(TandrelController& ctrl, QWidget* parent = nullptr);
 
+    QSize minimumSizeHint() const override;
+    QSize sizeHint() const override;
+
     // The Redeem Code button and Return: send the code as typed, then close.
     void redeem();
     // The close button: close without sending; the typed text stays in the controller.
     void dismiss();
 
 private:
+    QSize boundedHint(QSize hint) const;
+
     TandrelController& m_ctrl;
     SheetCloseButton* m_closeButton;
     QLineEdit* m_codeField;

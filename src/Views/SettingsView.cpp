@@ -112,6 +112,31 @@ QWidget* toggleRow(QAbstractButton* toggle, QLabel* title, QLabel* description, 
     return row;
 }
 
+QVBoxLayout* stackedColumn(QWidget* row, int spacing)
+{
+    auto* column = new QVBoxLayout(row);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(spacing);
+    return column;
+}
+
+// The picker's menu button: the chosen name on a white rounded field with a small chevron.
+class LanguagePicker : public QComboBox {
+public:
+    using QComboBox::QComboBox;
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        QComboBox::paintEvent(event);
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(QColor(60, 60, 67), 1.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        const QPointF centre(width() - 14, height() / 2.0);
+        painter.drawPolyline(QPolygonF{centre + QPointF(-4, -2), centre + QPointF(0, 2), centre + QPointF(4, -2)});
+    }
+};
+
 QWidget* divider(QWidget* parent)
 {
     auto* holder = new QWidget(parent);
@@ -293,12 +318,10 @@ QWidget* SettingsView::buildLanguageRow(QWidget* parent)
 {
     auto* row = new QWidget(parent);
     row->setObjectName(QStringLiteral("languageRow"));
-    auto* column = new QVBoxLayout(row);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(5);
+    QVBoxLayout* column = stackedColumn(row, 5);
     QLabel* title = rowTitle(localized("Language"), row);
     column->addWidget(title);
-    m_languagePicker = new QComboBox(row);
+    m_languagePicker = new LanguagePicker(row);
     m_languagePicker->setObjectName(QStringLiteral("languagePicker"));
     m_languagePicker->setAccessibleName(title->text());
     m_languagePicker->setMaximumWidth(200);
@@ -306,7 +329,9 @@ QWidget* SettingsView::buildLanguageRow(QWidget* parent)
     m_languagePicker->setCursor(Qt::PointingHandCursor);
     m_languagePicker->setStyleSheet(
         QStringLiteral("QComboBox { background: white; color: black; border: 1px solid rgba(0, 122, 255, 128); "
-                       "border-radius: 8px; padding: 4px 10px; }"
+                       "border-radius: 8px; padding: 4px 24px 4px 10px; }"
+                       "QComboBox::drop-down { border: none; width: 24px; }"
+                       "QComboBox::down-arrow { image: none; }"
                        "QComboBox QAbstractItemView { background: white; color: black; "
                        "selection-background-color: rgb(0, 122, 255); selection-color: white; }"));
     for (const auto& [code, name] : supportedLanguages()) {
@@ -325,9 +350,8 @@ QWidget* SettingsView::buildRemoveRow(QWidget* parent)
 {
     auto* row = new QWidget(parent);
     row->setObjectName(QStringLiteral("removeProfileRow"));
-    auto* column = new QVBoxLayout(row);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(20);
+    // The button and its description are two entries of the list, spaced as the list spaces them.
+    QVBoxLayout* column = stackedColumn(row, 20);
     GradientButton::Look look;
     look.color = kRed;
     look.topOpacity = 0.9;
@@ -448,6 +472,8 @@ void SettingsView::setActiveAlert(const std::optional<ActiveAlert>& alert)
     box->setObjectName(QStringLiteral("settingsAlert"));
     box->setWindowModality(Qt::WindowModal);
     box->setIcon(QMessageBox::NoIcon);
+    // Wide enough that a one-sentence message stays on one or two lines.
+    box->setStyleSheet(QStringLiteral("QLabel { min-width: 280px; }"));
     box->setWindowTitle(alert->title());
     box->setText(QStringLiteral("<b>%1</b>").arg(alert->title().toHtmlEscaped()));
     box->setTextFormat(Qt::RichText);

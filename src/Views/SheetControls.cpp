@@ -77,7 +77,7 @@ void SheetCloseButton::paintEvent(QPaintEvent*)
     const QRectF symbolRect((width() - kCloseSymbolSide) / 2.0, (height() - kCloseSymbolSide) / 2.0, kCloseSymbolSide,
                             kCloseSymbolSide);
     scaleAboutCentre(painter, symbolRect, m_scale);
-    painter.setOpacity(m_restOpacity + (m_hoverOpacity - m_restOpacity) * m_progress);
+    painter.setOpacity(symbolOpacity());
     Assets::systemSymbol(QStringLiteral("xmark.circle.fill"), kGray).paint(&painter, symbolRect.toRect());
 }
 

@@ -22,6 +22,8 @@ public:
     bool isHovered() const { return m_hovered; }
     // The current drawing scale (1.0 at rest, 1.1 while hovered, once the animation ends).
     qreal scale() const { return m_scale; }
+    // The symbol's current opacity (0.5 at rest, the hover opacity while hovered).
+    qreal symbolOpacity() const { return m_restOpacity + (m_hoverOpacity - m_restOpacity) * m_progress; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -6,7 +6,9 @@
 #include "support/TestMain.h"
 
 #include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
+#include <QTranslator>
 #include <QVBoxLayout>
 
 using namespace tandrel;
@@ -114,6 +116,21 @@ private Q_SLOTS:
         QVERIFY(redeemRequests().isEmpty());
     }
 
+    void closeSymbolBrightensAndGrowsWhileHovered()
+    {
+        auto* close = sheet->findChild<SheetCloseButton*>(QStringLiteral("closeButton"));
+        QCOMPARE(close->symbolOpacity(), 0.5);
+        QCOMPARE(close->scale(), 1.0);
+        QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), close->mapToGlobal(QPointF(5, 5)));
+        QCoreApplication::sendEvent(close, &enter);
+        QTRY_COMPARE(close->scale(), 1.1);
+        QCOMPARE(close->symbolOpacity(), 0.8);
+        QEvent leave(QEvent::Leave);
+        QCoreApplication::sendEvent(close, &leave);
+        QTRY_COMPARE(close->scale(), 1.0);
+        QCOMPARE(close->symbolOpacity(), 0.5);
+    }
+
     void fieldShowsTheControllersCode()
     {
         ctrl->code = QStringLiteral("FROM-ELSEWHERE");
@@ -122,6 +139,26 @@ private Q_SLOTS:
         QCOMPARE(field()->text(), QString());
         QCOMPARE(field()->placeholderText(), QStringLiteral("Enter your code"));
         saveScreenshot(QStringLiteral("redeem-sheet"));
+    }
+
+    void textsComeFromTheSpanishTable()
+    {
+        QTranslator spanish;
+        QVERIFY(spanish.load(QStringLiteral(":/i18n/redeemcodeview_es.qm")));
+        QCoreApplication::installTranslator(&spanish);
+        RedeemCodeView translated(*ctrl);
+        QCoreApplication::removeTranslator(&spanish);
+        QCOMPARE(translated.findChild<QLabel*>(QStringLiteral("titleLabel"))->text(),
+                 QStringLiteral("Canjear un código de suscripción"));
+        QCOMPARE(translated.findChild<QLineEdit*>(QStringLiteral("codeField"))->placeholderText(),
+                 QStringLiteral("Introduce tu código"));
+        QCOMPARE(translated.findChild<GradientButton*>(QStringLiteral("redeemButton"))->text(),
+                 QStringLiteral("Canjear código"));
+        const QString folder = qEnvironmentVariable("TANDREL_SCREENSHOTS");
+        if (!folder.isEmpty()) {
+            translated.resize(translated.minimumSizeHint());
+            QVERIFY(translated.grab().save(folder + QStringLiteral("/redeem-sheet-es.png")));
+        }
     }
 
     void sheetKeepsWithinItsSizes()

@@ -18,6 +18,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QTranslator>
 #include <QVBoxLayout>
 
 using namespace tandrel;
@@ -302,6 +303,28 @@ private Q_SLOTS:
         QTest::mouseClick(button("launchAtLoginToggle"), Qt::LeftButton);
         QVERIFY(!button("launchAtLoginToggle")->isChecked());
         QFile::remove(folder);
+    }
+
+    void keysComeFromTheSpanishTableWhileSwitchTextsStayAsTheyAre()
+    {
+        QTranslator spanish;
+        QVERIFY(spanish.load(QStringLiteral(":/i18n/settingsview_es.qm")));
+        QCoreApplication::installTranslator(&spanish);
+        delete dialog;
+        presentSheet();
+        QCoreApplication::removeTranslator(&spanish);
+        QStringList texts;
+        for (QLabel* label : sheet->findChildren<QLabel*>()) {
+            texts << label->text();
+        }
+        QVERIFY(texts.contains(QStringLiteral("Ajustes")));
+        QVERIFY(texts.contains(QStringLiteral("Idioma")));
+        QVERIFY(texts.contains(QStringLiteral("Compact View")));
+        QVERIFY(texts.contains(QStringLiteral("Kill Switch")));
+        QCOMPARE(button("removeProfileButton")->text(), QStringLiteral("Eliminar perfil VPN"));
+        QCOMPARE(picker()->itemText(1), QStringLiteral("Español"));
+        dialog->resize(600, 860);
+        saveScreenshot(sheet, QStringLiteral("settings-sheet-es"));
     }
 
     void closeButtonLowersTheFlag()
