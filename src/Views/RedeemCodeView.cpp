@@ -2,6 +2,7 @@
 
 #include "Controllers/TandrelController.h"
 #include "Views/SheetControls.h"
+#include "Views/SheetStyle.h"
 
 #include <QCoreApplication>
 #include <QHBoxLayout>
@@ -17,7 +18,7 @@
 namespace tandrel {
 namespace {
 
-const QColor kBlue(0, 122, 255);
+const QColor& kBlue = SheetStyle::blue;
 
 QString localized(const char* key)
 {
@@ -95,12 +96,9 @@ RedeemCodeView::RedeemCodeView(TandrelController& ctrl, QWidget* parent) : QWidg
     header->addWidget(m_closeButton);
     column->addLayout(header);
 
-    auto* title = new QLabel(localized("Redeem a Subscription Code"), this);
+    QLabel* title = SheetStyle::label(localized("Redeem a Subscription Code"),
+                                      SheetStyle::font(SheetStyle::TextStyle::title2), Qt::black, this);
     title->setObjectName(QStringLiteral("titleLabel"));
-    QFont titleFont = title->font();
-    titleFont.setPixelSize(22);
-    titleFont.setWeight(QFont::Bold);
-    title->setFont(titleFont);
     title->setContentsMargins(0, 20, 0, 0);
     title->setAlignment(Qt::AlignCenter);
     title->setWordWrap(true);
@@ -119,10 +117,7 @@ RedeemCodeView::RedeemCodeView(TandrelController& ctrl, QWidget* parent) : QWidg
     m_codeField->setAlignment(Qt::AlignCenter);
     m_codeField->setFrame(false);
     m_codeField->setStyleSheet(QStringLiteral("QLineEdit { border: none; background: transparent; color: black; }"));
-    QFont fieldFont = m_codeField->font();
-    fieldFont.setPixelSize(16);
-    fieldFont.setWeight(QFont::Normal);
-    m_codeField->setFont(fieldFont);
+    m_codeField->setFont(SheetStyle::systemFont(16));
     m_codeField->setText(m_ctrl.code());
     backingLayout->addWidget(m_codeField);
     column->addWidget(backing, 0, Qt::AlignHCenter);

@@ -8,6 +8,7 @@
 #include "Platform/UserDefaults.h"
 #include "Views/Platform/Windows.h"
 #include "Views/SheetControls.h"
+#include "Views/SheetStyle.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -26,9 +27,7 @@
 namespace tandrel {
 namespace {
 
-const QColor kBlue(0, 122, 255);
-const QColor kGray(142, 142, 147);
-const QColor kRed(255, 59, 48);
+const QColor& kBlue = SheetStyle::blue;
 const QString kSelectedLanguageKey = QStringLiteral("SelectedLanguage");
 const QString kAppleLanguagesKey = QStringLiteral("AppleLanguages");
 const QString kKillSwitchKey = QStringLiteral("KillSwitch");
@@ -75,23 +74,14 @@ protected:
 
 QLabel* rowTitle(const QString& text, QWidget* parent)
 {
-    auto* label = new QLabel(text, parent);
-    QFont font = label->font();
-    font.setPixelSize(16);
-    font.setWeight(QFont::DemiBold);
-    label->setFont(font);
-    label->setStyleSheet(QStringLiteral("color: black;"));
-    return label;
+    return SheetStyle::label(text, SheetStyle::systemFont(16, QFont::DemiBold), Qt::black, parent);
 }
 
 QLabel* rowDescription(const QString& text, QWidget* parent)
 {
-    auto* label = new QLabel(text, parent);
-    QFont font = label->font();
-    font.setPixelSize(11);
-    label->setFont(font);
+    QLabel* label =
+        SheetStyle::label(text, SheetStyle::font(SheetStyle::TextStyle::footnote), SheetStyle::gray, parent);
     label->setWordWrap(true);
-    label->setStyleSheet(QStringLiteral("color: rgb(142, 142, 147);"));
     return label;
 }
 
@@ -220,13 +210,9 @@ QWidget* SettingsView::buildHeader()
     header->setObjectName(QStringLiteral("settingsHeader"));
     auto* row = new QHBoxLayout(header);
     row->setContentsMargins(20, 20, 20, 0);
-    auto* title = new QLabel(localized("Settings"), header);
+    QLabel* title =
+        SheetStyle::label(localized("Settings"), SheetStyle::font(SheetStyle::TextStyle::title2), Qt::black, header);
     title->setObjectName(QStringLiteral("titleLabel"));
-    QFont titleFont = title->font();
-    titleFont.setPixelSize(22);
-    titleFont.setWeight(QFont::Bold);
-    title->setFont(titleFont);
-    title->setStyleSheet(QStringLiteral("color: black;"));
     row->addWidget(title);
     row->addStretch(1);
     m_closeButton = new SheetCloseButton(1.0, header);
@@ -353,7 +339,7 @@ QWidget* SettingsView::buildRemoveRow(QWidget* parent)
     // The button and its description are two entries of the list, spaced as the list spaces them.
     QVBoxLayout* column = stackedColumn(row, 20);
     GradientButton::Look look;
-    look.color = kRed;
+    look.color = SheetStyle::red;
     look.topOpacity = 0.9;
     look.bottomOpacity = 0.7;
     look.cornerRadius = 12;

@@ -3,6 +3,7 @@
 #include "DemoBackend.h"
 #include "Views/RedeemCodeView.h"
 #include "Views/SheetControls.h"
+#include "support/Screenshots.h"
 #include "support/TestMain.h"
 
 #include <QDialog>
@@ -28,17 +29,6 @@ private:
     QList<demo::RecordedRequest> redeemRequests() const
     {
         return env->backend.requestsTo("POST", QStringLiteral("codes/applyByEmail"));
-    }
-
-    void saveScreenshot(const QString& name)
-    {
-        const QString folder = qEnvironmentVariable("TANDREL_SCREENSHOTS");
-        if (folder.isEmpty()) {
-            return;
-        }
-        QDir().mkpath(folder);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-        QVERIFY(dialog->grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png")));
     }
 
 private Q_SLOTS:
@@ -86,7 +76,9 @@ private Q_SLOTS:
         QFETCH(QString, result);
         QTest::keyClicks(field(), typed);
         QCOMPARE(ctrl->code(), typed);
-        saveScreenshot(QStringLiteral("redeem-sheet-typed"));
+        if (!typed.isEmpty()) {
+            testing::saveScreenshot(dialog.get(), QStringLiteral("redeem-sheet-typed"));
+        }
         if (byReturn) {
             QTest::keyClick(field(), Qt::Key_Return);
         } else {
@@ -138,7 +130,7 @@ private Q_SLOTS:
         ctrl->code = QString();
         QCOMPARE(field()->text(), QString());
         QCOMPARE(field()->placeholderText(), QStringLiteral("Enter your code"));
-        saveScreenshot(QStringLiteral("redeem-sheet"));
+        testing::saveScreenshot(dialog.get(), QStringLiteral("redeem-sheet"));
     }
 
     void textsComeFromTheSpanishTable()
@@ -154,11 +146,8 @@ private Q_SLOTS:
                  QStringLiteral("Introduce tu código"));
         QCOMPARE(translated.findChild<GradientButton*>(QStringLiteral("redeemButton"))->text(),
                  QStringLiteral("Canjear código"));
-        const QString folder = qEnvironmentVariable("TANDREL_SCREENSHOTS");
-        if (!folder.isEmpty()) {
-            translated.resize(translated.minimumSizeHint());
-            QVERIFY(translated.grab().save(folder + QStringLiteral("/redeem-sheet-es.png")));
-        }
+        translated.resize(translated.minimumSizeHint());
+        testing::saveScreenshot(&translated, QStringLiteral("redeem-sheet-es"));
     }
 
     void sheetKeepsWithinItsSizes()
