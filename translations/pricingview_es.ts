@@ -5,7 +5,7 @@
     <name>PricingView</name>
     <message>
         <source>$%1</source>
-        <translation>%1 US$</translation>
+        <translation>US$%1</translation>
     </message>
     <message>
         <source>• %1</source>

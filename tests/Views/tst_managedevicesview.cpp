@@ -160,6 +160,25 @@ private Q_SLOTS:
         QCOMPARE(m_env->backend.devices(demo::DemoBackend::demoEmail).size(), 1);
     }
 
+    void concurrentDeletesEachCompleteAndSharedIdsGoTogether()
+    {
+        m_env->answer("GET", "devices",
+                      R"([{"id":7,"device_name":"A"},{"id":8,"device_name":"B"},{"id":7,"device_name":"A again"}])");
+        demo::Fault slow;
+        slow.delayMs = 100;
+        slow.body = QByteArray(R"({"message":"The device has been removed."})");
+        m_env->backend.setFault("DELETE", "devices/*", slow);
+        auto view = openSheet();
+        QTRY_COMPARE(rowNames(view.get()).size(), 3);
+        QTest::mouseClick(view->findChild<QAbstractButton*>("deleteButton_8"), Qt::LeftButton);
+        QTRY_VERIFY(!view->findChild<QAbstractButton*>("deleteButton_8")->isEnabled());
+        QTest::mouseClick(view->findChildren<QAbstractButton*>("deleteButton_7").first(), Qt::LeftButton);
+        QCOMPARE(view->isDeleting(), (QSet<QString>{"7", "8"}));
+        QTRY_VERIFY(rowNames(view.get()).isEmpty());
+        QCOMPARE(m_ctrl->usedSlots(), 0);
+        QVERIFY(view->isDeleting().isEmpty());
+    }
+
     void failuresShowTheErrorPanelAndRetryReloads_data()
     {
         QTest::addColumn<QByteArray>("method");
