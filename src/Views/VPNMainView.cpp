@@ -1,32 +1,162 @@
 #include "Views/VPNMainView.h"
 
+#include "BuildConfig.h"
 #include "Classes/Preferences.h"
 #include "ContentViewModel.h"
+#include "Platform/Host.h"
 #include "Platform/MainQueue.h"
 #include "Platform/NotificationCenter.h"
+#include "Platform/UserDefaults.h"
+#include "Platform/Workspace.h"
+#include "Views/Platform/Assets.h"
 #include "Views/Platform/Windows.h"
+#include "Views/VPNRegionsView.h"
+
+#if __has_include("Views/MapView.h")
+#include "Views/MapView.h"
+#define TANDREL_HAS_MAP_VIEW 1
+#endif
+#include "Views/ManageDevicesView.h"
+#include "Views/PricingView.h"
+#include "Views/RedeemCodeView.h"
+#include "Views/SettingsView.h"
+#include "Views/SheetStyle.h"
 
 #include <QCoreApplication>
-#include <QPointer>
+#include <QDialog>
+#include <QHBoxLayout>
+#include <QHash>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace tandrel {
+namespace {
+
+const QString kCompactViewKey = QStringLiteral("CompactView");
+const QString kLogoutNotification = QStringLiteral("logout");
+constexpr int kColumnWidth = 300;
+constexpr int kConnectImageSide = 150;
+constexpr int kDefaultPadding = 8;
+
+QString localized(const char* text)
+{
+    return QCoreApplication::translate("VPNMainView", text);
+}
+
+// The left column: 300 wide beside the map. It may give up a few pixels where the window
+// frame drawn around a 300 wide compact window takes them.
+class Column : public QWidget {
+public:
+    using QWidget::QWidget;
+    QSize sizeHint() const override { return {kColumnWidth, QWidget::sizeHint().height()}; }
+};
+
+// Stands in for the map until that screen is part of the program.
+QWidget* placeholder(const QString& title, QWidget* parent)
+{
+    auto* widget = new QWidget(parent);
+    auto* column = new QVBoxLayout(widget);
+    auto* label = new QLabel(title, widget);
+    label->setAlignment(Qt::AlignCenter);
+    column->addWidget(label);
+    return widget;
+}
+
+// Clears the controller's alert when it is still the one shown.
+void clearAlert(TandrelController& ctrl, const QString& id)
+{
+    if (ctrl.activeAlert() && ctrl.activeAlert()->id() == id) {
+        ctrl.activeAlert.set(std::optional<TandrelController::ActiveAlert>());
+    }
+}
+
+QString firstPreferredLanguage()
+{
+    // The language chosen in the settings comes first, as it does for the interface.
+    if (const auto chosen = UserDefaults::standard().stringArray(QStringLiteral("AppleLanguages"));
+        chosen && !chosen->isEmpty()) {
+        return chosen->first();
+    }
+    const QStringList preferred = Host::preferredLanguages();
+    return preferred.isEmpty() ? QString() : preferred.first();
+}
+
+}  // namespace
 
 VPNMainView::VPNMainView(ContentViewModel& vm, QWidget* parent)
-    : QWidget(parent),
-      m_vm(vm),
-      m_logOutButton(new QPushButton(QCoreApplication::translate("Tandrel", "Log out"), this))
+    : QWidget(parent), m_vm(vm), m_redraw(this, [this] { render(); })
 {
     setObjectName(QStringLiteral("vpnMainView"));
-    m_logOutButton->setObjectName(QStringLiteral("logOutButton"));
-    m_logOutButton->setAccessibleName(m_logOutButton->text());
-    auto* layout = new QVBoxLayout(this);
-    layout->addStretch();
-    layout->addWidget(m_logOutButton, 0, Qt::AlignHCenter);
-    layout->addStretch();
-    connect(m_logOutButton, &QPushButton::clicked, this, &VPNMainView::logOut);
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
+    root->setSpacing(0);
+
+    auto* pleaseLogIn = new QLabel(localized("Please log in"), this);
+    pleaseLogIn->setObjectName(QStringLiteral("pleaseLogInLabel"));
+    pleaseLogIn->setAlignment(Qt::AlignCenter);
+    pleaseLogIn->hide();
+    m_pleaseLogIn = pleaseLogIn;
+    root->addWidget(m_pleaseLogIn);
+
+    connect(&UserDefaults::standard(), &UserDefaults::valueChanged, this, [this](const QString& key) {
+        if (key == kCompactViewKey) {
+            m_redraw.schedule();
+        }
+    });
+}
+
+VPNMainView::~VPNMainView()
+{
+    for (Sheet& sheet : m_sheets) {
+        delete sheet.dialog;
+    }
+    delete m_alert;
+}
+
+VPNMainView::StatusAppearance VPNMainView::statusAppearance(NEVPNStatus status, const QString& country)
+{
+    const QString notConnected = QStringLiteral("notConnectedButton");
+    const QString connecting = QStringLiteral("connectingButton");
+    switch (status) {
+        case NEVPNStatus::invalid:
+            return {notConnected, false, localized("VPN Not Connected")};
+        case NEVPNStatus::disconnected:
+            return {notConnected, false, localized("Not Connected")};
+        case NEVPNStatus::connecting:
+            return {connecting, true, localized("Connecting...")};
+        case NEVPNStatus::connected:
+            return {QStringLiteral("connectedButton"), false,
+                    localized("Connected to %@").replace(QStringLiteral("%@"), country)};
+        case NEVPNStatus::reasserting:
+            return {connecting, true, localized("Reconnecting...")};
+        case NEVPNStatus::disconnecting:
+            return {connecting, true, localized("Disconnecting...")};
+    }
+    return {connecting, true, localized("Error. Reconnecting...")};
+}
+
+QString VPNMainView::supportMailText(const QString& systemVersion, const QString& applicationVersion,
+                                     const QString& language, const QString& userName)
+{
+    const QString body = QStringLiteral("\n\nPlatform: macOS ") + systemVersion + QStringLiteral("\nApp version: ") +
+                         applicationVersion + QStringLiteral("\nDevice language ISO: ") + language +
+                         QStringLiteral("\nUsername: ") + userName;
+    const QString subject = QStringLiteral("Tandrel Support ticket");
+    // Letters, digits and -._~ stay as they are by default; these stay too.
+    const QByteArray alsoKept = QByteArrayLiteral("!$&'()*+,:;=[]");
+    const auto encoded = [&](const QString& text) {
+        return QString::fromLatin1(QUrl::toPercentEncoding(text, alsoKept));
+    };
+    return QStringLiteral("mailto:") + QString::fromUtf8(BuildConfig::supportEmail) + QStringLiteral("?subject=") +
+           encoded(subject) + QStringLiteral("&body=") + encoded(body);
 }
 
 QSize VPNMainView::windowSize()
@@ -40,18 +170,367 @@ void VPNMainView::showEvent(QShowEvent* event)
     if (event->spontaneous()) {
         return;
     }
-    MainQueue::async([] {
-        if (QWidget* window = Windows::mainWindow()) {
-            Windows::setFrameSizeKeepingOrigin(window, windowSize(), true);
+    if (!m_ctrl) {
+        m_ctrl = new TandrelController(this);
+        build();
+        connect(m_ctrl, &ObservableObject::objectWillChange, this, [this] { m_redraw.schedule(); });
+        render();
+    }
+    adjustWindowSize();
+}
+
+void VPNMainView::build()
+{
+    m_content = new QWidget(this);
+    m_content->setObjectName(QStringLiteral("mainContent"));
+    auto* column = new QVBoxLayout(m_content);
+    column->setContentsMargins(0, kDefaultPadding, 0, 0);
+    column->setSpacing(kDefaultPadding);
+    column->addWidget(buildTopBar(), 0, Qt::AlignHCenter);
+
+    m_mainRow = new QHBoxLayout;
+    m_mainRow->setSpacing(kDefaultPadding);
+    m_mainRow->setContentsMargins(0, 0, 0, 0);
+    m_mainRow->addWidget(buildColumn());
+    column->addLayout(m_mainRow, 1);
+    layout()->addWidget(m_content);
+
+    TandrelController* ctrl = m_ctrl;
+    ContentViewModel* vm = &m_vm;
+    auto makeRedeem = [ctrl]() -> QWidget* { return new RedeemCodeView(*ctrl); };
+    auto makeSettings = [ctrl, vm]() -> QWidget* { return new SettingsView(*ctrl, *vm, VPNProtocol::Optimal); };
+    auto makePricing = [ctrl]() -> QWidget* { return new PricingView(*ctrl); };
+    auto makeDevices = [ctrl]() -> QWidget* { return new ManageDevicesView(*ctrl); };
+    m_sheets = {Sheet{&TandrelController::showRedeem, "redeemSheet", makeRedeem, {}},
+                Sheet{&TandrelController::showSettings, "settingsSheet", makeSettings, {}},
+                Sheet{&TandrelController::showPricing, "pricingSheet", makePricing, {}},
+                Sheet{&TandrelController::showManageDevices, "manageDevicesSheet", makeDevices, {}}};
+}
+
+QWidget* VPNMainView::buildTopBar()
+{
+    auto* bar = new QWidget(m_content);
+    bar->setObjectName(QStringLiteral("topBar"));
+    // The bar is as wide as its content, but never widens the window: while the compact
+    // view is switched off in a narrow window, the plan text is cut instead.
+    bar->setMinimumWidth(1);
+    auto* row = new QHBoxLayout(bar);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(kDefaultPadding);
+
+    // The plan text is the controller's, shown as it is.
+    m_planLabel = new QLabel(bar);
+    m_planLabel->setObjectName(QStringLiteral("planLabel"));
+    m_planLabel->setTextFormat(Qt::PlainText);
+    QFont planFont = m_planLabel->font();
+    planFont.setPixelSize(18);
+    m_planLabel->setFont(planFont);
+    m_planLabel->setContentsMargins(60, 0, 0, 0);
+    row->addWidget(m_planLabel);
+
+    m_accountButton = new QToolButton(bar);
+    m_accountButton->setObjectName(QStringLiteral("accountMenuButton"));
+    m_accountButton->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    m_accountButton->setPopupMode(QToolButton::InstantPopup);
+    m_accountButton->setAutoRaise(true);
+    m_accountButton->setIcon(Assets::systemSymbol(QStringLiteral("person.crop.circle.fill"), SheetStyle::blue));
+    m_accountButton->setIconSize({20, 20});
+    m_accountButton->setMenu(buildAccountMenu());
+    auto* menuPadding = new QWidget(bar);
+    auto* menuRow = new QHBoxLayout(menuPadding);
+    menuRow->setContentsMargins(0, 0, 20, 0);
+    menuRow->addWidget(m_accountButton);
+    row->addWidget(menuPadding);
+    return bar;
+}
+
+QMenu* VPNMainView::buildAccountMenu()
+{
+    auto* menu = new QMenu(m_accountButton);
+    menu->setObjectName(QStringLiteral("accountMenu"));
+    const auto add = [menu](const char* objectName, const char* text, const char* symbol, auto action) {
+        QAction* item = menu->addAction(Assets::systemSymbol(QString::fromLatin1(symbol)), localized(text));
+        item->setObjectName(QString::fromLatin1(objectName));
+        QObject::connect(item, &QAction::triggered, menu, action);
+    };
+    add("redeemCodeAction", "Redeem Code", "rectangle.and.pencil.and.ellipsis.rtl", [this] { redeemCode(); });
+    add("settingsAction", "Settings", "gearshape", [this] { m_ctrl->showSettings = !m_ctrl->showSettings(); });
+    add("pricingAction", "Pricing", "cart", [this] { m_ctrl->showPricing = !m_ctrl->showPricing(); });
+    add("manageDevicesAction", "Manage Devices", "server.rack",
+        [this] { m_ctrl->showManageDevices = !m_ctrl->showManageDevices(); });
+    add("customerSupportAction", "Customer support", "envelope", [this] { openSupportMail(); });
+    add("logOutAction", "Log out", "rectangle.portrait.and.arrow.right", [this] { logOut(); });
+    return menu;
+}
+
+QWidget* VPNMainView::buildColumn()
+{
+    auto* columnWidget = new Column(m_content);
+    columnWidget->setObjectName(QStringLiteral("statusColumn"));
+    columnWidget->setMaximumWidth(kColumnWidth);
+    columnWidget->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    auto* column = new QVBoxLayout(columnWidget);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(kDefaultPadding);
+    column->addStretch(0);
+
+    m_connectButton = new QPushButton(columnWidget);
+    m_connectButton->setObjectName(QStringLiteral("connectButton"));
+    m_connectButton->setFlat(true);
+    m_connectButton->setCursor(Qt::PointingHandCursor);
+    m_connectButton->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; }"));
+    m_connectButton->setIconSize({kConnectImageSide, kConnectImageSide});
+    m_connectButton->setFixedSize(kConnectImageSide + 2 * kDefaultPadding, kConnectImageSide + 2 * kDefaultPadding);
+    connect(m_connectButton, &QPushButton::clicked, this, [this] { m_ctrl->doConnect(); });
+    m_busyIndicator = new ActivityIndicator(QColor(60, 60, 67), m_connectButton);
+    m_busyIndicator->move((m_connectButton->width() - m_busyIndicator->width()) / 2,
+                          (m_connectButton->height() - m_busyIndicator->height()) / 2);
+    column->addWidget(m_connectButton, 0, Qt::AlignHCenter);
+    column->addStretch(0);
+
+    m_statusLabel = new QLabel(columnWidget);
+    m_statusLabel->setObjectName(QStringLiteral("statusLabel"));
+    m_statusLabel->setTextFormat(Qt::PlainText);
+    QFont statusFont = m_statusLabel->font();
+    statusFont.setPixelSize(20);
+    statusFont.setBold(true);
+    m_statusLabel->setFont(statusFont);
+    m_statusLabel->setAlignment(Qt::AlignCenter);
+    // A long country name (the optimal entry's has two lines) wraps inside the column.
+    m_statusLabel->setWordWrap(true);
+    column->addWidget(m_statusLabel);
+    column->addStretch(0);
+
+    m_regionsView = new VPNRegionsView(*m_ctrl, columnWidget);
+    column->addWidget(m_regionsView, 1);
+    return columnWidget;
+}
+
+void VPNMainView::render()
+{
+    if (!m_ctrl) {
+        return;
+    }
+    const std::optional<QString> token = Preferences::token();
+    const std::optional<QString> email = Preferences::email();
+    // Presence is enough here; an empty item still shows the screen.
+    const bool signedIn = token && email;
+    const bool wasAskingToLogIn = m_pleaseLogIn->isVisible();
+    m_content->setVisible(signedIn);
+    m_pleaseLogIn->setVisible(!signedIn);
+    if (!signedIn) {
+        if (!wasAskingToLogIn) {
+            // The controller answers with its log-out, which brings the login screen back.
+            QTimer::singleShot(0, this, [] { NotificationCenter::defaultCenter().post(kLogoutNotification); });
+        }
+        return;
+    }
+
+    const bool compact = Preferences::compactView();
+    m_planLabel->setVisible(!compact);
+    m_planLabel->setText(m_ctrl->subscription());
+    // The e-mail is shown as it is.
+    m_accountButton->setText(email.value_or(QStringLiteral("UNDEFINED")));
+    m_accountButton->setAccessibleName(m_accountButton->text());
+    renderStatus();
+    renderMap(compact);
+    renderSheets();
+    renderAlert();
+}
+
+void VPNMainView::renderStatus()
+{
+    const StatusAppearance look = statusAppearance(m_ctrl->connectionStatus(), Preferences::countryConnected());
+    m_connectButton->setIcon(Assets::image(look.imageName));
+    m_connectButton->setProperty("imageName", look.imageName);
+    m_connectButton->setAccessibleName(look.text);
+    m_busyIndicator->setVisible(look.busy);
+    m_statusLabel->setText(look.text);
+}
+
+void VPNMainView::renderMap(bool compact)
+{
+    if (compact) {
+        // The map is left out of the screen and made anew when it returns.
+        delete m_map;
+        return;
+    }
+    if (m_map) {
+        return;
+    }
+#ifdef TANDREL_HAS_MAP_VIEW
+    m_map = new MapView(*m_ctrl, m_content);
+#else
+    m_map = placeholder(QStringLiteral("Map"), m_content);
+#endif
+    m_map->setObjectName(QStringLiteral("mapView"));
+    // The map takes what the column leaves, down to nothing.
+    m_map->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Expanding);
+    m_mainRow->addWidget(m_map, 1);
+    m_map->show();
+}
+
+void VPNMainView::renderSheets()
+{
+    for (Sheet& sheet : m_sheets) {
+        const bool wanted = (m_ctrl->*sheet.flag)();
+        if (wanted && !sheet.dialog) {
+            auto* dialog = new QDialog(window());
+            dialog->setObjectName(QString::fromLatin1(sheet.objectName));
+            dialog->setWindowModality(Qt::WindowModal);
+            dialog->setAttribute(Qt::WA_DeleteOnClose);
+            auto* column = new QVBoxLayout(dialog);
+            column->setContentsMargins(0, 0, 0, 0);
+            QWidget* content = sheet.make();
+            content->setParent(dialog);
+            column->addWidget(content);
+            QPointer<TandrelController> ctrl = m_ctrl;
+            Published<bool> TandrelController::*flag = sheet.flag;
+            // However the sheet goes away, its flag goes back to false.
+            connect(dialog, &QDialog::finished, this, [ctrl, flag] {
+                if (ctrl && (ctrl->*flag)()) {
+                    (ctrl->*flag) = false;
+                }
+            });
+            sheet.dialog = dialog;
+            dialog->open();
+        } else if (!wanted && sheet.dialog) {
+            QPointer<QDialog> dialog = sheet.dialog;
+            sheet.dialog = nullptr;
+            dialog->close();
+        }
+    }
+}
+
+void VPNMainView::renderAlert()
+{
+    const std::optional<TandrelController::ActiveAlert> alert = m_ctrl->activeAlert();
+    if (!alert) {
+        if (m_alert) {
+            m_alertId.clear();
+            std::exchange(m_alert, nullptr)->close();
+        }
+        return;
+    }
+    if (m_alert && m_alertId == alert->id()) {
+        return;
+    }
+    if (m_alert) {
+        std::exchange(m_alert, nullptr)->close();
+    }
+    presentAlert(*alert);
+}
+
+void VPNMainView::presentAlert(const TandrelController::ActiveAlert& alert)
+{
+    using Kind = TandrelController::ActiveAlert::Kind;
+    auto* box = new QMessageBox(window());
+    box->setObjectName(QStringLiteral("mainAlert"));
+    box->setIcon(QMessageBox::NoIcon);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    box->setStyleSheet(QStringLiteral("QLabel { min-width: 260px; }"));
+    QPointer<TandrelController> ctrl = m_ctrl;
+    auto effects = std::make_shared<QHash<QAbstractButton*, std::function<void()>>>();
+    const auto addButton = [box, effects](const char* objectName, const QString& text, std::function<void()> effect) {
+        QPushButton* button = box->addButton(text, QMessageBox::AcceptRole);
+        button->setObjectName(QString::fromLatin1(objectName));
+        button->setAccessibleName(text);
+        effects->insert(button, std::move(effect));
+    };
+    QString title;
+    QString message;
+    switch (alert.kind()) {
+        case Kind::slotsExceeded:
+            title = localized("Device Limit Exceeded");
+            message = localized("You have reached the maximum number of devices allowed on your plan.");
+            addButton("buyMoreSlotsButton", localized("Buy More Slots"), [ctrl] {
+                ctrl->showExtraSlotsPricing = true;
+                ctrl->showPricing = true;
+            });
+            addButton("alertManageDevicesButton", localized("Manage Devices"),
+                      [ctrl] { ctrl->showManageDevices = true; });
+            break;
+        case Kind::subscriptionExpired:
+            title = localized("Subscription Expired");
+            message = localized("Your plan has expired. Please renew your subscription to continue using the VPN.");
+            addButton("renewSubscriptionButton", localized("Renew Subscription"), [ctrl] { ctrl->showPricing = true; });
+            addButton("alertRedeemCodeButton", localized("Redeem Code"), [ctrl] {
+                ctrl->code = QString();
+                ctrl->showRedeem = true;
+            });
+            break;
+        case Kind::redeem:
+            title = localized("Redeem Code");
+            // The backend's message is shown as it is.
+            message = alert.message();
+            addButton("alertOkButton", localized("OK"), nullptr);
+            break;
+    }
+    box->setWindowTitle(title);
+    box->setTextFormat(Qt::RichText);
+    box->setText(QStringLiteral("<b>%1</b>").arg(title.toHtmlEscaped()));
+    box->setInformativeText(message.toHtmlEscaped());
+    // Closing the alert clears it, then the chosen button has its effect.
+    const QString id = alert.id();
+    connect(box, &QMessageBox::buttonClicked, this, [this, ctrl, id, effects](QAbstractButton* button) {
+        if (!ctrl) {
+            return;
+        }
+        if (m_alertId == id) {
+            m_alert = nullptr;
+            m_alertId.clear();
+        }
+        clearAlert(*ctrl, id);
+        if (const auto effect = effects->value(button)) {
+            effect();
         }
     });
+    m_alert = box;
+    m_alertId = id;
+    box->open();
+}
+
+void VPNMainView::redeemCode()
+{
+    m_ctrl->code = QString();
+    m_ctrl->showRedeem = !m_ctrl->showRedeem();
+}
+
+void VPNMainView::openSupportMail()
+{
+    const std::array<int, 3> system = Host::operatingSystemVersion();
+    const QString systemVersion = QStringLiteral("%1.%2.%3").arg(system[0]).arg(system[1]).arg(system[2]);
+    QString applicationVersion = QString::fromUtf8(BuildConfig::applicationVersion);
+    if (applicationVersion.isEmpty()) {
+        applicationVersion = QStringLiteral("Unknown");
+    }
+    QString language = firstPreferredLanguage();
+    if (language.isEmpty()) {
+        language = QStringLiteral("Unknown");
+    }
+    const QString userName = Preferences::email().value_or(QStringLiteral("Unknown"));
+    const QUrl url(supportMailText(systemVersion, applicationVersion, language, userName), QUrl::StrictMode);
+    if (url.isValid()) {
+        Workspace::open(url);
+    }
 }
 
 void VPNMainView::logOut()
 {
     // The post runs the log-out handlers first; only then does this screen switch.
-    NotificationCenter::defaultCenter().post(QStringLiteral("logout"));
+    NotificationCenter::defaultCenter().post(kLogoutNotification);
     m_vm.state = ContentViewModel::ProgramState::needLogin;
+}
+
+void VPNMainView::adjustWindowSize()
+{
+    // Whether the view is compact is read when the resize runs, not now.
+    MainQueue::async([] {
+        if (QWidget* window = Windows::mainWindow()) {
+            Windows::setFrameSizeKeepingOrigin(window, windowSize(), true);
+        }
+    });
 }
 
 }  // namespace tandrel

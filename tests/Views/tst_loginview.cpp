@@ -13,6 +13,7 @@
 #include "Views/VPNMainView.h"
 #include "support/TestMain.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QDirIterator>
 #include <QLineEdit>
@@ -325,7 +326,7 @@ private Q_SLOTS:
         QMainWindow* window = showWindow();
         auto* root = window->findChild<ContentView*>();
         QVERIFY(qobject_cast<VPNMainView*>(root->screen()));
-        QTest::mouseClick(root->findChild<QPushButton*>(QStringLiteral("logOutButton")), Qt::LeftButton);
+        root->findChild<QAction*>(QStringLiteral("logOutAction"))->trigger();
         NotificationCenter::defaultCenter().removeObserver(token);
         QCOMPARE(logoutPosts, 1);
         QCOMPARE(root->vm().state(), ProgramState::needLogin);

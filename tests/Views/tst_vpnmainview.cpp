@@ -1,0 +1,363 @@
+#include "../Controllers/ServiceTesting.h"
+#include "BuildConfig.h"
+#include "ContentView.h"
+#include "Platform/Workspace.h"
+#include "TandrelApp.h"
+#include "Views/LoginView.h"
+#include "Views/Platform/Windows.h"
+#include "Views/VPNMainView.h"
+#include "Views/VPNRegionsView.h"
+#include "support/Screenshots.h"
+#include "support/TestMain.h"
+
+#include <QAction>
+#include <QDialog>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QToolButton>
+
+using namespace tandrel;
+using demo::DemoBackend;
+using testing::NotificationCounter;
+using testing::ServiceEnvironment;
+using ProgramState = ContentViewModel::ProgramState;
+using Appearance = VPNMainView::StatusAppearance;
+
+Q_DECLARE_METATYPE(VPNMainView::StatusAppearance)
+
+namespace {
+
+QMessageBox* visibleAlert(QWidget* screen)
+{
+    for (auto* box : screen->window()->findChildren<QMessageBox*>(QStringLiteral("mainAlert"))) {
+        if (box->isVisible()) {
+            return box;
+        }
+    }
+    return nullptr;
+}
+
+QDialog* visibleSheet(QWidget* screen, const char* name)
+{
+    for (auto* dialog : screen->window()->findChildren<QDialog*>(QLatin1String(name))) {
+        if (dialog->isVisible()) {
+            return dialog;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+class VPNMainViewTest : public QObject {
+    Q_OBJECT
+private:
+    std::unique_ptr<ServiceEnvironment> env;
+    std::unique_ptr<TandrelApp> app;
+    QList<QUrl> opened;
+
+    // The application's window on the main screen, its regions loaded.
+    VPNMainView* showMainScreen()
+    {
+        QMainWindow* window = app->body();
+        auto* root = window->findChild<ContentView*>();
+        auto* screen = qobject_cast<VPNMainView*>(root->screen());
+        [&] { QVERIFY(screen); }();
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(screen->ctrl() && screen->ctrl()->regions().size() > 3, 5000); }();
+        [&] { QTRY_COMPARE(Windows::frame(window).size(), VPNMainView::windowSize()); }();
+        return screen;
+    }
+
+    static QString statusText(VPNMainView* screen)
+    {
+        return screen->findChild<QLabel*>(QStringLiteral("statusLabel"))->text();
+    }
+    static QString buttonImage(VPNMainView* screen)
+    {
+        return screen->findChild<QPushButton*>(QStringLiteral("connectButton"))->property("imageName").toString();
+    }
+    static void choose(VPNMainView* screen, const char* action)
+    {
+        auto* item = screen->findChild<QAction*>(QLatin1String(action));
+        [&] { QVERIFY2(item, action); }();
+        item->trigger();
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        env = std::make_unique<ServiceEnvironment>();
+        env->signIn();
+        Preferences::setConfigId(0);
+        UserDefaults::standard().set(false, QStringLiteral("CompactView"));
+        opened.clear();
+        Workspace::setOpener([this](const QUrl& url) {
+            opened << url;
+            return true;
+        });
+        app = std::make_unique<TandrelApp>(QUrl());
+    }
+
+    void cleanup()
+    {
+        app.reset();
+        Workspace::setOpener({});
+        env.reset();
+    }
+
+    void statusChoosesImageAndText_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<Appearance>("look");
+        QTest::newRow("invalid") << 0 << Appearance{"notConnectedButton", false, "VPN Not Connected"};
+        QTest::newRow("disconnected") << 1 << Appearance{"notConnectedButton", false, "Not Connected"};
+        QTest::newRow("connecting") << 2 << Appearance{"connectingButton", true, "Connecting..."};
+        QTest::newRow("connected") << 3 << Appearance{"connectedButton", false, "Connected to Austria"};
+        QTest::newRow("reasserting") << 4 << Appearance{"connectingButton", true, "Reconnecting..."};
+        QTest::newRow("disconnecting") << 5 << Appearance{"connectingButton", true, "Disconnecting..."};
+        QTest::newRow("unknown") << 9 << Appearance{"connectingButton", true, "Error. Reconnecting..."};
+    }
+
+    void statusChoosesImageAndText()
+    {
+        QFETCH(int, status);
+        QFETCH(Appearance, look);
+        QCOMPARE(VPNMainView::statusAppearance(static_cast<NEVPNStatus>(status), QStringLiteral("Austria")), look);
+    }
+
+    void spanishTablesTranslateTheScreen()
+    {
+        UserDefaults::standard().set(QStringList{QStringLiteral("es")}, QStringLiteral("AppleLanguages"));
+        QCOMPARE(TandrelApp::loadTranslations(), QStringLiteral("es"));
+        const Appearance connected = VPNMainView::statusAppearance(NEVPNStatus::connected, QStringLiteral("Austria"));
+        const QString searchHint = QCoreApplication::translate("VPNRegionsView", "Search by country or city...");
+        UserDefaults::standard().removeObject(QStringLiteral("AppleLanguages"));
+        TandrelApp::loadTranslations();
+        QCOMPARE(connected.text, QStringLiteral("Conectado a Austria"));
+        QCOMPARE(searchHint, QStringLiteral("Buscar por país o ciudad..."));
+    }
+
+    void supportMailEncodesLikeAHost()
+    {
+        const QString text = VPNMainView::supportMailText("12.0.0", "1.0.0", "es-ES", "a+b&c@x.example");
+        QCOMPARE(text, QStringLiteral("mailto:") + QString::fromUtf8(BuildConfig::supportEmail) +
+                           "?subject=Tandrel%20Support%20ticket&body=%0A%0APlatform:%20macOS%2012.0.0%0AApp%20version:"
+                           "%201.0.0%0ADevice%20language%20ISO:%20es-ES%0AUsername:%20a+b&c%40x.example");
+    }
+
+    void customerSupportOpensTheMailWithTheUser()
+    {
+        VPNMainView* screen = showMainScreen();
+        choose(screen, "customerSupportAction");
+        QCOMPARE(opened.size(), 1);
+        const QString url = opened.first().toString(QUrl::FullyEncoded);
+        QVERIFY2(url.startsWith(QStringLiteral("mailto:") + QString::fromUtf8(BuildConfig::supportEmail) +
+                                "?subject=Tandrel%20Support%20ticket&body=%0A%0APlatform:%20macOS%20"),
+                 qPrintable(url));
+        QVERIFY2(url.endsWith(QStringLiteral("%0AUsername:%20demo%40tandrel.example")), qPrintable(url));
+
+        // Without an e-mail the menu reads UNDEFINED (on the next redraw) and the mail says Unknown.
+        Preferences::setEmail(std::nullopt);
+        choose(screen, "customerSupportAction");
+        QVERIFY(opened.last().toString(QUrl::FullyEncoded).endsWith(QStringLiteral("%0AUsername:%20Unknown")));
+    }
+
+    void mainScreenShowsTheOptimalRegionFirstAndConnectsOnATap()
+    {
+        VPNMainView* screen = showMainScreen();
+        TandrelController& ctrl = *screen->ctrl();
+        auto* regions = screen->findChild<VPNRegionsView*>();
+        QTRY_VERIFY(regions->rows().size() > 3);
+        QVERIFY(ctrl.regions().front().country_name.startsWith(QStringLiteral("Optimal region\n")));
+        QCOMPARE(regions->rows().first()->regionId(), ctrl.regions().front().id);
+        QTRY_VERIFY(regions->rows().first()->isSelected());
+        QTRY_VERIFY(!screen->findChild<QLabel*>(QStringLiteral("planLabel"))->text().isEmpty());
+        QCOMPARE(buttonImage(screen), QStringLiteral("notConnectedButton"));
+        testing::saveScreenshot(screen->window(), QStringLiteral("main-disconnected-full"));
+
+        const VPNRegion target = ctrl.regions()[2];
+        QTest::mouseClick(regions->findChild<VPNRegionRow*>(QStringLiteral("regionRow_%1").arg(target.id)),
+                          Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(ctrl.connectionStatus(), NEVPNStatus::connected, 10000);
+        QTRY_COMPARE(statusText(screen), QStringLiteral("Connected to ") + target.country_name);
+        QCOMPARE(buttonImage(screen), QStringLiteral("connectedButton"));
+        testing::saveScreenshot(screen->window(), QStringLiteral("main-connected-full"));
+    }
+
+    void connectButtonToggles()
+    {
+        VPNMainView* screen = showMainScreen();
+        TandrelController& ctrl = *screen->ctrl();
+        auto* button = screen->findChild<QPushButton*>(QStringLiteral("connectButton"));
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(ctrl.connectionStatus(), NEVPNStatus::connected, 10000);
+        QTRY_COMPARE(buttonImage(screen), QStringLiteral("connectedButton"));
+        QCOMPARE(statusText(screen), QStringLiteral("Connected to ") + Preferences::countryConnected());
+
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(ctrl.connectionStatus(), NEVPNStatus::disconnected, 10000);
+        QTRY_COMPARE(statusText(screen), QStringLiteral("Not Connected"));
+        QCOMPARE(buttonImage(screen), QStringLiteral("notConnectedButton"));
+    }
+
+    void compactViewFollowsTheStoredSettingLive()
+    {
+        UserDefaults::standard().removeObject(QStringLiteral("CompactView"));
+        VPNMainView* screen = showMainScreen();
+        // Never stored counts as compact: no plan text, no map, a 300 wide window.
+        QCOMPARE(Windows::frame(screen->window()).size(), QSize(300, 700));
+        QVERIFY(!screen->findChild<QLabel*>(QStringLiteral("planLabel"))->isVisible());
+        QVERIFY(!screen->findChild<QWidget*>(QStringLiteral("mapView")));
+        testing::saveScreenshot(screen->window(), QStringLiteral("main-disconnected-compact"));
+
+        UserDefaults::standard().set(false, QStringLiteral("CompactView"));
+        QTRY_VERIFY(screen->findChild<QWidget*>(QStringLiteral("mapView")));
+        QVERIFY(screen->findChild<QLabel*>(QStringLiteral("planLabel"))->isVisible());
+        // The screen leaves the window alone then; the settings sheet sizes it.
+        QCOMPARE(Windows::frame(screen->window()).size(), QSize(300, 700));
+
+        UserDefaults::standard().set(true, QStringLiteral("CompactView"));
+        QTRY_VERIFY(!screen->findChild<QWidget*>(QStringLiteral("mapView")));
+        QVERIFY(!screen->findChild<QLabel*>(QStringLiteral("planLabel"))->isVisible());
+
+        QTest::mouseClick(screen->findChild<QPushButton*>(QStringLiteral("connectButton")), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(buttonImage(screen), QStringLiteral("connectedButton"), 10000);
+        testing::saveScreenshot(screen->window(), QStringLiteral("main-connected-compact"));
+    }
+
+    void logOutReturnsToTheLoginScreen()
+    {
+        VPNMainView* screen = showMainScreen();
+        auto* root = screen->window()->findChild<ContentView*>();
+        NotificationCounter logouts(QStringLiteral("logout"));
+        choose(screen, "logOutAction");
+        QCOMPARE(logouts.count(), 1);
+        QCOMPARE(root->vm().state(), ProgramState::needLogin);
+        QVERIFY(qobject_cast<LoginView*>(root->screen()));
+        QCOMPARE(Preferences::token(), std::nullopt);
+        QCOMPARE(Preferences::email(), std::nullopt);
+        QTRY_COMPARE(Windows::frame(root->window()).size(), LoginView::kLoginWindowSize);
+    }
+
+    void missingCredentialsAskToLogInAndLogOut()
+    {
+        VPNMainView* screen = showMainScreen();
+        auto* root = screen->window()->findChild<ContentView*>();
+        NotificationCounter logouts(QStringLiteral("logout"));
+        Preferences::setToken(std::nullopt);
+        // Any redraw reads the keychain again.
+        screen->ctrl()->showAlert = false;
+        QTRY_COMPARE(logouts.count(), 1);
+        QTRY_VERIFY(qobject_cast<LoginView*>(root->screen()));
+        QCOMPARE(root->vm().state(), ProgramState::needLogin);
+    }
+
+    void expiredPlanAlertLeadsToPricingOrRedeem_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("sheet");
+        QTest::newRow("renew") << "renewSubscriptionButton"
+                               << "pricingSheet";
+        QTest::newRow("redeem") << "alertRedeemCodeButton"
+                                << "redeemSheet";
+    }
+
+    void expiredPlanAlertLeadsToPricingOrRedeem()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, sheet);
+        env->signIn(DemoBackend::expiredEmail);
+        VPNMainView* screen = showMainScreen();
+        TandrelController& ctrl = *screen->ctrl();
+        QTRY_COMPARE_WITH_TIMEOUT(ctrl.subscription(), TandrelController::expiredPlanText, 5000);
+        ctrl.code = QStringLiteral("LEFT-OVER");
+        QTest::mouseClick(screen->findChild<QPushButton*>(QStringLiteral("connectButton")), Qt::LeftButton);
+        QTRY_VERIFY(visibleAlert(screen));
+        QCOMPARE(visibleAlert(screen)->windowTitle(), QStringLiteral("Subscription Expired"));
+        QCOMPARE(buttonImage(screen), QStringLiteral("notConnectedButton"));
+
+        QTest::mouseClick(visibleAlert(screen)->findChild<QPushButton*>(button), Qt::LeftButton);
+        QCOMPARE(ctrl.activeAlert(), std::nullopt);
+        QTRY_VERIFY(!visibleAlert(screen));
+        QTRY_VERIFY(visibleSheet(screen, qPrintable(sheet)));
+        if (sheet == QStringLiteral("redeemSheet")) {
+            QCOMPARE(ctrl.code(), QString());
+        }
+        // The window manager's close lowers the flag.
+        visibleSheet(screen, qPrintable(sheet))->reject();
+        QTRY_VERIFY(!ctrl.showPricing() && !ctrl.showRedeem());
+        QCOMPARE(ctrl.showExtraSlotsPricing(), false);
+    }
+
+    void slotsAlertOpensTheExtraSlotPricing()
+    {
+        VPNMainView* screen = showMainScreen();
+        TandrelController& ctrl = *screen->ctrl();
+        ctrl.activeAlert = TandrelController::ActiveAlert::slotsExceeded();
+        QTRY_VERIFY(visibleAlert(screen));
+        QTest::mouseClick(visibleAlert(screen)->findChild<QPushButton*>(QStringLiteral("buyMoreSlotsButton")),
+                          Qt::LeftButton);
+        QVERIFY(ctrl.showExtraSlotsPricing());
+        QVERIFY(ctrl.showPricing());
+        QTRY_VERIFY(visibleSheet(screen, "pricingSheet"));
+        // The sheet closes when its flag goes down, and "Pricing" opens it again.
+        ctrl.showPricing = false;
+        QTRY_VERIFY(!visibleSheet(screen, "pricingSheet"));
+        choose(screen, "pricingAction");
+        QTRY_VERIFY(visibleSheet(screen, "pricingSheet"));
+        QVERIFY(ctrl.showExtraSlotsPricing());
+    }
+
+    void accountMenuTogglesTheSheets_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("sheet");
+        QTest::newRow("redeem") << "redeemCodeAction"
+                                << "redeemSheet";
+        QTest::newRow("settings") << "settingsAction"
+                                  << "settingsSheet";
+        QTest::newRow("pricing") << "pricingAction"
+                                 << "pricingSheet";
+        QTest::newRow("devices") << "manageDevicesAction"
+                                 << "manageDevicesSheet";
+    }
+
+    void accountMenuTogglesTheSheets()
+    {
+        QFETCH(QString, action);
+        QFETCH(QString, sheet);
+        VPNMainView* screen = showMainScreen();
+        QCOMPARE(screen->findChild<QToolButton*>(QStringLiteral("accountMenuButton"))->text(), DemoBackend::demoEmail);
+        QStringList items;
+        for (QAction* item : screen->findChild<QMenu*>(QStringLiteral("accountMenu"))->actions()) {
+            items << item->text();
+        }
+        QCOMPARE(items,
+                 (QStringList{"Redeem Code", "Settings", "Pricing", "Manage Devices", "Customer support", "Log out"}));
+        screen->ctrl()->code = QStringLiteral("LEFT-OVER");
+        choose(screen, qPrintable(action));
+        QTRY_VERIFY(visibleSheet(screen, qPrintable(sheet)));
+        QCOMPARE(screen->ctrl()->code(), action == QStringLiteral("redeemCodeAction") ? QString() : "LEFT-OVER");
+        visibleSheet(screen, qPrintable(sheet))->reject();
+        QTRY_VERIFY(!screen->ctrl()->showRedeem() && !screen->ctrl()->showSettings() &&
+                    !screen->ctrl()->showPricing() && !screen->ctrl()->showManageDevices());
+    }
+
+    void redeemAlertShowsTheMessageAsItIs()
+    {
+        VPNMainView* screen = showMainScreen();
+        screen->ctrl()->activeAlert = TandrelController::ActiveAlert::redeem(QStringLiteral("<b>Code</b> used"));
+        QTRY_VERIFY(visibleAlert(screen));
+        QCOMPARE(visibleAlert(screen)->informativeText(), QStringLiteral("&lt;b&gt;Code&lt;/b&gt; used"));
+        QTest::mouseClick(visibleAlert(screen)->findChild<QPushButton*>(QStringLiteral("alertOkButton")),
+                          Qt::LeftButton);
+        QCOMPARE(screen->ctrl()->activeAlert(), std::nullopt);
+        QTRY_VERIFY(!visibleAlert(screen));
+    }
+};
+
+TANDREL_TEST_MAIN_WIDGETS(VPNMainViewTest)
+#include "tst_vpnmainview.moc"
