@@ -76,10 +76,12 @@ bool entryIsEnabled(const QByteArray& contents)
             continue;
         }
         const qsizetype equals = line.indexOf('=');
-        if (equals < 0 || line.left(equals).trimmed() != "Hidden") {
+        if (equals < 0) {
             continue;
         }
-        if (line.mid(equals + 1).trimmed() == "true") {
+        const QByteArray key = line.left(equals).trimmed();
+        const QByteArray value = line.mid(equals + 1).trimmed();
+        if ((key == "Hidden" && value == "true") || (key == "X-GNOME-Autostart-enabled" && value == "false")) {
             return false;
         }
     }

@@ -15,8 +15,8 @@ namespace tandrel::LaunchAtLogin {
 
 // Where the entry lives for this user.
 QString entryPath();
-// True while the entry exists and is not hidden (a session's settings tool hides an entry
-// by setting Hidden=true instead of deleting it).
+// True while the entry exists and is not switched off (a session's settings tool switches
+// an entry off by setting Hidden=true or X-GNOME-Autostart-enabled=false, not by deleting it).
 bool isEnabled();
 // Writes the entry for the running executable, or removes it. The file is replaced
 // atomically, so a failed write never leaves a half-written entry behind.
@@ -24,7 +24,8 @@ std::optional<Error> setEnabled(bool enabled);
 
 // The entry's text for an executable.
 QByteArray desktopEntry(const QString& executable);
-// Whether an entry's text asks the session to start it (no "Hidden=true" in its main group).
+// Whether an entry's text asks the session to start it (neither "Hidden=true" nor
+// "X-GNOME-Autostart-enabled=false" in its main group).
 bool entryIsEnabled(const QByteArray& contents);
 
 }  // namespace tandrel::LaunchAtLogin

@@ -73,7 +73,7 @@ private Q_SLOTS:
         QCOMPARE(LaunchAtLogin::setEnabled(false), std::nullopt);
     }
 
-    void hiddenEntryCountsAsOff_data()
+    void switchedOffEntryCountsAsOff_data()
     {
         QTest::addColumn<QByteArray>("entry");
         QTest::addColumn<bool>("enabled");
@@ -81,12 +81,14 @@ private Q_SLOTS:
         QTest::newRow("hidden") << QByteArray("[Desktop Entry]\nExec=x\nHidden=true\n") << false;
         QTest::newRow("hidden with blanks") << QByteArray("[Desktop Entry]\nHidden = true \n") << false;
         QTest::newRow("not hidden") << QByteArray("[Desktop Entry]\nHidden=false\n") << true;
+        QTest::newRow("switched off by the session")
+            << QByteArray("[Desktop Entry]\nX-GNOME-Autostart-enabled=false\n") << false;
         QTest::newRow("hidden in another group")
             << QByteArray("[Desktop Entry]\nExec=x\n[Desktop Action quit]\nHidden=true\n") << true;
         QTest::newRow("empty file") << QByteArray() << true;
     }
 
-    void hiddenEntryCountsAsOff()
+    void switchedOffEntryCountsAsOff()
     {
         QFETCH(QByteArray, entry);
         QFETCH(bool, enabled);

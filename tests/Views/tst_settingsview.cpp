@@ -271,12 +271,6 @@ private Q_SLOTS:
         }
     }
 
-    void alertsWithTheSameTextsAreTheSameAlert()
-    {
-        QCOMPARE(Alert::message(QStringLiteral("A"), QStringLiteral("B")).id(), QStringLiteral("AB"));
-        QCOMPARE(Alert::profileRemoval(std::nullopt).id(), Alert::profileRemoval(std::nullopt).id());
-    }
-
     void launchAtLoginSwitchWritesAndRemovesTheAutostartEntry()
     {
         QTest::mouseClick(button("launchAtLoginToggle"), Qt::LeftButton);
