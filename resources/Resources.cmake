@@ -1,10 +1,11 @@
 # The program's resources: our own artwork (resources/Assets), the crash reporter's
-# settings, system symbols from @tabler/icons and country flags from flag-icons (both
-# installed by scripts/setup into build/npm-assets, never committed), and a generated
-# header with the names of the assets.
+# settings, system symbols from @tabler/icons, country flags from flag-icons and the
+# world map's land from world-atlas (Natural Earth; all three installed by scripts/setup
+# into build/npm-assets, never committed), and a generated header with the names of the
+# assets.
 #   tandrel_add_resources(<target>)
 set(TANDREL_NPM_ASSETS "${PROJECT_SOURCE_DIR}/build/npm-assets/node_modules" CACHE PATH
-    "Folder holding the installed npm asset packages (@tabler/icons, flag-icons)")
+    "Folder holding the installed npm asset packages (@tabler/icons, flag-icons, world-atlas)")
 
 function(tandrel_add_resources target)
   set(res ${PROJECT_SOURCE_DIR}/resources)
@@ -66,6 +67,19 @@ function(tandrel_add_resources target)
   else()
     message(WARNING "Icon and flag sets not found in ${TANDREL_NPM_ASSETS}: run scripts/setup. "
                     "Building without system symbols and flags.")
+  endif()
+
+  # The map reads the TopoJSON as it is; the resource compiler compresses it.
+  set(land ${TANDREL_NPM_ASSETS}/world-atlas/land-50m.json)
+  if(EXISTS ${land})
+    set(map_staged ${CMAKE_CURRENT_BINARY_DIR}/map-data)
+    configure_file(${land} ${map_staged}/map/land-50m.json COPYONLY)
+    configure_file(${TANDREL_NPM_ASSETS}/world-atlas/LICENSE ${map_staged}/licenses/world-atlas.txt COPYONLY)
+    qt_add_resources(${target} tandrel_map_data PREFIX "/" BASE ${map_staged}
+      FILES ${map_staged}/map/land-50m.json ${map_staged}/licenses/world-atlas.txt)
+  else()
+    message(WARNING "World map data not found in ${TANDREL_NPM_ASSETS}: run scripts/setup. "
+                    "Building a map without land.")
   endif()
 
   qt_add_resources(${target} tandrel_assets PREFIX "/" FILES ${files})

@@ -1,0 +1,17 @@
+#include "Views/MapView.h"
+
+#include "Views/MapViewForMacOS14.h"
+
+#include <QVBoxLayout>
+
+namespace tandrel {
+
+MapView::MapView(TandrelController& ctrl, QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("mapView"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(new MapViewForMacOS14(ctrl, this));
+}
+
+}  // namespace tandrel
