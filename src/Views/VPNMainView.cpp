@@ -12,11 +12,8 @@
 #include "Views/Platform/Windows.h"
 #include "Views/VPNRegionsView.h"
 
-#if __has_include("Views/MapView.h")
-#include "Views/MapView.h"
-#define TANDREL_HAS_MAP_VIEW 1
-#endif
 #include "Views/ManageDevicesView.h"
+#include "Views/MapView.h"
 #include "Views/PricingView.h"
 #include "Views/RedeemCodeView.h"
 #include "Views/SettingsView.h"
@@ -58,17 +55,6 @@ public:
     using QWidget::QWidget;
     QSize sizeHint() const override { return {kColumnWidth, QWidget::sizeHint().height()}; }
 };
-
-// Stands in for the map until that screen is part of the program.
-QWidget* placeholder(const QString& title, QWidget* parent)
-{
-    auto* widget = new QWidget(parent);
-    auto* column = new QVBoxLayout(widget);
-    auto* label = new QLabel(title, widget);
-    label->setAlignment(Qt::AlignCenter);
-    column->addWidget(label);
-    return widget;
-}
 
 // Clears the controller's alert when it is still the one shown.
 void clearAlert(TandrelController& ctrl, const QString& id)
@@ -358,11 +344,7 @@ void VPNMainView::renderMap(bool compact)
     if (m_map) {
         return;
     }
-#ifdef TANDREL_HAS_MAP_VIEW
     m_map = new MapView(*m_ctrl, m_content);
-#else
-    m_map = placeholder(QStringLiteral("Map"), m_content);
-#endif
     m_map->setObjectName(QStringLiteral("mapView"));
     // The map takes what the column leaves, down to nothing.
     m_map->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Expanding);

@@ -64,7 +64,6 @@ WorldMap::WorldMap(QWidget* parent)
     setAccessibleName(QCoreApplication::translate("MapView", "Map"));
     setMouseTracking(false);
     setCursor(Qt::OpenHandCursor);
-    setMinimumSize(120, 120);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 
     m_animation->setStartValue(0.0);
