@@ -242,14 +242,40 @@ private Q_SLOTS:
         QTRY_COMPARE(Windows::frame(root->window()).size(), LoginView::kLoginWindowSize);
     }
 
-    void missingCredentialsAskToLogInAndLogOut()
+    void eachRedrawChecksTheKeychain_data()
     {
+        QTest::addColumn<QVariant>("token");
+        QTest::addColumn<QVariant>("email");
+        QTest::addColumn<bool>("staysLoggedIn");
+        // "keep" leaves the signed-in item as it is (a made-up token would log out by itself).
+        QTest::newRow("token removed") << QVariant() << QVariant("keep") << false;
+        QTest::newRow("email removed") << QVariant("keep") << QVariant() << false;
+        QTest::newRow("empty texts are present") << QVariant("") << QVariant("") << true;
+    }
+
+    void eachRedrawChecksTheKeychain()
+    {
+        QFETCH(QVariant, token);
+        QFETCH(QVariant, email);
+        QFETCH(bool, staysLoggedIn);
         VPNMainView* screen = showMainScreen();
         auto* root = screen->window()->findChild<ContentView*>();
         NotificationCounter logouts(QStringLiteral("logout"));
-        Preferences::setToken(std::nullopt);
-        // Any redraw reads the keychain again.
+        const auto change = [](const QVariant& value, auto set) {
+            if (value != QVariant("keep")) {
+                set(value.isValid() ? std::optional(value.toString()) : std::nullopt);
+            }
+        };
+        change(token, &Preferences::setToken);
+        change(email, &Preferences::setEmail);
+        // Any published change redraws the screen, which reads the keychain again.
         screen->ctrl()->showAlert = false;
+        if (staysLoggedIn) {
+            QTRY_COMPARE(screen->findChild<QToolButton*>(QStringLiteral("accountMenuButton"))->text(), QString());
+            QCOMPARE(logouts.count(), 0);
+            QVERIFY(screen->findChild<QPushButton*>(QStringLiteral("connectButton"))->isVisible());
+            return;
+        }
         QTRY_COMPARE(logouts.count(), 1);
         QTRY_VERIFY(qobject_cast<LoginView*>(root->screen()));
         QCOMPARE(root->vm().state(), ProgramState::needLogin);

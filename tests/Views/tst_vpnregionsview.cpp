@@ -61,6 +61,15 @@ class VPNRegionsViewTest : public QObject {
 private:
     std::unique_ptr<ServiceEnvironment> env;
 
+    // Shows the list at the main screen's column width and waits for the regions.
+    static void showLoaded(VPNRegionsView& view, const TandrelController& ctrl)
+    {
+        view.resize(300, 500);
+        view.show();
+        QTRY_VERIFY_WITH_TIMEOUT(view.rows().size() > 3, 5000);
+        QCOMPARE(view.rows().size(), qsizetype(ctrl.regions().size()));
+    }
+
 private Q_SLOTS:
     void init()
     {
@@ -122,9 +131,7 @@ private Q_SLOTS:
     {
         TandrelController ctrl;
         VPNRegionsView view(ctrl);
-        view.resize(300, 500);
-        view.show();
-        QTRY_VERIFY_WITH_TIMEOUT(view.rows().size() > 3, 5000);
+        showLoaded(view, ctrl);
         QCOMPARE(rowIds(view), ids(ctrl.regions()));
         const VPNRegionRow* optimal = view.rows().first();
         QVERIFY(optimal->findChild<QLabel*>(QStringLiteral("countryLabel"))->text().startsWith("Optimal region\n"));
@@ -157,9 +164,7 @@ private Q_SLOTS:
     {
         TandrelController ctrl;
         VPNRegionsView view(ctrl);
-        view.resize(300, 500);
-        view.show();
-        QTRY_VERIFY_WITH_TIMEOUT(view.rows().size() > 3, 5000);
+        showLoaded(view, ctrl);
         const VPNRegion target = ctrl.regions()[2];
         auto row = [&] { return view.findChild<VPNRegionRow*>(QStringLiteral("regionRow_%1").arg(target.id)); };
         QVERIFY(row());
@@ -182,8 +187,7 @@ private Q_SLOTS:
         Preferences::setConfigId(424242);
         TandrelController ctrl;
         VPNRegionsView view(ctrl);
-        view.show();
-        QTRY_VERIFY_WITH_TIMEOUT(view.rows().size() > 3, 5000);
+        showLoaded(view, ctrl);
         for (const VPNRegionRow* row : view.rows()) {
             QVERIFY(!row->isSelected());
         }
