@@ -1,22 +1,14 @@
 #pragma once
 
-#include "Platform/Published.h"
-#include "Views/MapCoordinate.h"
-
-#include <QPointer>
-#include <QWidget>
-
-#include <optional>
+#include "Views/RegionMap.h"
 
 namespace tandrel {
 
-class TandrelController;
-class WorldMap;
-
-// The region map with a camera and marker selection: one titled marker per region, the
+// The region map with a camera and marker selection: markers titled with the city, the
 // current region's green with a shield, and the camera gliding to the current region
-// whenever the controller publishes one. A click on a marker highlights it on the map only.
-class MapViewForMacOS14 : public QWidget {
+// whenever the controller publishes one. A click on a marker highlights it on the map
+// only: the controller's selection stays as it is.
+class MapViewForMacOS14 : public RegionMap {
     Q_OBJECT
 public:
     // The first camera: most of the world, centred over Europe.
@@ -25,21 +17,10 @@ public:
     static constexpr MapCoordinateSpan regionSpan{20.0, 40.0};
 
     explicit MapViewForMacOS14(TandrelController& ctrl, QWidget* parent = nullptr);
-    ~MapViewForMacOS14() override;
 
 protected:
-    void showEvent(QShowEvent* event) override;
-
-private:
-    void scheduleRedraw();
-    void redraw();
-    void follow(const std::optional<qint64>& regionId);
-
-    QPointer<TandrelController> m_ctrl;
-    WorldMap* m_map;
-    Cancellable m_currentRegionSubscription;
-    bool m_subscribed = false;
-    bool m_redrawScheduled = false;
+    MapMarker markerFor(const VPNRegion& region, bool isCurrent) const override;
+    void moveTo(qint64 regionId, MapCoordinate coordinate) override;
 };
 
 }  // namespace tandrel

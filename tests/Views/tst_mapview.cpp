@@ -6,6 +6,7 @@
 #include "Views/MapCoordinate.h"
 #include "Views/MapView.h"
 #include "Views/MapViewForMacOS14.h"
+#include "Views/MapViewLegacy.h"
 #include "Views/MapViewport.h"
 #include "Views/WorldMap.h"
 #include "support/TestMain.h"
@@ -28,8 +29,8 @@ Q_DECLARE_METATYPE(std::optional<qint64>)
 namespace {
 
 constexpr double kTolerance = 1e-6;
-const QColor kGreen(0x34, 0xC7, 0x59);
-const QColor kGray(0x8E, 0x8E, 0x93);
+const QColor kGreen = RegionMap::currentTint;
+const QColor kGray = RegionMap::otherTint;
 
 void saveScreenshot(QWidget* widget, const QString& name)
 {
@@ -79,7 +80,7 @@ private:
     WorldMap* map = nullptr;
 
     // A wide main window's map: 600 by 700, shown, over a controller on the stand-in backend.
-    void showMap(const json& regions)
+    void showMap(const json& regions, bool legacy = false)
     {
         env->backend.setResponse("GET", QStringLiteral("users/me/regions"), 200,
                                  QByteArray::fromStdString(regions.dump()));
@@ -88,7 +89,8 @@ private:
         window->resize(600, 700);
         auto* layout = new QVBoxLayout(window.get());
         layout->setContentsMargins(0, 0, 0, 0);
-        layout->addWidget(new MapView(*controller, window.get()));
+        layout->addWidget(legacy ? static_cast<QWidget*>(new MapViewLegacy(*controller, window.get()))
+                                 : new MapView(*controller, window.get()));
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
         map = window->findChild<WorldMap*>(QStringLiteral("worldMap"));
@@ -456,6 +458,31 @@ private slots:
         };
         QTRY_VERIFY_WITH_TIMEOUT(tintedByCurrent(), 5000);
         QCOMPARE(map->markers().size(), 8u);
+    }
+
+    void legacyMapMovesOnALaterTurnWithPlainMarkers()
+    {
+        showMap(worldRegions(), true);
+        QCOMPARE(map->camera(), MapViewLegacy::initialRegion());
+        controller->loadRegions();
+        QTRY_VERIFY_WITH_TIMEOUT(map->camera() != MapViewLegacy::initialRegion(), 5000);
+        const auto frankfurt = *controller->regionById(1);
+        QCOMPARE(map->camera(), MapViewLegacy::regionAround(coordinateOf(frankfurt)));
+        QTRY_COMPARE_WITH_TIMEOUT(map->markers().size(), controller->regions().size(), 5000);
+        for (const MapMarker& m : map->markers()) {
+            QVERIFY(m.title.isEmpty() && m.systemSymbol.isEmpty());
+            QCOMPARE(m.tint, m.tag == 1 ? kGreen : kGray);
+        }
+        saveScreenshot(window.get(), QStringLiteral("legacy"));
+
+        // The region is set a turn later, at once, and no marker is ever selected.
+        const auto london = *controller->regionById(6);
+        controller->currentRegion = 6;
+        QCOMPARE(map->camera(), MapViewLegacy::regionAround(coordinateOf(frankfurt)));
+        QTRY_COMPARE_WITH_TIMEOUT(map->camera(), MapViewLegacy::regionAround(coordinateOf(london)), 5000);
+        QVERIFY(!map->isAnimating());
+        clickMarker(1);
+        QCOMPARE(map->selection(), std::nullopt);
     }
 
     void withoutMapDataTheMarkersStillShow()
