@@ -19,6 +19,7 @@
 #include <QShowEvent>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QVariantAnimation>
 
 namespace tandrel {
 namespace {
@@ -84,7 +85,8 @@ VPNRegionRow::VPNRegionRow(const VPNRegion& region, bool isSelected, QWidget* pa
       m_flag(new QLabel(this)),
       m_country(new QLabel(this)),
       m_city(new QLabel(this)),
-      m_check(new QLabel(this))
+      m_check(new QLabel(this)),
+      m_look(new QVariantAnimation(this))
 {
     setObjectName(QStringLiteral("regionRow_%1").arg(region.id));
     setCursor(Qt::PointingHandCursor);
@@ -139,7 +141,12 @@ VPNRegionRow::VPNRegionRow(const VPNRegion& region, bool isSelected, QWidget* pa
     m_check->setPixmap(Assets::systemSymbol(QStringLiteral("checkmark.circle.fill"), SheetStyle::blue).pixmap(18, 18));
     row->addWidget(m_check);
 
+    m_look->setDuration(200);
+    m_look->setEasingCurve(QEasingCurve::InOutQuad);
+    m_look->setStartValue(0.0);
+    m_look->setEndValue(1.0);
     setRegion(region);
+    m_isSelected = !isSelected;
     setSelected(isSelected);
 }
 
@@ -154,9 +161,46 @@ void VPNRegionRow::setRegion(const VPNRegion& region)
 
 void VPNRegionRow::setSelected(bool selected)
 {
+    const bool changed = m_isSelected != selected;
     m_isSelected = selected;
     m_check->setVisible(selected);
-    update();
+    if (changed) {
+        animateLook();
+    }
+}
+
+QColor VPNRegionRow::targetTint() const
+{
+    // Selection wins over hover.
+    return m_isSelected  ? SheetStyle::withAlpha(SheetStyle::blue, 0.2)
+           : m_isHovered ? SheetStyle::withAlpha(SheetStyle::gray, 0.1)
+                         : SheetStyle::withAlpha(SheetStyle::gray, 0.05);
+}
+
+void VPNRegionRow::animateLook()
+{
+    // Hover and selection changes ease in and out over 0.2 s, from wherever the look is now.
+    const QColor fromTint = m_tint;
+    const qreal fromScale = m_scale;
+    const QColor toTint = targetTint();
+    const qreal toScale = m_isHovered ? 1.02 : 1.0;
+    m_look->stop();
+    m_look->disconnect(this);
+    connect(m_look, &QVariantAnimation::valueChanged, this, [=, this](const QVariant& value) {
+        const qreal t = value.toReal();
+        const auto mix = [t](int from, int to) { return static_cast<int>(from + (to - from) * t); };
+        m_tint = QColor(mix(fromTint.red(), toTint.red()), mix(fromTint.green(), toTint.green()),
+                        mix(fromTint.blue(), toTint.blue()), mix(fromTint.alpha(), toTint.alpha()));
+        m_scale = fromScale + (toScale - fromScale) * t;
+        update();
+    });
+    if (!isVisible()) {
+        m_tint = toTint;
+        m_scale = toScale;
+        update();
+        return;
+    }
+    m_look->start();
 }
 
 void VPNRegionRow::paintEvent(QPaintEvent*)
@@ -164,33 +208,30 @@ void VPNRegionRow::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     QRectF shape = QRectF(rect()).adjusted(2, 2, -2, -4);
-    if (m_isHovered) {
-        // The hovered row stands out slightly larger.
-        shape.adjust(-1.5, -0.5, 1.5, 0.5);
-    }
+    // The hovered row stands out slightly larger, about its centre.
+    const QPointF centre = shape.center();
+    shape.setSize(shape.size() * m_scale);
+    shape.moveCenter(centre);
     paintShadow(painter, shape, 10, 0.1, 3, {0, 2});
     QPainterPath path;
     path.addRoundedRect(shape, 10, 10);
     // The window's colour first, so the tints read the same over the shadow.
     painter.fillPath(path, palette().color(QPalette::Window));
-    const QColor tint = m_isSelected  ? SheetStyle::withAlpha(SheetStyle::blue, 0.2)
-                        : m_isHovered ? SheetStyle::withAlpha(SheetStyle::gray, 0.1)
-                                      : SheetStyle::withAlpha(SheetStyle::gray, 0.05);
-    painter.fillPath(path, tint);
+    painter.fillPath(path, m_tint);
 }
 
 void VPNRegionRow::enterEvent(QEnterEvent* event)
 {
     QWidget::enterEvent(event);
     m_isHovered = true;
-    update();
+    animateLook();
 }
 
 void VPNRegionRow::leaveEvent(QEvent* event)
 {
     QWidget::leaveEvent(event);
     m_isHovered = false;
-    update();
+    animateLook();
 }
 
 void VPNRegionRow::mouseReleaseEvent(QMouseEvent* event)
@@ -377,12 +418,10 @@ void VPNRegionsView::render()
     const std::optional<qint64> current = m_ctrl->currentRegion();
 
     // Rows are kept by region id, so a row keeps its hover state across reloads.
-    QHash<qint64, VPNRegionRow*> kept;
+    QHash<qint64, QList<VPNRegionRow*>> unused = std::exchange(m_rows, {});
     for (const VPNRegion& region : shown) {
-        if (kept.contains(region.id)) {
-            continue;  // the list shows one row per id
-        }
-        VPNRegionRow* row = m_rows.take(region.id);
+        QList<VPNRegionRow*>& sameId = unused[region.id];
+        VPNRegionRow* row = sameId.isEmpty() ? nullptr : sameId.takeFirst();
         const bool selected = current && *current == region.id;
         if (row) {
             row->setRegion(region);
@@ -396,17 +435,18 @@ void VPNRegionsView::render()
                 }
             };
         }
-        kept.insert(region.id, row);
+        m_rows[region.id].append(row);
         m_rowsLayout->removeWidget(row);
         m_rowsLayout->insertWidget(m_rowsLayout->count() - 1, row);
         row->show();
     }
-    for (VPNRegionRow* gone : std::as_const(m_rows)) {
-        m_rowsLayout->removeWidget(gone);
-        gone->hide();
-        gone->deleteLater();
+    for (const QList<VPNRegionRow*>& rows : std::as_const(unused)) {
+        for (VPNRegionRow* gone : rows) {
+            m_rowsLayout->removeWidget(gone);
+            gone->hide();
+            gone->deleteLater();
+        }
     }
-    m_rows = kept;
 }
 
 }  // namespace tandrel

@@ -14,6 +14,7 @@ class QLabel;
 class QLineEdit;
 class QScrollArea;
 class QToolButton;
+class QVariantAnimation;
 class QVBoxLayout;
 
 namespace tandrel {
@@ -43,6 +44,9 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    QColor targetTint() const;
+    void animateLook();
+
     qint64 m_regionId;
     bool m_isSelected = false;
     bool m_isHovered = false;
@@ -50,6 +54,9 @@ private:
     QLabel* m_country;
     QLabel* m_city;
     QLabel* m_check;
+    QVariantAnimation* m_look;
+    QColor m_tint;
+    qreal m_scale = 1.0;
 };
 
 // The searchable list of the regions the account may use, in the controller's order, with
@@ -88,7 +95,7 @@ private:
     QScrollArea* m_scrollArea = nullptr;
     QVBoxLayout* m_rowsLayout = nullptr;
     QLabel* m_caption = nullptr;
-    QHash<qint64, VPNRegionRow*> m_rows;
+    QHash<qint64, QList<VPNRegionRow*>> m_rows;
 };
 
 }  // namespace tandrel

@@ -1,5 +1,6 @@
 #include "../Controllers/ServiceTesting.h"
 #include "Controllers/TandrelController.h"
+#include "Models/RegionSamples.h"
 #include "Views/VPNRegionsView.h"
 #include "support/TestMain.h"
 
@@ -180,6 +181,26 @@ private Q_SLOTS:
         QTest::mouseClick(row(), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(ctrl.connectionStatus(), NEVPNStatus::disconnected, 10000);
         QVERIFY(row()->isSelected());
+    }
+
+    void everyRegionGetsItsRowEvenWithARepeatedId()
+    {
+        const nlohmann::json answer = {testing::regionJson(4, "Austria", true, 100, 10),
+                                       testing::regionJson(8, "Belgium", false, 300, 10),
+                                       testing::regionJson(8, "Belgium", false, 300, 10)};
+        env->answer("GET", QStringLiteral("users/me/regions"), QByteArray::fromStdString(answer.dump()));
+        TandrelController ctrl;
+        VPNRegionsView view(ctrl);
+        view.show();
+        QTRY_COMPARE_WITH_TIMEOUT(view.rows().size(), qsizetype(3), 5000);
+        QCOMPARE(rowIds(view), ids(ctrl.regions()));
+        QCOMPARE(rowIds(view).count(8), 2);
+        // The list reloads as it is shown again; the rows stay the same widgets.
+        const QList<VPNRegionRow*> before = view.rows();
+        view.hide();
+        view.show();
+        QTRY_COMPARE_WITH_TIMEOUT(env->requestCount("GET", QStringLiteral("users/me/regions")), 2, 5000);
+        QTRY_COMPARE(view.rows(), before);
     }
 
     void noRowIsMarkedForAnUnlistedSelection()
