@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QEnterEvent>
+#include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,6 +15,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPropertyAnimation>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QShowEvent>
@@ -293,6 +295,7 @@ QWidget* VPNRegionsView::buildSearchBar()
     m_clearButton->setStyleSheet(QStringLiteral("QToolButton { border: none; background: transparent; }"));
     m_clearButton->setIcon(Assets::systemSymbol(QStringLiteral("xmark.circle.fill"), SheetStyle::gray));
     m_clearButton->setIconSize({16, 16});
+    m_clearButton->setGraphicsEffect(new QGraphicsOpacityEffect(m_clearButton));
     row->addWidget(m_clearButton);
 
     connect(m_searchField, &QLineEdit::textChanged, this, [this](const QString& text) {
@@ -410,7 +413,17 @@ QList<VPNRegionRow*> VPNRegionsView::rows() const
 
 void VPNRegionsView::render()
 {
-    m_clearButton->setVisible(!m_searchTerm.isEmpty());
+    const bool showClear = !m_searchTerm.isEmpty();
+    if (showClear && !m_clearButton->isVisibleTo(this)) {
+        // The clear button eases in over 0.2 s as the first letter is typed.
+        auto* fade = new QPropertyAnimation(m_clearButton->graphicsEffect(), "opacity", m_clearButton);
+        fade->setDuration(200);
+        fade->setEasingCurve(QEasingCurve::InOutQuad);
+        fade->setStartValue(0.0);
+        fade->setEndValue(1.0);
+        fade->start(QAbstractAnimation::DeleteWhenStopped);
+    }
+    m_clearButton->setVisible(showClear);
     if (!m_ctrl) {
         return;
     }

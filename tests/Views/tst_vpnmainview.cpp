@@ -303,6 +303,7 @@ private Q_SLOTS:
         QTest::mouseClick(screen->findChild<QPushButton*>(QStringLiteral("connectButton")), Qt::LeftButton);
         QTRY_VERIFY(visibleAlert(screen));
         QCOMPARE(visibleAlert(screen)->windowTitle(), QStringLiteral("Subscription Expired"));
+        testing::saveScreenshot(visibleAlert(screen), QStringLiteral("main-alert-expired"));
         QCOMPARE(buttonImage(screen), QStringLiteral("notConnectedButton"));
 
         QTest::mouseClick(visibleAlert(screen)->findChild<QPushButton*>(button), Qt::LeftButton);
@@ -366,6 +367,7 @@ private Q_SLOTS:
         screen->ctrl()->code = QStringLiteral("LEFT-OVER");
         choose(screen, qPrintable(action));
         QTRY_VERIFY(visibleSheet(screen, qPrintable(sheet)));
+        testing::saveScreenshot(visibleSheet(screen, qPrintable(sheet)), QStringLiteral("main-") + sheet);
         QCOMPARE(screen->ctrl()->code(), action == QStringLiteral("redeemCodeAction") ? QString() : "LEFT-OVER");
         visibleSheet(screen, qPrintable(sheet))->reject();
         QTRY_VERIFY(!screen->ctrl()->showRedeem() && !screen->ctrl()->showSettings() &&

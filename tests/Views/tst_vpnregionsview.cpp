@@ -2,6 +2,7 @@
 #include "Controllers/TandrelController.h"
 #include "Models/RegionSamples.h"
 #include "Views/VPNRegionsView.h"
+#include "support/Screenshots.h"
 #include "support/TestMain.h"
 
 #include <QLabel>
@@ -150,6 +151,8 @@ private Q_SLOTS:
         QVERIFY(clear->isVisible());
         QCOMPARE(rowIds(view), ids(VPNRegionsView::filteredRegions(ctrl.regions(), target.city.toUpper())));
         QVERIFY(rowIds(view).contains(target.id));
+        QTest::qWait(250);  // the clear button's fade-in, for the picture only
+        testing::saveScreenshot(&view, QStringLiteral("regions-search"));
 
         QTest::keyClicks(field, QStringLiteral("zzzz"));
         QVERIFY(view.rows().isEmpty());
