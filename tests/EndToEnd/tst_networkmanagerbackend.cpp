@@ -168,7 +168,8 @@ private slots:
         recorder.clear();
         disconnectTunnel();
         QCOMPARE(recorder.statuses(), (QList<NEVPNStatus>{NEVPNStatus::disconnecting, NEVPNStatus::disconnected}));
-        QVERIFY(!TunnelEnvironment::responder({QStringLiteral("--list-sas")}).contains(QStringLiteral("ESTABLISHED")));
+        QTRY_VERIFY(
+            !TunnelEnvironment::responder({QStringLiteral("--list-sas")}).contains(QStringLiteral("ESTABLISHED")));
     }
 
     void wrongPasswordEndsDisconnectedWithTheReason()

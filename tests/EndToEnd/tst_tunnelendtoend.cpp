@@ -138,7 +138,8 @@ private slots:
         m_seen.clear();
         pressConnect(NEVPNStatus::disconnected);
         QVERIFY(!m_seen.contains(NEVPNStatus::connecting) && !m_seen.contains(NEVPNStatus::reasserting));
-        QVERIFY(!TunnelEnvironment::responder({QStringLiteral("--list-sas")}).contains(QStringLiteral("ESTABLISHED")));
+        QTRY_VERIFY(
+            !TunnelEnvironment::responder({QStringLiteral("--list-sas")}).contains(QStringLiteral("ESTABLISHED")));
     }
 
     void aRefusedPasswordEndsDisconnectedWithTheReasonPrinted()
