@@ -71,6 +71,14 @@ private slots:
         m_backend.setRegionServerDomain(regionId, TunnelEnvironment::server());
     }
 
+    void cleanup()
+    {
+        // Whatever a case changed, the next one meets a responder that knows the password.
+        if (!m_radiusLogin.isEmpty()) {
+            responderAccepts(m_radiusPassword);
+        }
+    }
+
     void logInLoadRegionsAndSelectOne()
     {
         LoginController login;
@@ -156,7 +164,6 @@ private slots:
                      qPrintable(output.lines().join(QLatin1Char('\n'))));
         }
         QVERIFY(!m_seen.contains(NEVPNStatus::connected));
-        responderAccepts(m_radiusPassword);
     }
 
     void withTheKillSwitchADroppedTunnelComesBackByItself()

@@ -82,6 +82,8 @@ constexpr uint kMainRoutingTable = 254;
 // Reconnection after a drop: quick first, then backing off.
 constexpr int kFirstRetryMs = 500;
 constexpr int kLongestRetryMs = 30000;
+// How long a failed attempt waits for the plugin's own reason when NetworkManager gave none.
+constexpr int kVerdictGraceMs = 300;
 
 Error backendError(NetworkManagerVPNBackend::ErrorCode code, const QString& description)
 {
@@ -242,6 +244,7 @@ private:
     void activate();
     void applyVpnState(uint state, uint reason);
     void attemptEnded(uint reason, const QString& text);
+    void conclude(uint reason, const QString& text, bool dropped);
     void scheduleRetry();
     void setStatus(NEVPNStatus status, const QString& reason = {});
     // On-demand with a connect rule: the tunnel is to be kept up.
@@ -283,6 +286,8 @@ private:
     bool m_reachedActivated = false;      // the current attempt got the tunnel up
     bool m_afterDrop = false;             // getting a dropped tunnel back
     std::optional<uint> m_pluginFailure;  // the plugin's reason for the current attempt's failure
+    bool m_concluding = false;            // an attempt has ended; its reason may still come
+    quint64 m_attempt = 0;                // counts starts and activations, to drop stale verdicts
     int m_retryDelayMs = kFirstRetryMs;
     QHash<QString, QList<LocalNetwork>> m_localRules;  // device path -> subnets we routed around the tunnel
 };
@@ -541,6 +546,8 @@ void NetworkManagerVPNBackend::Session::start()
         m_wanted = true;
         return;
     }
+    ++m_attempt;  // a verdict still due on an earlier attempt no longer speaks
+    m_concluding = false;
     m_wanted = true;
     m_afterDrop = false;
     m_retryDelayMs = kFirstRetryMs;
@@ -575,6 +582,8 @@ void NetworkManagerVPNBackend::Session::activate()
         attemptEnded(reasonConnectionRemoved, reasonText(reasonConnectionRemoved));
         return;
     }
+    ++m_attempt;
+    m_concluding = false;
     m_activating = true;
     m_reachedActivated = false;
     m_pluginFailure.reset();
@@ -684,23 +693,19 @@ void NetworkManagerVPNBackend::Session::applyVpnState(uint state, uint reason)
 
 void NetworkManagerVPNBackend::Session::pluginFailed(const QDBusMessage& message)
 {
-    if (m_activating || !m_activePath.isEmpty()) {
-        m_pluginFailure = message.arguments().value(0).toUInt();
+    if (!m_activating && m_activePath.isEmpty() && !m_concluding) {
+        return;
+    }
+    // NMVpnPluginFailure: 0 login failed, 1 connect failed, 2 bad IP configuration. The
+    // plugin reports a refused login after its connect failure; the login is the cause.
+    const uint failure = message.arguments().value(0).toUInt();
+    if (m_pluginFailure != 0u) {
+        m_pluginFailure = failure;
     }
 }
 
-void NetworkManagerVPNBackend::Session::attemptEnded(uint givenReason, const QString& givenText)
+void NetworkManagerVPNBackend::Session::attemptEnded(uint reason, const QString& text)
 {
-    uint reason = givenReason;
-    QString text = givenText;
-    if (reason <= 1 && m_pluginFailure) {
-        // NMVpnPluginFailure: 0 login failed, 1 connect failed, 2 bad IP configuration.
-        reason = *m_pluginFailure == 0   ? reasonLoginFailed
-                 : *m_pluginFailure == 2 ? uint(reasonIPConfigInvalid)
-                                         : reason;
-        text = *m_pluginFailure == 1 ? QStringLiteral("the VPN server could not be reached") : reasonText(reason);
-    }
-    m_pluginFailure.reset();
     if (!m_activePath.isEmpty()) {
         // NetworkManager reports an end more than once (VPN state, then the connection's).
         m_finishedPaths.insert(std::exchange(m_activePath, QString()));
@@ -710,6 +715,32 @@ void NetworkManagerVPNBackend::Session::attemptEnded(uint givenReason, const QSt
     if (reason == reasonUserDisconnected && m_wanted) {
         m_wanted = false;  // taken down by the user through another tool: leave it down
     }
+    if (m_wanted && reason <= 1 && m_pluginFailure != 0u) {
+        // NetworkManager may act on the plugin's first word before its last one (a refused
+        // login) has arrived; give it a moment before saying why the attempt failed.
+        m_concluding = true;
+        QTimer::singleShot(kVerdictGraceMs, this, [this, attempt = m_attempt, reason, text, dropped] {
+            if (attempt == m_attempt) {
+                m_concluding = false;
+                conclude(reason, text, dropped);
+            }
+        });
+        return;
+    }
+    conclude(reason, text, dropped);
+}
+
+void NetworkManagerVPNBackend::Session::conclude(uint givenReason, const QString& givenText, bool dropped)
+{
+    uint reason = givenReason;
+    QString text = givenText;
+    if (reason <= 1 && m_pluginFailure) {
+        reason = *m_pluginFailure == 0   ? reasonLoginFailed
+                 : *m_pluginFailure == 2 ? uint(reasonIPConfigInvalid)
+                                         : reason;
+        text = *m_pluginFailure == 1 ? QStringLiteral("the VPN server could not be reached") : reasonText(reason);
+    }
+    m_pluginFailure.reset();
     if (!m_wanted) {
         m_afterDrop = false;
         removeLocalNetworkRules();
@@ -717,10 +748,9 @@ void NetworkManagerVPNBackend::Session::attemptEnded(uint givenReason, const QSt
         return;
     }
     printLine(QStringLiteral("VPN connection failed: ") + text);
-    const bool onDemand = onDemandEnabled();
     // The password will not be any better on the next try.
     const bool hopeless = reason == reasonLoginFailed || reason == reasonNoSecrets || reason == reasonConnectionRemoved;
-    if (onDemand && dropped && !hopeless) {
+    if (onDemandEnabled() && dropped && !hopeless) {
         m_afterDrop = true;
         setStatus(NEVPNStatus::reasserting, text);
         scheduleRetry();
