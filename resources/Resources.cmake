@@ -70,13 +70,18 @@ function(tandrel_add_resources target)
   endif()
 
   # The map reads the TopoJSON as it is; the resource compiler compresses it.
-  set(land ${TANDREL_NPM_ASSETS}/world-atlas/land-50m.json)
-  if(EXISTS ${land})
+  # 1:110m for views of the whole world, 1:50m closer in.
+  set(atlas ${TANDREL_NPM_ASSETS}/world-atlas)
+  if(EXISTS ${atlas}/land-50m.json AND EXISTS ${atlas}/land-110m.json)
     set(map_staged ${CMAKE_CURRENT_BINARY_DIR}/map-data)
-    configure_file(${land} ${map_staged}/map/land-50m.json COPYONLY)
-    configure_file(${TANDREL_NPM_ASSETS}/world-atlas/LICENSE ${map_staged}/licenses/world-atlas.txt COPYONLY)
+    set(map_files)
+    foreach(scale 110m 50m)
+      configure_file(${atlas}/land-${scale}.json ${map_staged}/map/land-${scale}.json COPYONLY)
+      list(APPEND map_files ${map_staged}/map/land-${scale}.json)
+    endforeach()
+    configure_file(${atlas}/LICENSE ${map_staged}/licenses/world-atlas.txt COPYONLY)
     qt_add_resources(${target} tandrel_map_data PREFIX "/" BASE ${map_staged}
-      FILES ${map_staged}/map/land-50m.json ${map_staged}/licenses/world-atlas.txt)
+      FILES ${map_files} ${map_staged}/licenses/world-atlas.txt)
   else()
     message(WARNING "World map data not found in ${TANDREL_NPM_ASSETS}: run scripts/setup. "
                     "Building a map without land.")

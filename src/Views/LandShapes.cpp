@@ -103,8 +103,9 @@ void decodeGeometry(const json& geometry, const std::vector<Arc>& arcs, std::vec
 
 LandShapes::LandShapes(std::vector<Polygon> polygons) : m_polygons(std::move(polygons))
 {
-    m_path.setFillRule(Qt::OddEvenFill);
     for (const Polygon& polygon : m_polygons) {
+        QPainterPath path;
+        path.setFillRule(Qt::OddEvenFill);
         for (const Ring& ring : polygon) {
             if (ring.size() < 3) {
                 continue;
@@ -133,13 +134,28 @@ LandShapes::LandShapes(std::vector<Polygon> polygons) : m_polygons(std::move(pol
                                     return a.longitude < b.longitude;
                                 })->longitude;
             const double shift = west < -180 ? 360 * std::ceil((-180 - west) / 360) : 0;
-            m_path.moveTo(Mercator::project({points.front().latitude, points.front().longitude + shift}));
+            path.moveTo(Mercator::project({points.front().latitude, points.front().longitude + shift}));
             for (std::size_t i = 1; i < points.size(); ++i) {
-                m_path.lineTo(Mercator::project({points[i].latitude, points[i].longitude + shift}));
+                path.lineTo(Mercator::project({points[i].latitude, points[i].longitude + shift}));
             }
-            m_path.closeSubpath();
+            path.closeSubpath();
+        }
+        if (!path.isEmpty()) {
+            m_pieces.push_back({path, path.boundingRect()});
         }
     }
+}
+
+bool LandShapes::contains(QPointF mercatorPoint) const
+{
+    // Rings start within the first world but may run on into the next one.
+    const QPointF point(mercatorPoint.x() - std::floor(mercatorPoint.x()), mercatorPoint.y());
+    const auto covers = [](const Piece& piece, QPointF p) {
+        return piece.bounds.contains(p) && piece.path.contains(p);
+    };
+    return std::any_of(m_pieces.begin(), m_pieces.end(), [&](const Piece& piece) {
+        return covers(piece, point) || covers(piece, point + QPointF(1, 0));
+    });
 }
 
 std::optional<LandShapes> LandShapes::fromTopoJSON(const QByteArray& data, const QString& objectName)
@@ -163,20 +179,24 @@ std::optional<LandShapes> LandShapes::fromTopoJSON(const QByteArray& data, const
     }
 }
 
-std::shared_ptr<const LandShapes> LandShapes::world()
+std::shared_ptr<const LandShapes> LandShapes::world(Detail detail)
 {
-    static std::once_flag once;
-    static std::shared_ptr<const LandShapes> shapes;
-    std::call_once(once, [] {
-        QFile file(QStringLiteral(":/map/land-50m.json"));
-        if (!file.open(QIODevice::ReadOnly)) {
-            return;
+    static std::mutex lock;
+    static std::shared_ptr<const LandShapes> loaded[2];
+    static bool tried[2] = {false, false};
+    const auto index = static_cast<std::size_t>(detail);
+    const std::lock_guard guard(lock);
+    if (!tried[index]) {
+        tried[index] = true;
+        QFile file(detail == Detail::overview ? QStringLiteral(":/map/land-110m.json")
+                                              : QStringLiteral(":/map/land-50m.json"));
+        if (file.open(QIODevice::ReadOnly)) {
+            if (auto decoded = fromTopoJSON(file.readAll(), QStringLiteral("land"))) {
+                loaded[index] = std::make_shared<const LandShapes>(std::move(*decoded));
+            }
         }
-        if (auto decoded = fromTopoJSON(file.readAll(), QStringLiteral("land"))) {
-            shapes = std::make_shared<const LandShapes>(std::move(*decoded));
-        }
-    });
-    return shapes;
+    }
+    return loaded[index];
 }
 
 }  // namespace tandrel

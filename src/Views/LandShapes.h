@@ -18,6 +18,14 @@ class LandShapes {
 public:
     using Ring = std::vector<MapCoordinate>;
     using Polygon = std::vector<Ring>;
+    // One polygon on the Mercator unit square, holes left open by the odd-even rule, with
+    // its bounds so that a view can skip what it does not show.
+    struct Piece {
+        QPainterPath path;
+        QRectF bounds;
+    };
+    // Natural Earth's scales: 1:110m for a view of the whole world, 1:50m closer in.
+    enum class Detail { overview, full };
 
     // The polygons of the named object of a TopoJSON topology (Polygon, MultiPolygon and
     // geometry collections of them; other geometries are skipped). Quantized topologies
@@ -26,17 +34,18 @@ public:
     static std::optional<LandShapes> fromTopoJSON(const QByteArray& data, const QString& objectName);
 
     // The bundled Natural Earth land, read once; null when the build carries no map data.
-    static std::shared_ptr<const LandShapes> world();
+    static std::shared_ptr<const LandShapes> world(Detail detail = Detail::full);
 
     const std::vector<Polygon>& polygons() const { return m_polygons; }
-    // All polygons on the Mercator unit square, holes left open by the odd-even rule.
-    const QPainterPath& mercatorPath() const { return m_path; }
+    const std::vector<Piece>& mercatorPieces() const { return m_pieces; }
+    // Whether a point of the Mercator unit square lies on land.
+    bool contains(QPointF mercatorPoint) const;
 
 private:
     explicit LandShapes(std::vector<Polygon> polygons);
 
     std::vector<Polygon> m_polygons;
-    QPainterPath m_path;
+    std::vector<Piece> m_pieces;
 };
 
 }  // namespace tandrel

@@ -25,6 +25,8 @@ constexpr double kBalloonRadius = 11;
 constexpr double kSelectedBalloonRadius = 15;
 constexpr double kWheelStepFactor = 1.4142135623730951;  // two notches double the zoom
 constexpr int kDragThreshold = 4;
+// Below this many pixels for the world's width the coarser land shows no less.
+constexpr double kOverviewScale = 3000;
 
 double balloonRadius(bool selected)
 {
@@ -58,7 +60,10 @@ struct WorldMap::PlacedMarker {
 };
 
 WorldMap::WorldMap(QWidget* parent)
-    : QWidget(parent), m_land(LandShapes::world()), m_animation(new QVariantAnimation(this))
+    : QWidget(parent),
+      m_land(LandShapes::world()),
+      m_overviewLand(LandShapes::world(LandShapes::Detail::overview)),
+      m_animation(new QVariantAnimation(this))
 {
     setObjectName(QStringLiteral("worldMap"));
     setAccessibleName(QCoreApplication::translate("MapView", "Map"));
@@ -141,9 +146,10 @@ void WorldMap::setSelectionEnabled(bool enabled)
     }
 }
 
-void WorldMap::setLandShapes(std::shared_ptr<const LandShapes> land)
+void WorldMap::setLandShapes(std::shared_ptr<const LandShapes> land, std::shared_ptr<const LandShapes> overview)
 {
     m_land = std::move(land);
+    m_overviewLand = std::move(overview);
     update();
 }
 
@@ -198,20 +204,25 @@ void WorldMap::paintEvent(QPaintEvent*)
     painter.fillRect(rect(), kOcean);
 
     if (m_land) {
-        const double left = m_viewport.toWorld({0, 0}, size).x();
-        const double right = m_viewport.toWorld({size.width(), 0}, size).x();
+        const LandShapes& land = m_overviewLand && m_viewport.scale < kOverviewScale ? *m_overviewLand : *m_land;
+        const QRectF visible(m_viewport.toWorld({0, 0}, size), m_viewport.toWorld({size.width(), size.height()}, size));
         QPen coast(kCoast, 0.8);
         coast.setCosmetic(true);
+        painter.setPen(coast);
+        painter.setBrush(kLand);
         // A ring may run on east of its world's edge: the copy to the west can reach into view.
-        for (double copy = std::floor(left) - 1; copy <= right; copy += 1) {
+        for (double copy = std::floor(visible.left()) - 1; copy <= visible.right(); copy += 1) {
             const QPointF origin = m_viewport.toScreen({copy, 0}, size);
             QTransform transform;
             transform.translate(origin.x(), origin.y());
             transform.scale(m_viewport.scale, m_viewport.scale);
             painter.setTransform(transform);
-            painter.setPen(coast);
-            painter.setBrush(kLand);
-            painter.drawPath(m_land->mercatorPath());
+            const QRectF inCopy = visible.translated(-copy, 0);
+            for (const LandShapes::Piece& piece : land.mercatorPieces()) {
+                if (piece.bounds.intersects(inCopy)) {
+                    painter.drawPath(piece.path);
+                }
+            }
         }
         painter.resetTransform();
     } else {

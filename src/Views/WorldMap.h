@@ -55,8 +55,9 @@ public:
     void setSelection(std::optional<qint64> tag);
     void setSelectionEnabled(bool enabled);
 
-    // The land to draw; null draws the ocean alone. Starts with the bundled world.
-    void setLandShapes(std::shared_ptr<const LandShapes> land);
+    // The land to draw, and a coarser one for views of the whole world (none: the land
+    // itself); a null land draws the ocean alone. Starts with the bundled world.
+    void setLandShapes(std::shared_ptr<const LandShapes> land, std::shared_ptr<const LandShapes> overview = {});
     bool hasMapData() const { return m_land != nullptr; }
 
     // Where the coordinate stands in the widget now (during a move, where it is drawn),
@@ -91,6 +92,7 @@ private:
     void paintMarker(class QPainter& painter, const MapMarker& marker, QPointF tip, bool selected) const;
 
     std::shared_ptr<const LandShapes> m_land;
+    std::shared_ptr<const LandShapes> m_overviewLand;
     std::vector<MapMarker> m_markers;
     std::optional<qint64> m_selection;
     bool m_selectionEnabled = true;
