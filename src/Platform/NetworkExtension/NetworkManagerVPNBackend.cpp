@@ -14,7 +14,6 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QObject>
