@@ -67,7 +67,6 @@ WorldMap::WorldMap(QWidget* parent)
 {
     setObjectName(QStringLiteral("worldMap"));
     setAccessibleName(QCoreApplication::translate("MapView", "Map"));
-    setMouseTracking(false);
     setCursor(Qt::OpenHandCursor);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 
@@ -116,10 +115,8 @@ bool WorldMap::isAnimating() const
 
 void WorldMap::stopAnimation()
 {
-    if (isAnimating()) {
-        m_animation->stop();
-        m_viewport = m_animationTarget;
-    }
+    // The map stays where it is drawn: a gesture takes over from there.
+    m_animation->stop();
 }
 
 void WorldMap::setMarkers(std::vector<MapMarker> markers)
@@ -378,10 +375,7 @@ void WorldMap::mouseReleaseEvent(QMouseEvent* event)
     setCursor(Qt::OpenHandCursor);
     if (click && m_selectionEnabled) {
         const std::optional<qint64> tag = markerAt(event->position());
-        if (tag != m_selection) {
-            setSelection(tag);
-            Q_EMIT selectionChangedByUser();
-        }
+        setSelection(tag);
     }
 }
 

@@ -66,10 +66,6 @@ public:
     // The topmost marker whose balloon or tip covers the point.
     std::optional<qint64> markerAt(QPointF point) const;
 
-Q_SIGNALS:
-    // The user clicked a marker or open map; not emitted for setSelection().
-    void selectionChangedByUser();
-
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;

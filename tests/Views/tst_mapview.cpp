@@ -2,6 +2,7 @@
 #include "Controllers/ServiceTesting.h"
 #include "Controllers/TandrelController.h"
 #include "Models/RegionSamples.h"
+#include "Platform/MainQueue.h"
 #include "Views/LandShapes.h"
 #include "Views/MapCoordinate.h"
 #include "Views/MapView.h"
@@ -9,6 +10,8 @@
 #include "Views/MapViewLegacy.h"
 #include "Views/MapViewport.h"
 #include "Views/WorldMap.h"
+#include "support/CapturedOutput.h"
+#include "support/Screenshots.h"
 #include "support/TestMain.h"
 
 #include <QApplication>
@@ -31,15 +34,6 @@ namespace {
 constexpr double kTolerance = 1e-6;
 const QColor kGreen = RegionMap::currentTint;
 const QColor kGray = RegionMap::otherTint;
-
-void saveScreenshot(QWidget* widget, const QString& name)
-{
-    const QString folder = qEnvironmentVariable("TANDREL_SCREENSHOTS");
-    if (!folder.isEmpty()) {
-        QDir().mkpath(folder);
-        QVERIFY(widget->grab().save(folder + QStringLiteral("/mapview-") + name + QStringLiteral(".png")));
-    }
-}
 
 json city(qint64 id, const char* country, const char* name, double latitude, double longitude, bool nearest = false)
 {
@@ -102,6 +96,14 @@ private:
         controller->loadRegions();
         QTRY_VERIFY_WITH_TIMEOUT(!map->markers().empty() && controller->currentRegion() != 0, 5000);
         QTRY_VERIFY_WITH_TIMEOUT(!map->isAnimating(), 5000);
+    }
+
+    // Lets every block already queued on the main queue run.
+    static void waitForTheMainQueue()
+    {
+        auto ran = std::make_shared<bool>(false);
+        MainQueue::async([ran] { *ran = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(*ran, 5000);
     }
 
     const MapMarker* marker(qint64 tag) const
@@ -345,13 +347,16 @@ private slots:
     void emptyListShowsTheFirstCameraAndNoMarker()
     {
         showMap(json::array());
+        testing::CapturedOutput output;
         controller->loadRegions();
-        QTRY_COMPARE_WITH_TIMEOUT(env->requestCount("GET", QStringLiteral("users/me/regions")), 1, 5000);
-        QTest::qWait(50);
+        QTRY_VERIFY_WITH_TIMEOUT(output.lines().contains(QStringLiteral(
+                                     "Regions array is empty, cannot set Preferences.configId and currentRegion")),
+                                 5000);
+        waitForTheMainQueue();
         QCOMPARE(map->camera(), MapViewForMacOS14::initialPosition);
         QVERIFY(map->markers().empty());
         QCOMPARE(map->selection(), std::nullopt);
-        saveScreenshot(window.get(), QStringLiteral("empty"));
+        testing::saveScreenshot(window.get(), QStringLiteral("mapview-empty"));
     }
 
     void oneMarkerPerRegionWithTheCurrentOneGreen()
@@ -378,7 +383,7 @@ private slots:
         QCOMPARE(map->selection(), std::optional<qint64>(1));
         const QPointF frankfurt = map->screenPosition(coordinateOf(regions.front()));
         QVERIFY(std::abs(frankfurt.x() - 300) < 1 && std::abs(frankfurt.y() - 350) < 1);
-        saveScreenshot(window.get(), QStringLiteral("frankfurt"));
+        testing::saveScreenshot(window.get(), QStringLiteral("mapview-frankfurt"));
     }
 
     void cameraFollowsEveryAssignmentOfTheCurrentRegion()
@@ -396,7 +401,7 @@ private slots:
         QCOMPARE(marker(1)->tint, kGray);
         const QPointF tip = map->screenPosition(coordinateOf(tokyo));
         QVERIFY(std::abs(tip.x() - 300) < 1 && std::abs(tip.y() - 350) < 1);
-        saveScreenshot(window.get(), QStringLiteral("tokyo"));
+        testing::saveScreenshot(window.get(), QStringLiteral("mapview-tokyo"));
 
         // The user pans away; the same value assigned again brings the camera back.
         QTest::mousePress(map, Qt::LeftButton, {}, QPoint(300, 350));
@@ -417,8 +422,8 @@ private slots:
 
         clickMarker(6);  // London, gray, in view next to Frankfurt
         QCOMPARE(map->selection(), std::optional<qint64>(6));
-        saveScreenshot(window.get(), QStringLiteral("london-clicked"));
-        QTest::qWait(50);
+        testing::saveScreenshot(window.get(), QStringLiteral("mapview-london-clicked"));
+        waitForTheMainQueue();
         QCOMPARE(controller->currentRegion(), std::optional<qint64>(1));
         QCOMPARE(Preferences::configId(), 1);
         QCOMPARE(Preferences::server(), serverBefore);
@@ -477,7 +482,7 @@ private slots:
             QVERIFY(m.title.isEmpty() && m.systemSymbol.isEmpty());
             QCOMPARE(m.tint, m.tag == 1 ? kGreen : kGray);
         }
-        saveScreenshot(window.get(), QStringLiteral("legacy"));
+        testing::saveScreenshot(window.get(), QStringLiteral("mapview-legacy"));
 
         // The region is set a turn later, at once, and no marker is ever selected.
         const auto london = *controller->regionById(6);
@@ -500,7 +505,7 @@ private slots:
         const QPointF frankfurt = map->screenPosition({50.11, 8.68});
         QCOMPARE(picture.pixelColor((frankfurt + QPointF(40, 40)).toPoint()), QColor(0xA9, 0xCF, 0xEE));
         QCOMPARE(picture.pixelColor((frankfurt - QPointF(0, 15 * 1.6 + 12)).toPoint()).green(), 0xC7);
-        saveScreenshot(window.get(), QStringLiteral("no-map-data"));
+        testing::saveScreenshot(window.get(), QStringLiteral("mapview-no-map-data"));
     }
 
     void wheelZoomsAroundThePointer()
