@@ -15,6 +15,7 @@
 #include "support/TestMain.h"
 
 #include <QApplication>
+#include <QTranslator>
 #include <QVBoxLayout>
 #include <QtTest>
 
@@ -506,6 +507,21 @@ private slots:
         QCOMPARE(picture.pixelColor((frankfurt + QPointF(40, 40)).toPoint()), QColor(0xA9, 0xCF, 0xEE));
         QCOMPARE(picture.pixelColor((frankfurt - QPointF(0, 15 * 1.6 + 12)).toPoint()).green(), 0xC7);
         testing::saveScreenshot(window.get(), QStringLiteral("mapview-no-map-data"));
+    }
+
+    void textsComeFromTheSpanishTable()
+    {
+        QTranslator spanish;
+        QVERIFY(spanish.load(QStringLiteral(":/i18n/mapview_es.qm")));
+        QCoreApplication::installTranslator(&spanish);
+        WorldMap translated;
+        translated.setLandShapes(nullptr);
+        translated.resize(300, 200);
+        const QString note = QCoreApplication::translate("MapView", "No map data");
+        testing::saveScreenshot(&translated, QStringLiteral("mapview-no-map-data-es"));
+        QCoreApplication::removeTranslator(&spanish);
+        QCOMPARE(translated.accessibleName(), QStringLiteral("Mapa"));
+        QCOMPARE(note, QStringLiteral("Sin datos del mapa"));
     }
 
     void wheelZoomsAroundThePointer()
