@@ -68,6 +68,7 @@ WorldMap::WorldMap(QWidget* parent)
     setObjectName(QStringLiteral("worldMap"));
     setAccessibleName(QCoreApplication::translate("MapView", "Map"));
     setCursor(Qt::OpenHandCursor);
+    setMouseTracking(true);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 
     m_animation->setStartValue(0.0);
@@ -348,6 +349,9 @@ void WorldMap::mousePressEvent(QMouseEvent* event)
 void WorldMap::mouseMoveEvent(QMouseEvent* event)
 {
     if (!m_pressPosition || !(event->buttons() & Qt::LeftButton)) {
+        // A marker that a click would select shows it by the pointer.
+        const bool overMarker = m_selectionEnabled && markerAt(event->position());
+        setCursor(overMarker ? Qt::PointingHandCursor : Qt::OpenHandCursor);
         return;
     }
     if (!m_dragging && (event->position() - *m_pressPosition).manhattanLength() < kDragThreshold) {

@@ -421,6 +421,12 @@ private slots:
         const auto serverBefore = Preferences::server();
         const auto statusBefore = controller->connectionStatus();
 
+        const QPoint overLondon = (map->screenPosition(marker(6)->coordinate) - QPointF(0, 15)).toPoint();
+        QTest::mouseMove(map, overLondon);
+        QCOMPARE(map->cursor().shape(), Qt::PointingHandCursor);
+        QTest::mouseMove(map, QPoint(20, 690));
+        QCOMPARE(map->cursor().shape(), Qt::OpenHandCursor);
+
         clickMarker(6);  // London, gray, in view next to Frankfurt
         QCOMPARE(map->selection(), std::optional<qint64>(6));
         testing::saveScreenshot(window.get(), QStringLiteral("mapview-london-clicked"));
