@@ -4,8 +4,8 @@
 <context>
     <name>ManageDevicesView</name>
     <message>
-        <source>%1 of %2 slots in use</source>
-        <translation>%1 de %2 plazas en uso</translation>
+        <source>%lld of %lld slots in use</source>
+        <translation>%lld de %lld plazas en uso</translation>
     </message>
     <message>
         <source>Close</source>
@@ -16,8 +16,8 @@
         <translation>Eliminar</translation>
     </message>
     <message>
-        <source>Last Login: %1</source>
-        <translation>Último inicio de sesión: %1</translation>
+        <source>Last Login: %@</source>
+        <translation>Último inicio de sesión: %@</translation>
     </message>
     <message>
         <source>Loading devices...</source>
@@ -28,8 +28,8 @@
         <translation>Gestionar dispositivos</translation>
     </message>
     <message>
-        <source>OS: %1</source>
-        <translation>SO: %1</translation>
+        <source>OS: %@</source>
+        <translation>SO: %@</translation>
     </message>
     <message>
         <source>Retry</source>

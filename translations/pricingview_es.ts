@@ -4,12 +4,12 @@
 <context>
     <name>PricingView</name>
     <message>
-        <source>$%1</source>
-        <translation>US$%1</translation>
+        <source>$%@</source>
+        <translation>US$%@</translation>
     </message>
     <message>
-        <source>• %1</source>
-        <translation>• %1</translation>
+        <source>• %@</source>
+        <translation>• %@</translation>
     </message>
     <message>
         <source>*Note that an active VPN subscription is required to use additional slots.</source>

@@ -88,11 +88,11 @@ DeviceRow::DeviceRow(const Device& device, bool isDeleting, std::function<void()
     QLabel* name = SheetStyle::label(device.name, SheetStyle::systemFont(16, QFont::DemiBold), Qt::black, this);
     name->setObjectName(QStringLiteral("deviceName"));
     texts->addWidget(name);
-    QLabel* os = SheetStyle::label(text("OS: %1").arg(device.os), SheetStyle::font(TextStyle::subheadline),
-                                   SheetStyle::gray, this);
+    QLabel* os = SheetStyle::label(SheetStyle::formatted(text("OS: %@"), {device.os}),
+                                   SheetStyle::font(TextStyle::subheadline), SheetStyle::gray, this);
     os->setObjectName(QStringLiteral("deviceOS"));
     texts->addWidget(os);
-    QLabel* lastLogin = SheetStyle::label(text("Last Login: %1").arg(device.lastLogin),
+    QLabel* lastLogin = SheetStyle::label(SheetStyle::formatted(text("Last Login: %@"), {device.lastLogin}),
                                           SheetStyle::font(TextStyle::footnote), SheetStyle::secondary, this);
     lastLogin->setObjectName(QStringLiteral("deviceLastLogin"));
     texts->addWidget(lastLogin);
@@ -355,7 +355,8 @@ void ManageDevicesView::render()
     m_errorText->setText(state.errorMessage.value_or(QString()));
     const qint64 used = m_ctrl ? m_ctrl->usedSlots() : 0;
     const qint64 max = m_ctrl ? m_ctrl->maxSlots() : 0;
-    m_slotsLine->setText(text("%1 of %2 slots in use").arg(used).arg(max));
+    m_slotsLine->setText(
+        SheetStyle::formatted(text("%lld of %lld slots in use"), {QString::number(used), QString::number(max)}));
     rebuildRows();
 }
 

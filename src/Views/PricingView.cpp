@@ -102,10 +102,11 @@ PricingView::PlanRow::PlanRow(const Plan& plan, bool isTrialPossible, bool isSel
         "planDuration");
     QFont priceFont = scaled(SheetStyle::font(TextStyle::title2), isSelected);
     priceFont.setBold(true);
-    add(makeLabel(text("$%1").arg(plan.price), priceFont, Qt::black, this), "planPrice")->setWordWrap(false);
+    add(makeLabel(SheetStyle::formatted(text("$%@"), {plan.price}), priceFont, Qt::black, this), "planPrice")
+        ->setWordWrap(false);
     for (const QString& benefit : plan.benefits) {
-        add(makeLabel(text("• %1").arg(benefit), scaled(SheetStyle::font(TextStyle::footnote), isSelected),
-                      SheetStyle::gray, this),
+        add(makeLabel(SheetStyle::formatted(text("• %@"), {benefit}),
+                      scaled(SheetStyle::font(TextStyle::footnote), isSelected), SheetStyle::gray, this),
             "planBenefit");
     }
     if (isTrialPossible && plan.isTrial) {

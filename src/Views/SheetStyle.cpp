@@ -3,6 +3,7 @@
 #include "Views/Platform/Assets.h"
 
 #include <QPainter>
+#include <QRegularExpression>
 #include <QVariantAnimation>
 
 namespace tandrel {
@@ -55,6 +56,23 @@ QLabel* label(const QString& text, const QFont& font, const QColor& color, QWidg
     label->setTextFormat(Qt::PlainText);
     setTextColor(label, color);
     return label;
+}
+
+QString formatted(const QString& pattern, const QStringList& values)
+{
+    static const QRegularExpression specifier(QStringLiteral("%@|%lld"));
+    QString result;
+    qsizetype from = 0;
+    qsizetype next = 0;
+    QRegularExpressionMatchIterator matches = specifier.globalMatch(pattern);
+    while (matches.hasNext()) {
+        const QRegularExpressionMatch match = matches.next();
+        result += pattern.mid(from, match.capturedStart() - from);
+        result += next < values.size() ? values.at(next++) : match.captured();
+        from = match.capturedEnd();
+    }
+    result += pattern.mid(from);
+    return result;
 }
 
 }  // namespace SheetStyle

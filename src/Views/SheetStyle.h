@@ -28,6 +28,9 @@ QColor withAlpha(QColor color, qreal opacity);
 void setTextColor(QWidget* widget, const QColor& color);
 // A plain-text label in this font and colour.
 QLabel* label(const QString& text, const QFont& font, const QColor& color, QWidget* parent);
+// A looked-up pattern with its values put in, in order, one per "%@" or "%lld". The values
+// are shown as they are: a value that itself holds a specifier is not filled in again.
+QString formatted(const QString& pattern, const QStringList& values);
 }  // namespace SheetStyle
 
 // Coalesces a screen's redraw requests into one redraw on the next turn of the event loop,

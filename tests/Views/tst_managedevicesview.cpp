@@ -6,6 +6,7 @@
 
 #include <QAbstractButton>
 #include <QLabel>
+#include <QTranslator>
 
 #include <memory>
 
@@ -144,6 +145,42 @@ private Q_SLOTS:
         QCOMPARE(icon->property("symbol").toString(), symbol);
         QCOMPARE(icon->toolTip(), tooltip);
         QCOMPARE(m_ctrl->usedSlots(), 1);
+    }
+
+    void patternedLinesComeFromTheTableWithTheirValuesAsSent_data()
+    {
+        QTest::addColumn<bool>("spanish");
+        QTest::addColumn<QString>("os");
+        QTest::addColumn<QString>("lastLogin");
+        QTest::addColumn<QString>("slotsLine");
+        QTest::newRow("english") << false << "OS: %@ 14 %lld"
+                                 << "Last Login: Never"
+                                 << "1 of 5 slots in use";
+        QTest::newRow("spanish") << true << "SO: %@ 14 %lld"
+                                 << "Último inicio de sesión: Never"
+                                 << "1 de 5 plazas en uso";
+    }
+
+    void patternedLinesComeFromTheTableWithTheirValuesAsSent()
+    {
+        QFETCH(bool, spanish);
+        QFETCH(QString, os);
+        QFETCH(QString, lastLogin);
+        QFETCH(QString, slotsLine);
+        QTranslator table;
+        if (spanish) {
+            QVERIFY(table.load(QStringLiteral(":/i18n/managedevicesview_es.qm")));
+            QCoreApplication::installTranslator(&table);
+        }
+        // An OS text that looks like a specifier is shown as sent, not filled in.
+        m_env->answer("GET", "devices", R"([{"id":7,"device_name":"Desk","os":"%@ 14 %lld"}])");
+        auto view = openSheet();
+        QTRY_COMPARE(view->findChildren<DeviceRow*>().size(), 1);
+        auto* row = view->findChild<DeviceRow*>();
+        QCOMPARE(label(row, "deviceOS"), os);
+        QCOMPARE(label(row, "deviceLastLogin"), lastLogin);
+        QTRY_COMPARE(label(view.get(), "slotsLine"), slotsLine);
+        QCoreApplication::removeTranslator(&table);
     }
 
     void deleteRemovesTheRowAndCountsItOut()

@@ -10,6 +10,7 @@
 #include <QAbstractButton>
 #include <QDialog>
 #include <QLabel>
+#include <QTranslator>
 #include <QVBoxLayout>
 
 #include <memory>
@@ -136,6 +137,40 @@ private Q_SLOTS:
         if (QTest::currentDataTag() == QByteArray("yearly while a trial is possible")) {
             testing::saveScreenshot(view.get(), QStringLiteral("pricing-standard"));
         }
+    }
+
+    void cardsFillThePriceAndBenefitPatternsFromTheTable_data()
+    {
+        QTest::addColumn<bool>("spanish");
+        QTest::addColumn<QString>("pricePrefix");
+        QTest::newRow("english") << false << "$";
+        QTest::newRow("spanish") << true << "US$";
+    }
+
+    void cardsFillThePriceAndBenefitPatternsFromTheTable()
+    {
+        QFETCH(bool, spanish);
+        QFETCH(QString, pricePrefix);
+        QTranslator table;
+        if (spanish) {
+            QVERIFY(table.load(QStringLiteral(":/i18n/pricingview_es.qm")));
+            QCoreApplication::installTranslator(&table);
+        }
+        auto view = openSheet();
+        QTRY_VERIFY(!cards(view.get()).isEmpty());
+        for (auto* card : cards(view.get())) {
+            QCOMPARE(card->findChild<QLabel*>("planPrice")->text(), pricePrefix + card->plan.price);
+            QStringList benefits;
+            for (auto* line : card->findChildren<QLabel*>("planBenefit")) {
+                benefits << line->text();
+            }
+            QStringList expected;
+            for (const QString& benefit : card->plan.benefits) {
+                expected << QStringLiteral("• ") + benefit;
+            }
+            QCOMPARE(benefits, expected);
+        }
+        QCoreApplication::removeTranslator(&table);
     }
 
     void switchTogglesBetweenStandardPlansAndExtraSlots()
