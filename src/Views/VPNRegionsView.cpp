@@ -128,10 +128,12 @@ VPNRegionRow::VPNRegionRow(const VPNRegion& region, bool isSelected, QWidget* pa
     // Names are shown as the backend sends them, never as markup.
     m_country->setTextFormat(Qt::PlainText);
     m_city->setTextFormat(Qt::PlainText);
-    // Long names are cut at the row's edge rather than widening the list.
+    // Long names wrap between words inside the row (which grows taller) rather than
+    // widening the list or being cut at the row's edge.
     for (QLabel* label : {m_country, m_city}) {
         label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         label->setMinimumWidth(0);
+        label->setWordWrap(true);
     }
     names->addWidget(m_country);
     names->addWidget(m_city);

@@ -7,6 +7,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QToolButton>
 
 using namespace tandrel;
@@ -204,6 +205,32 @@ private Q_SLOTS:
         view.show();
         QTRY_COMPARE_WITH_TIMEOUT(env->requestCount("GET", QStringLiteral("users/me/regions")), 2, 5000);
         QTRY_COMPARE(view.rows(), before);
+    }
+
+    // In the compact column the names have about a hundred pixels: a long name wraps
+    // between its words instead of being cut in the middle of one.
+    void longNamesWrapWholeWordsInTheColumn()
+    {
+        TandrelController ctrl;
+        VPNRegionsView view(ctrl);
+        showLoaded(view, ctrl);
+        QTRY_VERIFY(view.rows().first()->isSelected());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        for (const VPNRegionRow* row : view.rows()) {
+            for (const char* name : {"countryLabel", "cityLabel"}) {
+                const auto* label = row->findChild<QLabel*>(QString::fromLatin1(name));
+                const QRect room = label->contentsRect();
+                const QFontMetrics metrics(label->font());
+                for (const QString& word : label->text().split(QRegularExpression(QStringLiteral("\\s+")))) {
+                    QVERIFY2(metrics.horizontalAdvance(word) <= room.width(), qPrintable(word));
+                }
+                const QRect needed =
+                    metrics.boundingRect(QRect(0, 0, room.width(), 10000), Qt::TextWordWrap, label->text());
+                QVERIFY2(needed.height() <= room.height(), qPrintable(label->text()));
+            }
+        }
+        testing::saveScreenshot(view.rows().first(), QStringLiteral("regions-optimal-row"));
+        testing::saveScreenshot(&view, QStringLiteral("regions-compact-column"));
     }
 
     void noRowIsMarkedForAnUnlistedSelection()
