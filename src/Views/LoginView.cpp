@@ -5,6 +5,7 @@
 #include "Platform/MainQueue.h"
 #include "Platform/UserDefaults.h"
 #include "Platform/Workspace.h"
+#include "Views/Platform/AlertText.h"
 #include "Views/Platform/Assets.h"
 #include "Views/Platform/LinkButton.h"
 #include "Views/Platform/Windows.h"
@@ -199,7 +200,7 @@ LoginView::LoginView(ContentViewModel& vm, QWidget* parent)
     });
     m_messageSubscription = m_ctrl->loginErrorMsg.sink([self](const QString& message) {
         if (self && self->m_alert) {
-            self->m_alert->setInformativeText(message);
+            setPlainInformativeText(self->m_alert, message);
         }
     });
     render();
@@ -467,7 +468,7 @@ void LoginView::keyPressEvent(QKeyEvent* event)
 void LoginView::presentAlert()
 {
     if (m_alert) {
-        m_alert->setInformativeText(m_ctrl->loginErrorMsg());
+        setPlainInformativeText(m_alert, m_ctrl->loginErrorMsg());
         return;
     }
     auto* alert = new QMessageBox(m_rightPanel);
@@ -480,7 +481,7 @@ void LoginView::presentAlert()
     alert->setText(QStringLiteral("<b>%1</b>").arg(QCoreApplication::translate("Tandrel", "Message").toHtmlEscaped()));
     alert->setTextFormat(Qt::RichText);
     // The controller's text is shown as it is, not looked up.
-    alert->setInformativeText(m_ctrl->loginErrorMsg());
+    setPlainInformativeText(alert, m_ctrl->loginErrorMsg());
     QPushButton* ok = alert->addButton(QCoreApplication::translate("Tandrel", "OK"), QMessageBox::DestructiveRole);
     ok->setObjectName(QStringLiteral("alertOkButton"));
     ok->setAccessibleName(ok->text());

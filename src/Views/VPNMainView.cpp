@@ -8,6 +8,7 @@
 #include "Platform/NotificationCenter.h"
 #include "Platform/UserDefaults.h"
 #include "Platform/Workspace.h"
+#include "Views/Platform/AlertText.h"
 #include "Views/Platform/Assets.h"
 #include "Views/Platform/Windows.h"
 #include "Views/VPNRegionsView.h"
@@ -452,7 +453,7 @@ void VPNMainView::presentAlert(const TandrelController::ActiveAlert& alert)
     box->setWindowTitle(title);
     box->setTextFormat(Qt::RichText);
     box->setText(QStringLiteral("<b>%1</b>").arg(title.toHtmlEscaped()));
-    box->setInformativeText(message.toHtmlEscaped());
+    setPlainInformativeText(box, message);
     // Closing the alert clears it, then the chosen button has its effect.
     const QString id = alert.id();
     connect(box, &QMessageBox::buttonClicked, this, [this, ctrl, id, effects](QAbstractButton* button) {

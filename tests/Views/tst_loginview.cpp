@@ -16,6 +16,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QDirIterator>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMessageBox>
@@ -198,6 +199,21 @@ private Q_SLOTS:
         clickMainButton(login);
         QTRY_VERIFY(visibleAlert(login));
         QCOMPARE(visibleAlert(login)->informativeText(), QStringLiteral("Password should be 6 chars at least"));
+    }
+
+    // The controller's text may come from the backend; it is never read as markup.
+    void alertShowsTheControllersMessageAsItIs()
+    {
+        QMainWindow* window = showWindow();
+        LoginView* login = loginView(window);
+        const QString message = QStringLiteral("<b>Blocked</b> & try again");
+        login->ctrl().loginErrorMsg = message;
+        login->ctrl().loginError = true;
+        QTRY_VERIFY(visibleAlert(login));
+        const auto* shown = visibleAlert(login)->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"));
+        QVERIFY(shown);
+        QCOMPARE(shown->text(), message);
+        QCOMPARE(shown->textFormat(), Qt::PlainText);
     }
 
     void failedSignUpReturnsToTheSignUpFormKeepingItsFields_data()

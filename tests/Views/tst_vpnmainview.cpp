@@ -374,12 +374,24 @@ private Q_SLOTS:
                     !screen->ctrl()->showPricing() && !screen->ctrl()->showManageDevices());
     }
 
+    void redeemAlertShowsTheMessageAsItIs_data()
+    {
+        QTest::addColumn<QString>("message");
+        QTest::newRow("markup") << QStringLiteral("<b>Code</b> used");
+        QTest::newRow("ampersand") << QStringLiteral("Tom & Jerry's code is redeemed");
+        QTest::newRow("entity") << QStringLiteral("Code &lt;ABC&gt; redeemed");
+    }
+
     void redeemAlertShowsTheMessageAsItIs()
     {
+        QFETCH(QString, message);
         VPNMainView* screen = showMainScreen();
-        screen->ctrl()->activeAlert = TandrelController::ActiveAlert::redeem(QStringLiteral("<b>Code</b> used"));
+        screen->ctrl()->activeAlert = TandrelController::ActiveAlert::redeem(message);
         QTRY_VERIFY(visibleAlert(screen));
-        QCOMPARE(visibleAlert(screen)->informativeText(), QStringLiteral("&lt;b&gt;Code&lt;/b&gt; used"));
+        const auto* shown = visibleAlert(screen)->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"));
+        QVERIFY(shown);
+        QCOMPARE(shown->text(), message);
+        QCOMPARE(shown->textFormat(), Qt::PlainText);
         QTest::mouseClick(visibleAlert(screen)->findChild<QPushButton*>(QStringLiteral("alertOkButton")),
                           Qt::LeftButton);
         QCOMPARE(screen->ctrl()->activeAlert(), std::nullopt);
