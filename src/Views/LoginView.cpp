@@ -231,7 +231,7 @@ QWidget* LoginView::buildLeftPanel()
     title->setObjectName(QStringLiteral("titleLabel"));
     QFont titleFont = title->font();
     titleFont.setPixelSize(26);
-    titleFont.setWeight(QFont::Black);
+    titleFont.setWeight(QFont::ExtraBold);
     title->setFont(titleFont);
     title->setStyleSheet(QStringLiteral("color: black;"));
     title->setContentsMargins(0, 10, 0, 10);
