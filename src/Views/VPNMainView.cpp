@@ -44,6 +44,8 @@ constexpr int kColumnWidth = 300;
 constexpr int kConnectImageSide = 150;
 constexpr int kDefaultPadding = 8;
 
+// Every key is marked where it is written (QT_TRANSLATE_NOOP), so lupdate finds them all
+// and keeps the Spanish table in step.
 QString localized(const char* text)
 {
     return QCoreApplication::translate("VPNMainView", text);
@@ -86,7 +88,7 @@ VPNMainView::VPNMainView(ContentViewModel& vm, QWidget* parent)
     root->setContentsMargins(0, 0, 0, 0);
     root->setSpacing(0);
 
-    auto* pleaseLogIn = new QLabel(localized("Please log in"), this);
+    auto* pleaseLogIn = new QLabel(localized(QT_TRANSLATE_NOOP("VPNMainView", "Please log in")), this);
     pleaseLogIn->setObjectName(QStringLiteral("pleaseLogInLabel"));
     pleaseLogIn->setAlignment(Qt::AlignCenter);
     pleaseLogIn->hide();
@@ -114,20 +116,21 @@ VPNMainView::StatusAppearance VPNMainView::statusAppearance(NEVPNStatus status, 
     const QString connecting = QStringLiteral("connectingButton");
     switch (status) {
         case NEVPNStatus::invalid:
-            return {notConnected, false, localized("VPN Not Connected")};
+            return {notConnected, false, localized(QT_TRANSLATE_NOOP("VPNMainView", "VPN Not Connected"))};
         case NEVPNStatus::disconnected:
-            return {notConnected, false, localized("Not Connected")};
+            return {notConnected, false, localized(QT_TRANSLATE_NOOP("VPNMainView", "Not Connected"))};
         case NEVPNStatus::connecting:
-            return {connecting, true, localized("Connecting...")};
+            return {connecting, true, localized(QT_TRANSLATE_NOOP("VPNMainView", "Connecting..."))};
         case NEVPNStatus::connected:
-            return {QStringLiteral("connectedButton"), false,
-                    localized("Connected to %@").replace(QStringLiteral("%@"), country)};
+            return {
+                QStringLiteral("connectedButton"), false,
+                localized(QT_TRANSLATE_NOOP("VPNMainView", "Connected to %@")).replace(QStringLiteral("%@"), country)};
         case NEVPNStatus::reasserting:
-            return {connecting, true, localized("Reconnecting...")};
+            return {connecting, true, localized(QT_TRANSLATE_NOOP("VPNMainView", "Reconnecting..."))};
         case NEVPNStatus::disconnecting:
-            return {connecting, true, localized("Disconnecting...")};
+            return {connecting, true, localized(QT_TRANSLATE_NOOP("VPNMainView", "Disconnecting..."))};
     }
-    return {connecting, true, localized("Error. Reconnecting...")};
+    return {connecting, true, localized(QT_TRANSLATE_NOOP("VPNMainView", "Error. Reconnecting..."))};
 }
 
 QString VPNMainView::supportMailText(const QString& systemVersion, const QString& applicationVersion,
@@ -240,13 +243,18 @@ QMenu* VPNMainView::buildAccountMenu()
         item->setObjectName(QString::fromLatin1(objectName));
         QObject::connect(item, &QAction::triggered, menu, action);
     };
-    add("redeemCodeAction", "Redeem Code", "rectangle.and.pencil.and.ellipsis.rtl", [this] { redeemCode(); });
-    add("settingsAction", "Settings", "gearshape", [this] { m_ctrl->showSettings = !m_ctrl->showSettings(); });
-    add("pricingAction", "Pricing", "cart", [this] { m_ctrl->showPricing = !m_ctrl->showPricing(); });
-    add("manageDevicesAction", "Manage Devices", "server.rack",
+    add("redeemCodeAction", QT_TRANSLATE_NOOP("VPNMainView", "Redeem Code"), "rectangle.and.pencil.and.ellipsis.rtl",
+        [this] { redeemCode(); });
+    add("settingsAction", QT_TRANSLATE_NOOP("VPNMainView", "Settings"), "gearshape",
+        [this] { m_ctrl->showSettings = !m_ctrl->showSettings(); });
+    add("pricingAction", QT_TRANSLATE_NOOP("VPNMainView", "Pricing"), "cart",
+        [this] { m_ctrl->showPricing = !m_ctrl->showPricing(); });
+    add("manageDevicesAction", QT_TRANSLATE_NOOP("VPNMainView", "Manage Devices"), "server.rack",
         [this] { m_ctrl->showManageDevices = !m_ctrl->showManageDevices(); });
-    add("customerSupportAction", "Customer support", "envelope", [this] { openSupportMail(); });
-    add("logOutAction", "Log out", "rectangle.portrait.and.arrow.right", [this] { logOut(); });
+    add("customerSupportAction", QT_TRANSLATE_NOOP("VPNMainView", "Customer support"), "envelope",
+        [this] { openSupportMail(); });
+    add("logOutAction", QT_TRANSLATE_NOOP("VPNMainView", "Log out"), "rectangle.portrait.and.arrow.right",
+        [this] { logOut(); });
     return menu;
 }
 
@@ -425,29 +433,32 @@ void VPNMainView::presentAlert(const TandrelController::ActiveAlert& alert)
     QString message;
     switch (alert.kind()) {
         case Kind::slotsExceeded:
-            title = localized("Device Limit Exceeded");
-            message = localized("You have reached the maximum number of devices allowed on your plan.");
-            addButton("buyMoreSlotsButton", localized("Buy More Slots"), [ctrl] {
+            title = localized(QT_TRANSLATE_NOOP("VPNMainView", "Device Limit Exceeded"));
+            message = localized(QT_TRANSLATE_NOOP(
+                "VPNMainView", "You have reached the maximum number of devices allowed on your plan."));
+            addButton("buyMoreSlotsButton", localized(QT_TRANSLATE_NOOP("VPNMainView", "Buy More Slots")), [ctrl] {
                 ctrl->showExtraSlotsPricing = true;
                 ctrl->showPricing = true;
             });
-            addButton("alertManageDevicesButton", localized("Manage Devices"),
+            addButton("alertManageDevicesButton", localized(QT_TRANSLATE_NOOP("VPNMainView", "Manage Devices")),
                       [ctrl] { ctrl->showManageDevices = true; });
             break;
         case Kind::subscriptionExpired:
-            title = localized("Subscription Expired");
-            message = localized("Your plan has expired. Please renew your subscription to continue using the VPN.");
-            addButton("renewSubscriptionButton", localized("Renew Subscription"), [ctrl] { ctrl->showPricing = true; });
-            addButton("alertRedeemCodeButton", localized("Redeem Code"), [ctrl] {
+            title = localized(QT_TRANSLATE_NOOP("VPNMainView", "Subscription Expired"));
+            message = localized(QT_TRANSLATE_NOOP(
+                "VPNMainView", "Your plan has expired. Please renew your subscription to continue using the VPN."));
+            addButton("renewSubscriptionButton", localized(QT_TRANSLATE_NOOP("VPNMainView", "Renew Subscription")),
+                      [ctrl] { ctrl->showPricing = true; });
+            addButton("alertRedeemCodeButton", localized(QT_TRANSLATE_NOOP("VPNMainView", "Redeem Code")), [ctrl] {
                 ctrl->code = QString();
                 ctrl->showRedeem = true;
             });
             break;
         case Kind::redeem:
-            title = localized("Redeem Code");
+            title = localized(QT_TRANSLATE_NOOP("VPNMainView", "Redeem Code"));
             // The backend's message is shown as it is.
             message = alert.message();
-            addButton("alertOkButton", localized("OK"), nullptr);
+            addButton("alertOkButton", localized(QT_TRANSLATE_NOOP("VPNMainView", "OK")), nullptr);
             break;
     }
     box->setWindowTitle(title);
