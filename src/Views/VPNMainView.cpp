@@ -325,8 +325,10 @@ void VPNMainView::render()
     m_planLabel->setVisible(!compact);
     m_planLabel->setText(m_ctrl->subscription());
     // The e-mail is shown as it is.
-    m_accountButton->setText(email.value_or(QStringLiteral("UNDEFINED")));
-    m_accountButton->setAccessibleName(m_accountButton->text());
+    // A button reads "&" as a shortcut mark; an address may well hold one.
+    const QString accountTitle = email.value_or(QStringLiteral("UNDEFINED"));
+    m_accountButton->setText(QString(accountTitle).replace(QLatin1Char('&'), QStringLiteral("&&")));
+    m_accountButton->setAccessibleName(accountTitle);
     renderStatus();
     renderMap(compact);
     renderSheets();

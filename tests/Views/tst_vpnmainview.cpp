@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QDialog>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
@@ -279,6 +280,19 @@ private Q_SLOTS:
         QTRY_COMPARE(logouts.count(), 1);
         QTRY_VERIFY(qobject_cast<LoginView*>(root->screen()));
         QCOMPARE(root->vm().state(), ProgramState::needLogin);
+    }
+
+    // The menu's title is the stored address as it is: an ampersand in it is no shortcut.
+    void accountTitleShowsTheAddressAsItIs()
+    {
+        VPNMainView* screen = showMainScreen();
+        const QString address = QStringLiteral("tom&jerry@tandrel.example");
+        Preferences::setEmail(address);
+        screen->ctrl()->showAlert = false;
+        auto* title = screen->findChild<QToolButton*>(QStringLiteral("accountMenuButton"));
+        QTRY_COMPARE(title->accessibleName(), address);
+        QVERIFY(QKeySequence::mnemonic(title->text()).isEmpty());
+        QCOMPARE(QString(title->text()).replace(QStringLiteral("&&"), QStringLiteral("&")), address);
     }
 
     void expiredPlanAlertLeadsToPricingOrRedeem_data()
