@@ -243,6 +243,40 @@ private Q_SLOTS:
         QTRY_COMPARE(Windows::frame(root->window()).size(), LoginView::kLoginWindowSize);
     }
 
+    // A log-out from the backend's side while a sheet and an alert are open, then a new
+    // log-in, several times over: each main screen comes with its own controller and
+    // leaves nothing behind that still points at the old one.
+    void logOutAndInAgainWithASheetAndAnAlertOpen()
+    {
+        VPNMainView* screen = showMainScreen();
+        auto* root = screen->window()->findChild<ContentView*>();
+        ContentViewModel* const model = &root->vm();
+        for (int round = 0; round < 3; ++round) {
+            QPointer<TandrelController> ctrl = screen->ctrl();
+            QPointer<VPNMainView> leaving = screen;
+            choose(screen, "manageDevicesAction");
+            QTRY_VERIFY(visibleSheet(screen, "manageDevicesSheet"));
+            ctrl->activeAlert = TandrelController::ActiveAlert::slotsExceeded();
+            QTRY_VERIFY(visibleAlert(screen));
+
+            NotificationCenter::defaultCenter().post(QStringLiteral("logout"));
+            QVERIFY(qobject_cast<LoginView*>(root->screen()));
+            QTRY_VERIFY(!leaving && !ctrl);
+            QVERIFY(root->window()->findChildren<QDialog*>().isEmpty());
+
+            env->signIn();
+            root->vm().state = ProgramState::loggedIn;
+            screen = qobject_cast<VPNMainView*>(root->screen());
+            QVERIFY(screen);
+            QTRY_VERIFY_WITH_TIMEOUT(screen->ctrl() && screen->ctrl()->regions().size() > 3, 5000);
+            QCOMPARE(&root->vm(), model);
+        }
+        NotificationCounter logouts(QStringLiteral("logout"));
+        choose(screen, "logOutAction");
+        QCOMPARE(logouts.count(), 1);
+        QVERIFY(qobject_cast<LoginView*>(root->screen()));
+    }
+
     void eachRedrawChecksTheKeychain_data()
     {
         QTest::addColumn<QVariant>("token");
