@@ -167,7 +167,11 @@ std::vector<WorldMap::PlacedMarker> WorldMap::placedMarkers() const
     std::vector<PlacedMarker> placed;
     std::vector<PlacedMarker> selected;
     for (const MapMarker& marker : m_markers) {
-        const QPointF world = Mercator::project(marker.coordinate);
+        QPointF world = Mercator::project(marker.coordinate);
+        // Into the first repetition of the world: far out, whole steps of one are lost in
+        // the rounding and the loop below would never end. A longitude that is no number
+        // stays one and places nothing.
+        world.setX(world.x() - std::floor(world.x()));
         const bool isSelected = m_selection == marker.tag;
         // One copy per repetition of the world that is in view.
         for (double copy = std::floor(left - world.x()); world.x() + copy <= right; copy += 1) {

@@ -476,6 +476,29 @@ private slots:
         QCOMPARE(map->markers().size(), 8u);
     }
 
+    void markersFarOutsideTheWorldNeitherHangNorHideTheOthers_data()
+    {
+        QTest::addColumn<double>("longitude");
+        QTest::newRow("1e20 east") << 1e20;
+        QTest::newRow("1e20 west") << -1e20;
+        QTest::newRow("largest float") << 3.4e38;
+    }
+
+    void markersFarOutsideTheWorldNeitherHangNorHideTheOthers()
+    {
+        QFETCH(double, longitude);
+        json regions = worldRegions();
+        regions.push_back(city(7, "Nowhere", "Far Away", 10, longitude));
+        showMap(regions);
+        loadRegions();
+        QCOMPARE(map->markers().size(), 7u);
+        // Painting and pointing place every marker on screen; both must come back.
+        QVERIFY(!map->grab().isNull());
+        QTest::mouseMove(map, QPoint(300, 350));
+        clickMarker(1);
+        QCOMPARE(map->selection(), std::optional<qint64>(1));
+    }
+
     void legacyMapMovesOnALaterTurnWithPlainMarkers()
     {
         showMap(worldRegions(), true);
