@@ -22,6 +22,8 @@ namespace {
 
 using SheetStyle::TextStyle;
 
+// Every key is marked where it is written (QT_TRANSLATE_NOOP), so lupdate finds them all
+// and keeps the Spanish table in step.
 QString text(const char* key)
 {
     return QCoreApplication::translate("ManageDevicesView", key);
@@ -88,20 +90,24 @@ DeviceRow::DeviceRow(const Device& device, bool isDeleting, std::function<void()
     QLabel* name = SheetStyle::label(device.name, SheetStyle::systemFont(16, QFont::DemiBold), Qt::black, this);
     name->setObjectName(QStringLiteral("deviceName"));
     texts->addWidget(name);
-    QLabel* os = SheetStyle::label(SheetStyle::formatted(text("OS: %@"), {device.os}),
-                                   SheetStyle::font(TextStyle::subheadline), SheetStyle::gray, this);
+    QLabel* os =
+        SheetStyle::label(SheetStyle::formatted(text(QT_TRANSLATE_NOOP("ManageDevicesView", "OS: %@")), {device.os}),
+                          SheetStyle::font(TextStyle::subheadline), SheetStyle::gray, this);
     os->setObjectName(QStringLiteral("deviceOS"));
     texts->addWidget(os);
-    QLabel* lastLogin = SheetStyle::label(SheetStyle::formatted(text("Last Login: %@"), {device.lastLogin}),
-                                          SheetStyle::font(TextStyle::footnote), SheetStyle::secondary, this);
+    QLabel* lastLogin = SheetStyle::label(
+        SheetStyle::formatted(text(QT_TRANSLATE_NOOP("ManageDevicesView", "Last Login: %@")), {device.lastLogin}),
+        SheetStyle::font(TextStyle::footnote), SheetStyle::secondary, this);
     lastLogin->setObjectName(QStringLiteral("deviceLastLogin"));
     texts->addWidget(lastLogin);
     row->addLayout(texts);
     row->addStretch(1);
 
-    m_deleteButton = new GradientButton(text("Delete"), deleteLook(false), this);
+    m_deleteButton =
+        new GradientButton(text(QT_TRANSLATE_NOOP("ManageDevicesView", "Delete")), deleteLook(false), this);
     m_deleteButton->setObjectName(QStringLiteral("deleteButton_%1").arg(device.id));
-    m_deleteButton->setAccessibleName(text("Delete") + QLatin1Char(' ') + device.name);
+    m_deleteButton->setAccessibleName(text(QT_TRANSLATE_NOOP("ManageDevicesView", "Delete")) + QLatin1Char(' ') +
+                                      device.name);
     m_deleteButton->setFixedWidth(80 + 6);
     m_deleteButton->setEnabled(!isDeleting);
     connect(m_deleteButton, &GradientButton::hoverChanged, this, [this](bool hovered) {
@@ -169,13 +175,14 @@ ManageDevicesView::ManageDevicesView(TandrelController& ctrl, QWidget* parent) :
 
     auto* header = new QHBoxLayout;
     header->setContentsMargins(20, 20, 20, 0);
-    QLabel* title = SheetStyle::label(text("Manage Devices"), SheetStyle::systemFont(22, QFont::Bold), Qt::black, this);
+    QLabel* title = SheetStyle::label(text(QT_TRANSLATE_NOOP("ManageDevicesView", "Manage Devices")),
+                                      SheetStyle::systemFont(22, QFont::Bold), Qt::black, this);
     title->setObjectName(QStringLiteral("titleLabel"));
     header->addWidget(title);
     header->addStretch(1);
     auto* close = new SheetCloseButton(1.0, this);
     close->setObjectName(QStringLiteral("closeButton"));
-    close->setAccessibleName(text("Close"));
+    close->setAccessibleName(text(QT_TRANSLATE_NOOP("ManageDevicesView", "Close")));
     connect(close, &QAbstractButton::clicked, this, [this] {
         if (m_ctrl) {
             m_ctrl->showManageDevices = false;
@@ -190,10 +197,10 @@ ManageDevicesView::ManageDevicesView(TandrelController& ctrl, QWidget* parent) :
     loading->setSpacing(10);
     loading->addStretch(1);
     auto* spinner = new ActivityIndicator(SheetStyle::blue, m_loadingPanel);
-    spinner->setAccessibleName(text("Loading devices..."));
+    spinner->setAccessibleName(text(QT_TRANSLATE_NOOP("ManageDevicesView", "Loading devices...")));
     loading->addWidget(spinner, 0, Qt::AlignHCenter);
-    loading->addWidget(SheetStyle::label(text("Loading devices..."), SheetStyle::font(TextStyle::subheadline),
-                                         SheetStyle::gray, m_loadingPanel),
+    loading->addWidget(SheetStyle::label(text(QT_TRANSLATE_NOOP("ManageDevicesView", "Loading devices...")),
+                                         SheetStyle::font(TextStyle::subheadline), SheetStyle::gray, m_loadingPanel),
                        0, Qt::AlignHCenter);
     loading->addStretch(1);
     column->addWidget(m_loadingPanel, 1);
@@ -217,7 +224,7 @@ ManageDevicesView::ManageDevicesView(TandrelController& ctrl, QWidget* parent) :
     retryLook.diagonal = false;
     retryLook.cornerRadius = 10;
     retryLook.height = 30;
-    auto* retry = new GradientButton(text("Retry"), retryLook, m_errorPanel);
+    auto* retry = new GradientButton(text(QT_TRANSLATE_NOOP("ManageDevicesView", "Retry")), retryLook, m_errorPanel);
     retry->setObjectName(QStringLiteral("retryButton"));
     connect(retry, &QAbstractButton::clicked, this, &ManageDevicesView::loadDevices);
     error->addWidget(retry, 0, Qt::AlignHCenter);
@@ -231,9 +238,9 @@ ManageDevicesView::ManageDevicesView(TandrelController& ctrl, QWidget* parent) :
     list->setSpacing(20);
     auto* heading = new QVBoxLayout;
     heading->setSpacing(5);
-    heading->addWidget(
-        SheetStyle::label(text("Your Devices"), SheetStyle::font(TextStyle::headline), Qt::black, m_listPanel), 0,
-        Qt::AlignHCenter);
+    heading->addWidget(SheetStyle::label(text(QT_TRANSLATE_NOOP("ManageDevicesView", "Your Devices")),
+                                         SheetStyle::font(TextStyle::headline), Qt::black, m_listPanel),
+                       0, Qt::AlignHCenter);
     m_slotsLine = SheetStyle::label(QString(), SheetStyle::font(TextStyle::subheadline), SheetStyle::gray, m_listPanel);
     m_slotsLine->setObjectName(QStringLiteral("slotsLine"));
     heading->addWidget(m_slotsLine, 0, Qt::AlignHCenter);
@@ -356,7 +363,8 @@ void ManageDevicesView::render()
     const qint64 used = m_ctrl ? m_ctrl->usedSlots() : 0;
     const qint64 max = m_ctrl ? m_ctrl->maxSlots() : 0;
     m_slotsLine->setText(
-        SheetStyle::formatted(text("%lld of %lld slots in use"), {QString::number(used), QString::number(max)}));
+        SheetStyle::formatted(text(QT_TRANSLATE_NOOP("ManageDevicesView", "%lld of %lld slots in use")),
+                              {QString::number(used), QString::number(max)}));
     rebuildRows();
 }
 

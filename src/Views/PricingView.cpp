@@ -30,6 +30,8 @@ constexpr int kDefaultPadding = 16;
 // Room around a card for its shadow and for the selected card to grow into.
 constexpr int kCardMargin = 8;
 
+// Every key is marked where it is written (QT_TRANSLATE_NOOP), so lupdate finds them all
+// and keeps the Spanish table in step.
 QString text(const char* key)
 {
     return QCoreApplication::translate("PricingView", key);
@@ -102,16 +104,18 @@ PricingView::PlanRow::PlanRow(const Plan& plan, bool isTrialPossible, bool isSel
         "planDuration");
     QFont priceFont = scaled(SheetStyle::font(TextStyle::title2), isSelected);
     priceFont.setBold(true);
-    add(makeLabel(SheetStyle::formatted(text("$%@"), {plan.price}), priceFont, Qt::black, this), "planPrice")
+    add(makeLabel(SheetStyle::formatted(text(QT_TRANSLATE_NOOP("PricingView", "$%@")), {plan.price}), priceFont,
+                  Qt::black, this),
+        "planPrice")
         ->setWordWrap(false);
     for (const QString& benefit : plan.benefits) {
-        add(makeLabel(SheetStyle::formatted(text("• %@"), {benefit}),
+        add(makeLabel(SheetStyle::formatted(text(QT_TRANSLATE_NOOP("PricingView", "• %@")), {benefit}),
                       scaled(SheetStyle::font(TextStyle::footnote), isSelected), SheetStyle::gray, this),
             "planBenefit");
     }
     if (isTrialPossible && plan.isTrial) {
         QLabel* trial =
-            add(makeLabel(text("🎉 7-day Free Trial Included!"),
+            add(makeLabel(text(QT_TRANSLATE_NOOP("PricingView", "🎉 7-day Free Trial Included!")),
                           scaled(SheetStyle::font(TextStyle::subheadline), isSelected), SheetStyle::green, this),
                 "planTrial");
         trial->setContentsMargins(0, 5, 0, 0);
@@ -192,7 +196,7 @@ void PricingView::buildHeader(QVBoxLayout* column)
     auto* close = new SheetCloseButton(1.0, this);
     close->setStatic();
     close->setObjectName(QStringLiteral("closeButton"));
-    close->setAccessibleName(text("Close"));
+    close->setAccessibleName(text(QT_TRANSLATE_NOOP("PricingView", "Close")));
     connect(close, &QAbstractButton::clicked, this, [this] {
         if (m_ctrl) {
             m_ctrl->showPricing = false;
@@ -211,10 +215,10 @@ void PricingView::buildContent(QVBoxLayout* column)
     loading->setSpacing(8);
     auto* spinner = new ActivityIndicator(SheetStyle::gray, m_loadingPanel);
     spinner->setObjectName(QStringLiteral("loadingIndicator"));
-    spinner->setAccessibleName(text("Loading plans…"));
+    spinner->setAccessibleName(text(QT_TRANSLATE_NOOP("PricingView", "Loading plans…")));
     loading->addWidget(spinner, 0, Qt::AlignHCenter);
-    QLabel* loadingLabel =
-        makeLabel(text("Loading plans…"), SheetStyle::font(TextStyle::body), SheetStyle::secondary, m_loadingPanel);
+    QLabel* loadingLabel = makeLabel(text(QT_TRANSLATE_NOOP("PricingView", "Loading plans…")),
+                                     SheetStyle::font(TextStyle::body), SheetStyle::secondary, m_loadingPanel);
     loadingLabel->setObjectName(QStringLiteral("loadingLabel"));
     loading->addWidget(loadingLabel);
     column->addWidget(m_loadingPanel);
@@ -227,13 +231,15 @@ void PricingView::buildContent(QVBoxLayout* column)
     failure->addWidget(
         new SymbolLabel(QStringLiteral("exclamationmark.triangle.fill"), SheetStyle::red, 50, m_failurePanel), 0,
         Qt::AlignHCenter);
-    QLabel* oops = makeLabel(text("Oops! Failed to load plans."), SheetStyle::font(TextStyle::headline),
-                             SheetStyle::red, m_failurePanel);
+    QLabel* oops = makeLabel(text(QT_TRANSLATE_NOOP("PricingView", "Oops! Failed to load plans.")),
+                             SheetStyle::font(TextStyle::headline), SheetStyle::red, m_failurePanel);
     oops->setObjectName(QStringLiteral("failureTitle"));
     failure->addWidget(oops);
-    failure->addWidget(makeLabel(text("Check your internet connection and try again."),
-                                 SheetStyle::font(TextStyle::subheadline), SheetStyle::gray, m_failurePanel));
-    m_retryButton = new GradientButton(text("Retry"), retryLook(false), m_failurePanel);
+    failure->addWidget(
+        makeLabel(text(QT_TRANSLATE_NOOP("PricingView", "Check your internet connection and try again.")),
+                  SheetStyle::font(TextStyle::subheadline), SheetStyle::gray, m_failurePanel));
+    m_retryButton =
+        new GradientButton(text(QT_TRANSLATE_NOOP("PricingView", "Retry")), retryLook(false), m_failurePanel);
     m_retryButton->setObjectName(QStringLiteral("retryButton"));
     connect(m_retryButton, &QAbstractButton::clicked, this, &PricingView::retryLoadingPlans);
     failure->addWidget(m_retryButton);
@@ -255,7 +261,7 @@ void PricingView::buildContent(QVBoxLayout* column)
     purchase.height = 50;
     purchase.fontPixelSize = 18;
     purchase.fontWeight = QFont::Bold;
-    m_purchaseButton = new GradientButton(text("Purchase"), purchase, m_planPanel);
+    m_purchaseButton = new GradientButton(text(QT_TRANSLATE_NOOP("PricingView", "Purchase")), purchase, m_planPanel);
     m_purchaseButton->setObjectName(QStringLiteral("purchaseButton"));
     m_purchaseButton->setFixedWidth(200 + 6);
     connect(m_purchaseButton, &QAbstractButton::clicked, this, &PricingView::purchaseSelectedPlan);
@@ -283,8 +289,10 @@ void PricingView::buildFooter(QVBoxLayout* column)
     connect(m_switchButton, &QAbstractButton::released, this, [this] { m_isSwitchPressed = false; });
     column->addWidget(m_switchButton, 0, Qt::AlignHCenter);
 
-    m_note = makeLabel(text("*Note that an active VPN subscription is required to use additional slots."),
-                       SheetStyle::font(TextStyle::footnote), SheetStyle::gray, this);
+    m_note =
+        makeLabel(text(QT_TRANSLATE_NOOP("PricingView",
+                                         "*Note that an active VPN subscription is required to use additional slots.")),
+                  SheetStyle::font(TextStyle::footnote), SheetStyle::gray, this);
     m_note->setObjectName(QStringLiteral("extraSlotsNote"));
     m_note->setContentsMargins(kDefaultPadding, 0, kDefaultPadding, 0);
     column->addWidget(m_note);
@@ -427,7 +435,8 @@ void PricingView::render()
     rebuildCards();
 
     m_retryButton->setLook(retryLook(m_isHovered));
-    m_switchButton->setText(extra ? text("Back to Standard Plans") : text("View Extra Slots"));
+    m_switchButton->setText(extra ? text(QT_TRANSLATE_NOOP("PricingView", "Back to Standard Plans"))
+                                  : text(QT_TRANSLATE_NOOP("PricingView", "View Extra Slots")));
     m_switchButton->setAccessibleName(m_switchButton->text());
     m_switchButton->setLook(switchLook(extra));
     m_note->setVisible(extra);

@@ -20,6 +20,8 @@ namespace {
 
 const QColor& kBlue = SheetStyle::blue;
 
+// Every key is marked where it is written (QT_TRANSLATE_NOOP), so lupdate finds them all
+// and keeps the Spanish table in step.
 QString localized(const char* key)
 {
     return QCoreApplication::translate("RedeemCodeView", key);
@@ -91,12 +93,12 @@ RedeemCodeView::RedeemCodeView(TandrelController& ctrl, QWidget* parent) : QWidg
     header->addStretch(1);
     m_closeButton = new SheetCloseButton(0.8, this);
     m_closeButton->setObjectName(QStringLiteral("closeButton"));
-    m_closeButton->setAccessibleName(localized("Close"));
+    m_closeButton->setAccessibleName(localized(QT_TRANSLATE_NOOP("RedeemCodeView", "Close")));
     connect(m_closeButton, &QAbstractButton::clicked, this, &RedeemCodeView::dismiss);
     header->addWidget(m_closeButton);
     column->addLayout(header);
 
-    QLabel* title = SheetStyle::label(localized("Redeem a Subscription Code"),
+    QLabel* title = SheetStyle::label(localized(QT_TRANSLATE_NOOP("RedeemCodeView", "Redeem a Subscription Code")),
                                       SheetStyle::font(SheetStyle::TextStyle::title2), Qt::black, this);
     title->setObjectName(QStringLiteral("titleLabel"));
     title->setContentsMargins(0, 20, 0, 0);
@@ -112,7 +114,7 @@ RedeemCodeView::RedeemCodeView(TandrelController& ctrl, QWidget* parent) : QWidg
     backingLayout->setContentsMargins(20, 12, 20, 12 + 4);
     m_codeField = new CodeField(backing);
     m_codeField->setObjectName(QStringLiteral("codeField"));
-    m_codeField->setPlaceholderText(localized("Enter your code"));
+    m_codeField->setPlaceholderText(localized(QT_TRANSLATE_NOOP("RedeemCodeView", "Enter your code")));
     m_codeField->setAccessibleName(m_codeField->placeholderText());
     m_codeField->setAlignment(Qt::AlignCenter);
     m_codeField->setFrame(false);
@@ -139,7 +141,7 @@ RedeemCodeView::RedeemCodeView(TandrelController& ctrl, QWidget* parent) : QWidg
     look.fontWeight = QFont::Bold;
     look.symbol = QStringLiteral("arrow.right");
     look.symbolFirst = false;
-    m_redeemButton = new GradientButton(localized("Redeem Code"), look, this);
+    m_redeemButton = new GradientButton(localized(QT_TRANSLATE_NOOP("RedeemCodeView", "Redeem Code")), look, this);
     m_redeemButton->setObjectName(QStringLiteral("redeemButton"));
     m_redeemButton->setMaximumWidth(200);
     m_redeemButton->setMinimumWidth(200);

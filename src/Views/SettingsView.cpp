@@ -34,6 +34,8 @@ const QString kKillSwitchKey = QStringLiteral("KillSwitch");
 const QString kExcludeLocalNetworksKey = QStringLiteral("ExcludeLocalNetworks");
 constexpr int kToggleFrameWidth = 50;
 
+// Every key is marked where it is written (QT_TRANSLATE_NOOP), so lupdate finds them all
+// and keeps the Spanish table in step.
 QString localized(const char* key)
 {
     return QCoreApplication::translate("SettingsView", key);
@@ -210,14 +212,14 @@ QWidget* SettingsView::buildHeader()
     header->setObjectName(QStringLiteral("settingsHeader"));
     auto* row = new QHBoxLayout(header);
     row->setContentsMargins(20, 20, 20, 0);
-    QLabel* title =
-        SheetStyle::label(localized("Settings"), SheetStyle::font(SheetStyle::TextStyle::title2), Qt::black, header);
+    QLabel* title = SheetStyle::label(localized(QT_TRANSLATE_NOOP("SettingsView", "Settings")),
+                                      SheetStyle::font(SheetStyle::TextStyle::title2), Qt::black, header);
     title->setObjectName(QStringLiteral("titleLabel"));
     row->addWidget(title);
     row->addStretch(1);
     m_closeButton = new SheetCloseButton(1.0, header);
     m_closeButton->setObjectName(QStringLiteral("closeButton"));
-    m_closeButton->setAccessibleName(localized("Close"));
+    m_closeButton->setAccessibleName(localized(QT_TRANSLATE_NOOP("SettingsView", "Close")));
     connect(m_closeButton, &QAbstractButton::clicked, this, [this] { m_ctrl.showSettings = false; });
     row->addWidget(m_closeButton);
     return header;
@@ -296,8 +298,11 @@ QWidget* SettingsView::buildLaunchAtLoginRow(QWidget* parent)
             m_launchAtLoginToggle->setChecked(LaunchAtLogin::isEnabled());
         }
     });
-    return toggleRow(m_launchAtLoginToggle, rowTitle(localized("Launch at Login"), row),
-                     rowDescription(localized("Start Tandrel automatically when your Mac boots."), row), row);
+    return toggleRow(
+        m_launchAtLoginToggle, rowTitle(localized(QT_TRANSLATE_NOOP("SettingsView", "Launch at Login")), row),
+        rowDescription(localized(QT_TRANSLATE_NOOP("SettingsView", "Start Tandrel automatically when your Mac boots.")),
+                       row),
+        row);
 }
 
 QWidget* SettingsView::buildLanguageRow(QWidget* parent)
@@ -305,7 +310,7 @@ QWidget* SettingsView::buildLanguageRow(QWidget* parent)
     auto* row = new QWidget(parent);
     row->setObjectName(QStringLiteral("languageRow"));
     QVBoxLayout* column = stackedColumn(row, 5);
-    QLabel* title = rowTitle(localized("Language"), row);
+    QLabel* title = rowTitle(localized(QT_TRANSLATE_NOOP("SettingsView", "Language")), row);
     column->addWidget(title);
     m_languagePicker = new LanguagePicker(row);
     m_languagePicker->setObjectName(QStringLiteral("languagePicker"));
@@ -328,7 +333,9 @@ QWidget* SettingsView::buildLanguageRow(QWidget* parent)
             [this](int index) { pickLanguage(m_languagePicker->itemData(index).toString()); });
     column->addWidget(m_languagePicker);
     column->addWidget(
-        rowDescription(localized("Select the app's UI language. Restart required to apply changes."), row));
+        rowDescription(localized(QT_TRANSLATE_NOOP("SettingsView",
+                                                   "Select the app's UI language. Restart required to apply changes.")),
+                       row));
     return row;
 }
 
@@ -347,13 +354,14 @@ QWidget* SettingsView::buildRemoveRow(QWidget* parent)
     look.fontPixelSize = 14;
     look.symbol = QStringLiteral("trash");
     look.scaleOnHover = true;
-    m_removeButton = new GradientButton(localized("Remove VPN Profile"), look, row);
+    m_removeButton = new GradientButton(localized(QT_TRANSLATE_NOOP("SettingsView", "Remove VPN Profile")), look, row);
     m_removeButton->setObjectName(QStringLiteral("removeProfileButton"));
     m_removeButton->setMaximumWidth(200);
     m_removeButton->setMinimumWidth(200);
     connect(m_removeButton, &QAbstractButton::clicked, this, &SettingsView::removeVPNProfile);
     column->addWidget(m_removeButton, 0, Qt::AlignLeft);
-    QLabel* description = rowDescription(localized("Remove the VPN profile from your device."), row);
+    QLabel* description =
+        rowDescription(localized(QT_TRANSLATE_NOOP("SettingsView", "Remove the VPN profile from your device.")), row);
     description->setContentsMargins(10, 0, 0, 0);
     m_removeButton->setAccessibleDescription(description->text());
     column->addWidget(description);
@@ -466,7 +474,7 @@ void SettingsView::setActiveAlert(const std::optional<ActiveAlert>& alert)
     box->setInformativeText(alert->messageText().toHtmlEscaped());
     box->setAccessibleName(alert->title());
     box->setAccessibleDescription(alert->messageText());
-    QPushButton* ok = box->addButton(localized("OK"), QMessageBox::AcceptRole);
+    QPushButton* ok = box->addButton(localized(QT_TRANSLATE_NOOP("SettingsView", "OK")), QMessageBox::AcceptRole);
     ok->setObjectName(QStringLiteral("alertOkButton"));
     box->setDefaultButton(ok);
     connect(box, &QMessageBox::finished, this, [this, box] {
