@@ -6,6 +6,7 @@
 #include "Platform/LaunchAtLogin.h"
 #include "Platform/MainQueue.h"
 #include "Platform/UserDefaults.h"
+#include "Views/Platform/AlertText.h"
 #include "Views/Platform/Windows.h"
 #include "Views/SheetControls.h"
 #include "Views/SheetStyle.h"
@@ -471,7 +472,7 @@ void SettingsView::setActiveAlert(const std::optional<ActiveAlert>& alert)
     box->setWindowTitle(alert->title());
     box->setText(QStringLiteral("<b>%1</b>").arg(alert->title().toHtmlEscaped()));
     box->setTextFormat(Qt::RichText);
-    box->setInformativeText(alert->messageText().toHtmlEscaped());
+    setPlainInformativeText(box, alert->messageText());
     box->setAccessibleName(alert->title());
     box->setAccessibleDescription(alert->messageText());
     QPushButton* ok = box->addButton(localized(QT_TRANSLATE_NOOP("SettingsView", "OK")), QMessageBox::AcceptRole);

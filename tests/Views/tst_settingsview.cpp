@@ -245,27 +245,36 @@ private Q_SLOTS:
     {
         QTest::addColumn<bool>("fails");
         QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("description");
         QTest::addColumn<QString>("message");
         QTest::newRow("removed") << false << "Success"
+                                 << ""
                                  << "VPN profile removed successfully.";
         QTest::newRow("refused") << true << "Error"
+                                 << "The profile is locked."
                                  << "Failed to remove VPN profile: The profile is locked.";
+        QTest::newRow("marks shown as they are") << true << "Error"
+                                                 << "No profile \"Tandrel & Co\" <vpn0>"
+                                                 << "Failed to remove VPN profile: No profile \"Tandrel & Co\" <vpn0>";
     }
 
     void removeProfileTellsWhatTheServiceReports()
     {
         QFETCH(bool, fails);
         QFETCH(QString, title);
+        QFETCH(QString, description);
         QFETCH(QString, message);
         if (fails) {
-            env->vpn->setRemoveError(Error::withDescription(QStringLiteral("NEVPNErrorDomain"), 5,
-                                                            QStringLiteral("The profile is locked.")));
+            env->vpn->setRemoveError(Error::withDescription(QStringLiteral("NEVPNErrorDomain"), 5, description));
         }
         QTest::mouseClick(button("removeProfileButton"), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(visibleAlert(sheet), 5000);
         QCOMPARE(sheet->activeAlert(), std::optional<Alert>(Alert::message(title, message)));
         QCOMPARE(visibleAlert(sheet)->windowTitle(), title);
         QCOMPARE(visibleAlert(sheet)->informativeText(), message);
+        auto* shown = visibleAlert(sheet)->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"));
+        QVERIFY(shown);
+        QCOMPARE(shown->textFormat(), Qt::PlainText);
         if (fails) {
             saveScreenshot(sheet, QStringLiteral("settings-remove-error"));
         }
