@@ -2,9 +2,10 @@
 
 #include <QApplication>
 #include <QMainWindow>
-#include <QPropertyAnimation>
 #include <QScreen>
+#include <QVariantAnimation>
 #include <QWidget>
+#include <QWindow>
 
 namespace tandrel::Windows {
 namespace {
@@ -27,6 +28,20 @@ QMargins decorations(const QWidget* window)
     const QRect inner = window->geometry();
     return {inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
             outer.bottom() - inner.bottom()};
+}
+
+// Moves and sizes the window so its outer frame is exactly `frame`. A window is placed
+// through its client area, and a platform may shift a client area it finds too close to
+// or past a screen edge (the offscreen platform moves one left of its frame margin
+// right by that margin, and reports that later): the frame is then put where it was
+// asked, by its own position, which the platform takes as given.
+void place(QWidget* window, const QRect& frame)
+{
+    window->setGeometry(frame.marginsRemoved(decorations(window)));
+    QWindow* handle = window->windowHandle();
+    if (handle && window->isVisible() && handle->frameGeometry().topLeft() != frame.topLeft()) {
+        handle->setFramePosition(frame.topLeft());
+    }
 }
 
 // The zoom-button pass, scheduled at most once per turn of the event loop: any event
@@ -105,22 +120,25 @@ QRect frame(const QWidget* window)
 
 void setFrame(QWidget* window, const QRect& frame, bool animate)
 {
-    const QRect target = frame.marginsRemoved(decorations(window));
-    auto* running = window->findChild<QPropertyAnimation*>(QLatin1String(kAnimationName), Qt::FindDirectChildrenOnly);
+    auto* running = window->findChild<QVariantAnimation*>(QLatin1String(kAnimationName), Qt::FindDirectChildrenOnly);
     if (running) {
         running->stop();
         delete running;
     }
     if (!animate || !window->isVisible()) {
-        window->setGeometry(target);
+        place(window, frame);
         return;
     }
-    auto* animation = new QPropertyAnimation(window, "geometry", window);
+    // The steps go from frame to frame, each placed like the last: the bottom-left corner
+    // holds on every one of them, whatever the platform did to the one before.
+    auto* animation = new QVariantAnimation(window);
     animation->setObjectName(QLatin1String(kAnimationName));
     animation->setDuration(kResizeAnimationMs);
     animation->setEasingCurve(QEasingCurve::InOutQuad);
-    animation->setStartValue(window->geometry());
-    animation->setEndValue(target);
+    animation->setStartValue(Windows::frame(window));
+    animation->setEndValue(frame);
+    QObject::connect(animation, &QVariantAnimation::valueChanged, window,
+                     [window](const QVariant& step) { place(window, step.toRect()); });
     animation->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
