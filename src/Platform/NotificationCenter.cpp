@@ -43,7 +43,13 @@ void NotificationCenter::post(const QString& name, const void* object, const QVa
     const Notification notification{name, object, userInfo};
     for (const Registration& r : matching) {
         if (r.delivery == Delivery::mainQueue) {
-            MainQueue::async([observer = r.observer, notification] { (*observer)(notification); });
+            // Removing the observer (or the center) before the main queue gets to it cancels the
+            // delivery: its owner may be gone by then.
+            MainQueue::async([observer = std::weak_ptr<Observer>(r.observer), notification] {
+                if (const std::shared_ptr<Observer> alive = observer.lock()) {
+                    (*alive)(notification);
+                }
+            });
         } else {
             (*r.observer)(notification);
         }
