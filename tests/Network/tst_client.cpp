@@ -8,7 +8,7 @@
 #include "support/CapturedOutput.h"
 #include "support/TestMain.h"
 
-#include <QTcpServer>
+#include <QTcpSocket>
 
 #include <memory>
 
@@ -296,10 +296,11 @@ private slots:
 
     void deadPortIsATransportError()
     {
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        const QString dead = QStringLiteral("http://127.0.0.1:%1/api/").arg(probe.serverPort());
-        probe.close();
+        // A port held but never listened on refuses connections, and no other process
+        // can take it while the test runs (a closed listener's port could be reused).
+        QTcpSocket held;
+        QVERIFY(held.bind(QHostAddress::LocalHost, 0));
+        const QString dead = QStringLiteral("http://127.0.0.1:%1/api/").arg(held.localPort());
         CapturedOutput output;
         auto got = send("GET", dead + "users/me");
         QTRY_VERIFY_WITH_TIMEOUT(got->done, 5000);
