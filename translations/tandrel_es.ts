@@ -72,10 +72,6 @@
         <translation>Inicia sesión</translation>
     </message>
     <message>
-        <source>Log out</source>
-        <translation>Cerrar sesión</translation>
-    </message>
-    <message>
         <source>Login</source>
         <translation>Iniciar sesión</translation>
     </message>

@@ -45,11 +45,6 @@ bool scalarLess(const QString& left, const QString& right)
 }
 }  // namespace
 
-bool countryNameLess(const QString& left, const QString& right)
-{
-    return scalarLess(left.normalized(QString::NormalizationForm_C), right.normalized(QString::NormalizationForm_C));
-}
-
 void sortByCountryName(std::vector<VPNRegion>& regions)
 {
     // Normalise each name once, not once per comparison.

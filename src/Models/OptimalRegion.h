@@ -17,8 +17,6 @@ inline const QString label = QStringLiteral("Optimal region\n");
 // Ascending by `country_name`: canonical (NFC) normalisation, then Unicode scalar order,
 // case-sensitive and not locale-aware (Zambia < albania < Åland); stable.
 void sortByCountryName(std::vector<VPNRegion>& regions);
-// True when `left` sorts strictly before `right` by the rule above.
-bool countryNameLess(const QString& left, const QString& right);
 
 struct Choice {
     // Index of the best candidate in the list given to `choose`; none for an empty list.
