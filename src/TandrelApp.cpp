@@ -14,6 +14,8 @@
 #include "Views/UpdaterSettingsView.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QLibraryInfo>
 #include <QDesktopServices>
 #include <QDir>
 #include <QMainWindow>
@@ -22,10 +24,73 @@
 #include <QTranslator>
 #include <QVBoxLayout>
 
+#include <cstdio>
+
 namespace tandrel {
+
+namespace {
+
+// Qt's own command-line options, which QApplication takes out of the arguments itself.
+// They are known to the parser (hidden from the help) so that they are not refused.
+const char* const kQtValueOptions[] = {"platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
+                                       "qwindowtitle", "qwindowicon", "style", "stylesheet", "session", "display",
+                                       "geometry", "name", "title", "visual", "dialogs", "fontengine"};
+const char* const kQtFlagOptions[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+
+}  // namespace
+
+std::optional<int> TandrelApp::answerCommandLine(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.setApplicationDescription(QStringLiteral("Tandrel, a VPN client."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    for (const char* name : kQtValueOptions) {
+        QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+    for (const char* name : kQtFlagOptions) {
+        QCommandLineOption option(QString::fromLatin1(name));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+    const bool parsed = parser.parse(arguments);
+    QString error = parser.errorText();
+    if (parsed && !parser.positionalArguments().isEmpty()) {
+        error = QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments().first());
+    }
+    if (error.isEmpty() && !parser.isSet(help) && !parser.isSet(version)) {
+        return std::nullopt;
+    }
+    // The help text names the executable through the application object; a core one is
+    // enough here and needs no display.
+    QCoreApplication core(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Tandrel"));
+    QCoreApplication::setApplicationVersion(QString::fromUtf8(BuildConfig::applicationVersion));
+    if (!error.isEmpty()) {
+        std::fputs(qPrintable(QStringLiteral("tandrel: %1\n\n").arg(error) + parser.helpText()), stderr);
+        return 2;
+    }
+    if (parser.isSet(help)) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+    } else {
+        std::fputs(qPrintable(QStringLiteral("Tandrel %1\n").arg(QCoreApplication::applicationVersion())), stdout);
+    }
+    std::fflush(stdout);
+    return 0;
+}
 
 int TandrelApp::main(int argc, char** argv)
 {
+    if (const std::optional<int> answered = answerCommandLine(argc, argv)) {
+        return *answered;
+    }
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tandrel"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tandrel"));
@@ -96,7 +161,9 @@ void TandrelApp::addMenuCommands(QMainWindow* window)
     QAction* settings = appMenu->addAction(QCoreApplication::translate("Tandrel", "Settings…"));
     settings->setObjectName(QStringLiteral("settingsAction"));
     settings->setMenuRole(QAction::PreferencesRole);
-    settings->setShortcut(QKeySequence::Preferences);
+    // The platform's Preferences shortcut is empty on Linux desktops; Ctrl+, is the usual one.
+    const QKeySequence preferences(QKeySequence::Preferences);
+    settings->setShortcut(preferences.isEmpty() ? QKeySequence(Qt::CTRL | Qt::Key_Comma) : preferences);
     QObject::connect(settings, &QAction::triggered, window, [this] { showSettings(); });
     appMenu->addSeparator();
     QAction* quit = appMenu->addAction(QCoreApplication::translate("Tandrel", "Quit Tandrel"));
@@ -167,30 +234,41 @@ QString TandrelApp::loadTranslations()
     }
     // "es-ES", "es_MX" and "es" all use the Spanish table.
     language = language.section(QLatin1Char('-'), 0, 0).section(QLatin1Char('_'), 0, 0).toLower();
-    // Each screen keeps its own table (":/i18n/<screen>_<language>.qm"); install them all.
+    // Each screen keeps its own table (":/i18n/<screen>_<language>.qm"). The English tables
+    // hold only the texts whose keys speak of another platform; they lie under every other
+    // language, so a text a table lacks falls back to the Linux wording.
     static QList<QTranslator*> installed;
     for (QTranslator* translator : std::as_const(installed)) {
         QCoreApplication::removeTranslator(translator);
         delete translator;
     }
     installed.clear();
-    if (language.isEmpty() || language == QStringLiteral("en")) {
-        return QStringLiteral("en");
-    }
-    const QStringList tables =
-        QDir(QStringLiteral(":/i18n")).entryList({QStringLiteral("*_%1.qm").arg(language)}, QDir::Files, QDir::Name);
-    for (const QString& table : tables) {
+    const auto install = [](const QString& folder, const QString& table) {
         auto* translator = new QTranslator(qApp);
-        if (translator->load(QStringLiteral(":/i18n/") + table)) {
-            QCoreApplication::installTranslator(translator);
-            installed << translator;
-        } else {
+        if (!translator->load(table, folder)) {
             delete translator;
+            return false;
         }
-    }
-    if (installed.isEmpty()) {
+        QCoreApplication::installTranslator(translator);
+        installed << translator;
+        return true;
+    };
+    const QString ours = QStringLiteral(":/i18n");
+    const auto installOurs = [&](const QString& code) {
+        bool any = false;
+        for (const QString& table :
+             QDir(ours).entryList({QStringLiteral("*_%1.qm").arg(code)}, QDir::Files, QDir::Name)) {
+            any = install(ours, table) || any;
+        }
+        return any;
+    };
+    installOurs(QStringLiteral("en"));
+    if (language.isEmpty() || language == QStringLiteral("en") || !installOurs(language)) {
         return QStringLiteral("en");
     }
+    // Qt's own texts (context menus, standard buttons) in the same language, where the
+    // system has them.
+    install(QLibraryInfo::path(QLibraryInfo::TranslationsPath), QStringLiteral("qtbase_") + language);
     return language;
 }
 

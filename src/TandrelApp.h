@@ -5,6 +5,7 @@
 #include <QUrl>
 
 #include <memory>
+#include <optional>
 
 class QMainWindow;
 class QWidget;
@@ -21,6 +22,9 @@ class TandrelApp {
 public:
     // Runs the application; returns when its event loop ends.
     static int main(int argc, char** argv);
+    // Answers --help and --version on standard output (0) and a bad option or argument
+    // with the usage on standard error (2); nothing when the program is to start.
+    static std::optional<int> answerCommandLine(int argc, char** argv);
 
     // Builds the delegate, then the updater controller, which starts its updater at once.
     explicit TandrelApp(const QUrl& updateFeed);
@@ -41,7 +45,8 @@ public:
     // Hooks the core calls: opening URLs on the desktop and setting the window icon.
     static void installPlatformHooks();
     // Loads the interface language named by the first entry of "AppleLanguages" (else the
-    // desktop's first language). English needs no table. Returns the language applied.
+    // desktop's first language), with Qt's own texts in that language. Returns the language
+    // applied.
     static QString loadTranslations();
 
 private:

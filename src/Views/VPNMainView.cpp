@@ -136,7 +136,9 @@ VPNMainView::StatusAppearance VPNMainView::statusAppearance(NEVPNStatus status, 
 QString VPNMainView::supportMailText(const QString& systemVersion, const QString& applicationVersion,
                                      const QString& language, const QString& userName)
 {
-    const QString body = QStringLiteral("\n\nPlatform: macOS ") + systemVersion + QStringLiteral("\nApp version: ") +
+    // The platform line is a key: its table names the system Tandrel runs on.
+    const QString body = QStringLiteral("\n\n") + localized(QT_TRANSLATE_NOOP("VPNMainView", "Platform: macOS")) +
+                         QLatin1Char(' ') + systemVersion + QStringLiteral("\nApp version: ") +
                          applicationVersion + QStringLiteral("\nDevice language ISO: ") + language +
                          QStringLiteral("\nUsername: ") + userName;
     const QString subject = QStringLiteral("Tandrel Support ticket");

@@ -92,6 +92,7 @@ private Q_SLOTS:
     {
         env = std::make_unique<ServiceEnvironment>();
         env->signIn();
+        TandrelApp::loadTranslations();
         Preferences::setConfigId(0);
         UserDefaults::standard().set(false, QStringLiteral("CompactView"));
         opened.clear();
@@ -141,11 +142,24 @@ private Q_SLOTS:
         QCOMPARE(searchHint, QStringLiteral("Buscar por país o ciudad..."));
     }
 
-    void supportMailEncodesLikeAHost()
+    void supportMailEncodesLikeAHostAndNamesLinux_data()
     {
+        QTest::addColumn<QString>("language");
+        QTest::newRow("English") << "en";
+        QTest::newRow("Spanish") << "es";
+        QTest::newRow("no table for it") << "fr";
+    }
+
+    void supportMailEncodesLikeAHostAndNamesLinux()
+    {
+        QFETCH(QString, language);
+        UserDefaults::standard().set(QStringList{language}, QStringLiteral("AppleLanguages"));
+        TandrelApp::loadTranslations();
         const QString text = VPNMainView::supportMailText("12.0.0", "1.0.0", "es-ES", "a+b&c@x.example");
+        UserDefaults::standard().removeObject(QStringLiteral("AppleLanguages"));
+        TandrelApp::loadTranslations();
         QCOMPARE(text, QStringLiteral("mailto:") + QString::fromUtf8(BuildConfig::supportEmail) +
-                           "?subject=Tandrel%20Support%20ticket&body=%0A%0APlatform:%20macOS%2012.0.0%0AApp%20version:"
+                           "?subject=Tandrel%20Support%20ticket&body=%0A%0APlatform:%20Linux%2012.0.0%0AApp%20version:"
                            "%201.0.0%0ADevice%20language%20ISO:%20es-ES%0AUsername:%20a+b&c%40x.example");
     }
 
@@ -156,7 +170,7 @@ private Q_SLOTS:
         QCOMPARE(opened.size(), 1);
         const QString url = opened.first().toString(QUrl::FullyEncoded);
         QVERIFY2(url.startsWith(QStringLiteral("mailto:") + QString::fromUtf8(BuildConfig::supportEmail) +
-                                "?subject=Tandrel%20Support%20ticket&body=%0A%0APlatform:%20macOS%20"),
+                                "?subject=Tandrel%20Support%20ticket&body=%0A%0APlatform:%20Linux%20"),
                  qPrintable(url));
         QVERIFY2(url.endsWith(QStringLiteral("%0AUsername:%20demo%40tandrel.example")), qPrintable(url));
 
