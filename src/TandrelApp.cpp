@@ -4,20 +4,24 @@
 #include "ContentView.h"
 #include "Platform/ApplicationIcon.h"
 #include "Platform/Host.h"
+#include "Platform/LaunchAtLogin.h"
+#include "Platform/SingleInstance.h"
 #include "Platform/UserDefaults.h"
 #include "Platform/Workspace.h"
 #include "Views/AppDelegate.h"
 #include "Views/CheckForUpdatesView.h"
 #include "Views/Platform/Assets.h"
+#include "Views/Platform/StatusTray.h"
 #include "Views/Platform/Windows.h"
 #include "Views/StandardUpdaterController.h"
 #include "Views/UpdaterSettingsView.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QLibraryInfo>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
+#include <QLibraryInfo>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -32,9 +36,11 @@ namespace {
 
 // Qt's own command-line options, which QApplication takes out of the arguments itself.
 // They are known to the parser (hidden from the help) so that they are not refused.
-const char* const kQtValueOptions[] = {"platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
-                                       "qwindowtitle", "qwindowicon", "style", "stylesheet", "session", "display",
-                                       "geometry", "name", "title", "visual", "dialogs", "fontengine"};
+const char* const kQtValueOptions[] = {
+    "platform",     "platformpluginpath", "platformtheme", "plugin",     "qwindowgeometry",
+    "qwindowtitle", "qwindowicon",        "style",         "stylesheet", "session",
+    "display",      "geometry",           "name",          "title",      "visual",
+    "dialogs",      "fontengine"};
 const char* const kQtFlagOptions[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
 
 }  // namespace
@@ -96,20 +102,30 @@ int TandrelApp::main(int argc, char** argv)
     QApplication::setApplicationDisplayName(QStringLiteral("Tandrel"));
     QApplication::setApplicationVersion(QString::fromUtf8(BuildConfig::applicationVersion));
     QApplication::setDesktopFileName(QString::fromUtf8(BuildConfig::bundleIdentifier));
+    // A second launch shows the running program's window and ends here.
+    SingleInstance instance(QString::fromUtf8(BuildConfig::bundleIdentifier));
+    if (!instance.claim()) {
+        return 0;
+    }
     QApplication::setWindowIcon(Assets::image(QString::fromLatin1(AssetName::AppIconMacOS)));
     loadTranslations();
     installPlatformHooks();
+    LaunchAtLogin::migrateLegacyEntry();
 
     TandrelApp app(QUrl(QString::fromUtf8(BuildConfig::updateFeed)));
     app.appDelegate().applicationWillFinishLaunching();
+    app.showInStatusArea();
     app.body();
+    QObject::connect(&instance, &SingleInstance::activationRequested, &application, [&app] { app.showMainWindow(); });
     return QApplication::exec();
 }
 
 TandrelApp::TandrelApp(const QUrl& updateFeed)
     : m_appDelegate(std::make_unique<AppDelegate>()),
-      m_updaterController(std::make_unique<StandardUpdaterController>(
-          true, updateFeed, QString::fromUtf8(BuildConfig::applicationVersion)))
+      m_updaterController(BuildConfig::withUpdater
+                              ? std::make_unique<StandardUpdaterController>(
+                                    true, updateFeed, QString::fromUtf8(BuildConfig::applicationVersion))
+                              : nullptr)
 {
 }
 
@@ -133,7 +149,9 @@ QMainWindow* TandrelApp::makeWindow()
 {
     auto* window = new QMainWindow;
     window->setObjectName(QStringLiteral("mainWindow"));
-    window->setAttribute(Qt::WA_DeleteOnClose);
+    // With a status icon, closing only hides the window: the screen and its controller stay,
+    // and with them the tunnel's reconnection.
+    window->setAttribute(Qt::WA_DeleteOnClose, !m_statusTray);
     window->setCentralWidget(new ContentView(window));
     addMenuCommands(window);
     Windows::disableZoom(window);
@@ -149,22 +167,22 @@ void TandrelApp::addMenuCommands(QMainWindow* window)
     QAction* about = appMenu->addAction(QCoreApplication::translate("Tandrel", "About Tandrel"));
     about->setObjectName(QStringLiteral("aboutAction"));
     about->setMenuRole(QAction::AboutRole);
-    QObject::connect(about, &QAction::triggered, window, [window] {
-        QMessageBox::about(window, QCoreApplication::translate("Tandrel", "About Tandrel"),
-                           QStringLiteral("Tandrel %1").arg(QApplication::applicationVersion()));
-    });
-    // A fresh view (and model) each time the commands are built, starting from the
-    // updater's current state.
-    auto* checkForUpdates = new CheckForUpdatesView(m_updaterController->updater(), appMenu);
-    appMenu->addAction(checkForUpdates->action());
-    appMenu->addSeparator();
-    QAction* settings = appMenu->addAction(QCoreApplication::translate("Tandrel", "Settings…"));
-    settings->setObjectName(QStringLiteral("settingsAction"));
-    settings->setMenuRole(QAction::PreferencesRole);
-    // The platform's Preferences shortcut is empty on Linux desktops; Ctrl+, is the usual one.
-    const QKeySequence preferences(QKeySequence::Preferences);
-    settings->setShortcut(preferences.isEmpty() ? QKeySequence(Qt::CTRL | Qt::Key_Comma) : preferences);
-    QObject::connect(settings, &QAction::triggered, window, [this] { showSettings(); });
+    QObject::connect(about, &QAction::triggered, window, [window] { showAbout(window); });
+    // A build without the updater has neither its menu item nor its settings window.
+    if (m_updaterController) {
+        // A fresh view (and model) each time the commands are built, starting from the
+        // updater's current state.
+        auto* checkForUpdates = new CheckForUpdatesView(m_updaterController->updater(), appMenu);
+        appMenu->addAction(checkForUpdates->action());
+        appMenu->addSeparator();
+        QAction* settings = appMenu->addAction(QCoreApplication::translate("Tandrel", "Settings…"));
+        settings->setObjectName(QStringLiteral("settingsAction"));
+        settings->setMenuRole(QAction::PreferencesRole);
+        // The platform's Preferences shortcut is empty on Linux desktops; Ctrl+, is the usual one.
+        const QKeySequence preferences(QKeySequence::Preferences);
+        settings->setShortcut(preferences.isEmpty() ? QKeySequence(Qt::CTRL | Qt::Key_Comma) : preferences);
+        QObject::connect(settings, &QAction::triggered, window, [this] { showSettings(); });
+    }
     appMenu->addSeparator();
     QAction* quit = appMenu->addAction(QCoreApplication::translate("Tandrel", "Quit Tandrel"));
     quit->setObjectName(QStringLiteral("quitAction"));
@@ -185,8 +203,40 @@ void TandrelApp::addMenuCommands(QMainWindow* window)
     });
 }
 
+QMessageBox* TandrelApp::showAbout(QWidget* window)
+{
+    auto* box = new QMessageBox(window);
+    box->setObjectName(QStringLiteral("aboutBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowTitle(QCoreApplication::translate("Tandrel", "About Tandrel"));
+    box->setIconPixmap(QApplication::windowIcon().pixmap(64, 64));
+    box->setText(QStringLiteral("Tandrel %1").arg(QApplication::applicationVersion()));
+    // The embedded third-party assets' licences, as installed beside the program.
+    QString licences;
+    for (const QString& name : QDir(QStringLiteral(":/licenses")).entryList(QDir::Files, QDir::Name)) {
+        QFile file(QStringLiteral(":/licenses/") + name);
+        if (file.open(QIODevice::ReadOnly)) {
+            licences += QStringLiteral("== %1 ==\n\n").arg(QFileInfo(name).completeBaseName()) +
+                        QString::fromUtf8(file.readAll()).trimmed() + QStringLiteral("\n\n");
+        }
+    }
+    if (!licences.isEmpty()) {
+        box->setInformativeText(QCoreApplication::translate(
+            "Tandrel",
+            "Includes icons from Tabler Icons and flag-icons and map data from Natural Earth (world-atlas); "
+            "their licences are under Show Details."));
+        box->setDetailedText(licences.trimmed());
+    }
+    box->setStandardButtons(QMessageBox::Ok);
+    box->open();
+    return box;
+}
+
 QWidget* TandrelApp::showSettings()
 {
+    if (!m_updaterController) {
+        return nullptr;
+    }
     if (!m_settingsWindow) {
         auto* window = new QWidget(nullptr, Qt::Window);
         window->setObjectName(QStringLiteral("settingsWindow"));
@@ -208,17 +258,53 @@ QWidget* TandrelApp::showSettings()
     return m_settingsWindow;
 }
 
+bool TandrelApp::showInStatusArea()
+{
+    if (!m_statusTray && StatusTray::isAvailable()) {
+        m_statusTray =
+            std::make_unique<StatusTray>(applicationIcon(ApplicationIcon::current()), [this] { showMainWindow(); });
+        QApplication::setQuitOnLastWindowClosed(false);
+        for (QWidget* window : Windows::windowList()) {
+            if (window->objectName() == QStringLiteral("mainWindow")) {
+                window->setAttribute(Qt::WA_DeleteOnClose, false);
+            }
+        }
+    }
+    return m_statusTray != nullptr;
+}
+
+QWidget* TandrelApp::showMainWindow()
+{
+    for (QWidget* window : Windows::windowList()) {
+        if (window->objectName() == QStringLiteral("mainWindow")) {
+            window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+            window->show();
+            window->raise();
+            window->activateWindow();
+            return window;
+        }
+    }
+    return body();
+}
+
+QIcon TandrelApp::applicationIcon(const QString& assetName)
+{
+    const QIcon icon = Assets::image(assetName);
+    return icon.isNull() ? Assets::image(QString::fromLatin1(AssetName::AppIconMacOS)) : icon;
+}
+
 void TandrelApp::installPlatformHooks()
 {
     Workspace::setOpener([](const QUrl& url) { return QDesktopServices::openUrl(url); });
     ApplicationIcon::setSetter([](const QString& assetName) {
         // The core may call this from any thread; windows belong to the main thread.
         QMetaObject::invokeMethod(qApp, [assetName] {
-            QIcon icon = Assets::image(assetName);
-            if (icon.isNull()) {
-                icon = Assets::image(QString::fromLatin1(AssetName::AppIconMacOS));
-            }
+            const QIcon icon = applicationIcon(assetName);
             QApplication::setWindowIcon(icon);
+            // The status area is where a Linux desktop shows an application's status.
+            if (StatusTray* tray = StatusTray::current()) {
+                tray->setIcon(icon);
+            }
         });
     });
 }

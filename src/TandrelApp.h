@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIcon>
 #include <QPointer>
 #include <QString>
 #include <QUrl>
@@ -8,6 +9,7 @@
 #include <optional>
 
 class QMainWindow;
+class QMessageBox;
 class QWidget;
 
 namespace tandrel {
@@ -15,6 +17,7 @@ namespace tandrel {
 class AppDelegate;
 class ContentView;
 class StandardUpdaterController;
+class StatusTray;
 
 // The application: its delegate, the updater (started before any window), the window
 // group whose windows show the root view, the menu commands and the settings window.
@@ -33,14 +36,30 @@ public:
     TandrelApp& operator=(const TandrelApp&) = delete;
 
     AppDelegate& appDelegate() const { return *m_appDelegate; }
+    // Only in a build with the updater (BuildConfig::withUpdater).
     StandardUpdaterController& updaterController() const { return *m_updaterController; }
 
     // The scenes: opens the window group's first window and keeps zoom off everywhere.
     QMainWindow* body();
     // A window of the window group: the root view with the menu commands.
     QMainWindow* makeWindow();
-    // Opens the settings window (or raises the open one).
+    // Opens the settings window (or raises the open one); nullptr in a build without the
+    // updater, whose settings are all that window holds.
     QWidget* showSettings();
+    // The About box, with the licences of the embedded third-party assets under its details.
+    static QMessageBox* showAbout(QWidget* window);
+
+    // Shows the status icon in the desktop's status area when there is one; with it,
+    // closing the window only hides it and Tandrel keeps running until it is quit.
+    // Returns whether the icon is shown.
+    bool showInStatusArea();
+    StatusTray* statusTray() const { return m_statusTray.get(); }
+    // Brings the main window forward (shown, not minimized, raised, active), opening it
+    // when there is none: a click on the status icon, its "Show Tandrel", a second launch.
+    QWidget* showMainWindow();
+    // The image for an application-icon asset name; the application's own for an empty
+    // or unknown name.
+    static QIcon applicationIcon(const QString& assetName);
 
     // Hooks the core calls: opening URLs on the desktop and setting the window icon.
     static void installPlatformHooks();
@@ -55,6 +74,7 @@ private:
     std::unique_ptr<AppDelegate> m_appDelegate;
     std::unique_ptr<StandardUpdaterController> m_updaterController;
     QPointer<QWidget> m_settingsWindow;
+    std::unique_ptr<StatusTray> m_statusTray;
 };
 
 }  // namespace tandrel

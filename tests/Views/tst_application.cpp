@@ -73,14 +73,17 @@ private Q_SLOTS:
         const QString version = QStringLiteral("Tandrel %1\n").arg(QString::fromUtf8(BuildConfig::applicationVersion));
         QTest::newRow("--version") << QStringList{"--version"} << 0 << version << "";
         QTest::newRow("-v") << QStringList{"-v"} << 0 << version << "";
-        QTest::newRow("--help") << QStringList{"--help"} << 0 << "Usage: " << "";
-        QTest::newRow("-h") << QStringList{"-h"} << 0 << "Usage: " << "";
+        QTest::newRow("--help") << QStringList{"--help"} << 0 << "Usage: "
+                                << "";
+        QTest::newRow("-h") << QStringList{"-h"} << 0 << "Usage: "
+                            << "";
         QTest::newRow("unknown option") << QStringList{"--frobnicate"} << 2 << ""
                                         << "tandrel: Unknown option 'frobnicate'.";
         QTest::newRow("stray argument") << QStringList{"somewhere"} << 2 << ""
                                         << "tandrel: Unexpected argument 'somewhere'.";
-        QTest::newRow("Qt's own option with --help") << QStringList{"-platform", "offscreen", "--help"} << 0
-                                                     << "Usage: " << "";
+        QTest::newRow("Qt's own option with --help")
+            << QStringList{"-platform", "offscreen", "--help"} << 0 << "Usage: "
+            << "";
     }
 
     void commandLineIsAnsweredWithoutAWindow()
@@ -127,7 +130,8 @@ private Q_SLOTS:
         QTRY_VERIFY(window->isActiveWindow());
         QTest::keyClick(window, Qt::Key_Comma, Qt::ControlModifier);
         QWidget* settings = nullptr;
-        QTRY_VERIFY((settings = QApplication::activeWindow()) && settings->objectName() == QStringLiteral("settingsWindow"));
+        QTRY_VERIFY((settings = QApplication::activeWindow()) &&
+                    settings->objectName() == QStringLiteral("settingsWindow"));
     }
 
     void firstWindowGetsItsContentSizeAndIsCentred()

@@ -81,9 +81,11 @@ QRectF inkBox(const QImage& image, const QColor& background)
     for (int y = 0; y < argb.height(); ++y) {
         for (int x = 0; x < argb.width(); ++x) {
             const QRgb pixel = argb.pixel(x, y);
-            const bool ink = background.alpha() == 0 ? qAlpha(pixel) > 16
-                                                      : qAbs(qRed(pixel) - qRed(plain)) + qAbs(qGreen(pixel) - qGreen(plain)) +
-                                                                qAbs(qBlue(pixel) - qBlue(plain)) > 24;
+            const bool ink = background.alpha() == 0
+                                 ? qAlpha(pixel) > 16
+                                 : qAbs(qRed(pixel) - qRed(plain)) + qAbs(qGreen(pixel) - qGreen(plain)) +
+                                           qAbs(qBlue(pixel) - qBlue(plain)) >
+                                       24;
             if (ink) {
                 box |= QRect(x, y, 1, 1);
             }
@@ -462,22 +464,29 @@ private Q_SLOTS:
         LoginView* login = loginView(window);
         auto* logo = login->findChild<QLabel*>(QStringLiteral("logo"));
         QVERIFY(logo);
-        const qreal scale = qEnvironmentVariableIsSet("QT_SCALE_FACTOR") ? qEnvironmentVariable("QT_SCALE_FACTOR").toDouble() : 1.0;
+        const qreal scale =
+            qEnvironmentVariableIsSet("QT_SCALE_FACTOR") ? qEnvironmentVariable("QT_SCALE_FACTOR").toDouble() : 1.0;
         QCOMPARE(logo->devicePixelRatioF(), scale);
         QCOMPARE(logo->pixmap().deviceIndependentSize(), QSizeF(128, 128));
         // What the label draws, measured in points, against the artwork drawn at scale 1.
         const QImage drawn = logo->grab().toImage();
-        const QImage reference = Assets::image(QString::fromLatin1(AssetName::logo)).pixmap(QSize(128, 128), 1.0).toImage();
+        const QImage reference =
+            Assets::image(QString::fromLatin1(AssetName::logo)).pixmap(QSize(128, 128), 1.0).toImage();
         const QRectF drawnBox = inkBox(drawn, logo->palette().color(logo->backgroundRole()));
         const QRectF referenceBox = inkBox(reference, Qt::transparent);
         QVERIFY(!referenceBox.isEmpty());
-        const QRectF drawnInPoints(drawnBox.topLeft() / drawn.devicePixelRatio(), drawnBox.size() / drawn.devicePixelRatio());
+        const QRectF drawnInPoints(drawnBox.topLeft() / drawn.devicePixelRatio(),
+                                   drawnBox.size() / drawn.devicePixelRatio());
         QVERIFY2(qAbs(drawnInPoints.width() - referenceBox.width()) <= 1.5 &&
                      qAbs(drawnInPoints.height() - referenceBox.height()) <= 1.5 &&
                      qAbs(drawnInPoints.left() - referenceBox.left()) <= 1.5,
                  qPrintable(QStringLiteral("drawn %1x%2 at %3, artwork %4x%5 at %6")
-                                .arg(drawnInPoints.width()).arg(drawnInPoints.height()).arg(drawnInPoints.left())
-                                .arg(referenceBox.width()).arg(referenceBox.height()).arg(referenceBox.left())));
+                                .arg(drawnInPoints.width())
+                                .arg(drawnInPoints.height())
+                                .arg(drawnInPoints.left())
+                                .arg(referenceBox.width())
+                                .arg(referenceBox.height())
+                                .arg(referenceBox.left())));
         saveScreenshot(window, QStringLiteral("login-scale-%1").arg(scale));
     }
 
