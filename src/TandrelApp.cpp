@@ -149,6 +149,7 @@ QMainWindow* TandrelApp::makeWindow()
 {
     auto* window = new QMainWindow;
     window->setObjectName(QStringLiteral("mainWindow"));
+    window->setAccessibleName(QStringLiteral("Tandrel"));
     // With a status icon, closing only hides the window: the screen and its controller stay,
     // and with them the tunnel's reconnection.
     window->setAttribute(Qt::WA_DeleteOnClose, !m_statusTray);
@@ -209,6 +210,7 @@ QMessageBox* TandrelApp::showAbout(QWidget* window)
     box->setObjectName(QStringLiteral("aboutBox"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowTitle(QCoreApplication::translate("Tandrel", "About Tandrel"));
+    box->setAccessibleName(box->windowTitle());
     box->setIconPixmap(QApplication::windowIcon().pixmap(64, 64));
     box->setText(QStringLiteral("Tandrel %1").arg(QApplication::applicationVersion()));
     // The embedded third-party assets' licences, as installed beside the program.
@@ -241,6 +243,7 @@ QWidget* TandrelApp::showSettings()
         auto* window = new QWidget(nullptr, Qt::Window);
         window->setObjectName(QStringLiteral("settingsWindow"));
         window->setWindowTitle(QCoreApplication::translate("Tandrel", "Settings"));
+        window->setAccessibleName(window->windowTitle());
         window->setAttribute(Qt::WA_DeleteOnClose);
         auto* layout = new QVBoxLayout(window);
         layout->setContentsMargins(0, 0, 0, 0);

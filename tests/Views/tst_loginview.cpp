@@ -454,6 +454,14 @@ private Q_SLOTS:
         QCOMPARE(field->text(), QStringLiteral("hunter22"));
         QTest::mouseClick(eye, Qt::LeftButton);
         QCOMPARE(field->echoMode(), QLineEdit::Password);
+        // Without a pointer: Tab from the field reaches the eye, Space shows the password.
+        window->activateWindow();
+        field->setFocus();
+        QTRY_VERIFY(field->hasFocus());
+        QTest::keyClick(field, Qt::Key_Tab);
+        QTRY_VERIFY(eye->hasFocus());
+        QTest::keyClick(eye, Qt::Key_Space);
+        QCOMPARE(field->echoMode(), QLineEdit::Normal);
     }
 
     // Runs at scale 1 with the other tests and once more in a process of its own under

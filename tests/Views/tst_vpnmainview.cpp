@@ -142,6 +142,53 @@ private Q_SLOTS:
         QCOMPARE(searchHint, QStringLiteral("Buscar por país o ciudad..."));
     }
 
+    void everySheetIsNamedAndItsCloseButtonIsReachedWithTab_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("sheet");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("redeem code") << "redeemCodeAction"
+                                     << "redeemSheet"
+                                     << "Redeem Code";
+        QTest::newRow("settings") << "settingsAction"
+                                  << "settingsSheet"
+                                  << "Settings";
+        QTest::newRow("pricing") << "pricingAction"
+                                 << "pricingSheet"
+                                 << "Pricing";
+        QTest::newRow("manage devices") << "manageDevicesAction"
+                                        << "manageDevicesSheet"
+                                        << "Manage Devices";
+    }
+
+    void everySheetIsNamedAndItsCloseButtonIsReachedWithTab()
+    {
+        QFETCH(QString, action);
+        QFETCH(QString, sheet);
+        QFETCH(QString, title);
+        VPNMainView* screen = showMainScreen();
+        QCOMPARE(screen->window()->accessibleName(), QStringLiteral("Tandrel"));
+        choose(screen, action.toLatin1().constData());
+        QDialog* dialog = nullptr;
+        QTRY_VERIFY((dialog = screen->window()->findChild<QDialog*>(sheet)) && dialog->isVisible());
+        QCOMPARE(dialog->accessibleName(), title);
+        QCOMPARE(dialog->windowTitle(), title);
+        auto* close = dialog->findChild<QAbstractButton*>(QStringLiteral("closeButton"));
+        QVERIFY(close);
+        QVERIFY(!close->accessibleName().isEmpty());
+        // Walk the sheet's Tab chain from its first control: the close button is on it.
+        dialog->activateWindow();
+        QTRY_VERIFY(dialog->isActiveWindow());
+        bool reached = false;
+        for (int step = 0; step < 40 && !reached; ++step) {
+            QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : dialog, Qt::Key_Tab);
+            reached = QApplication::focusWidget() == close;
+        }
+        QVERIFY(reached);
+        QTest::keyClick(close, Qt::Key_Space);
+        QTRY_VERIFY(!screen->window()->findChild<QDialog*>(sheet));
+    }
+
     void supportMailEncodesLikeAHostAndNamesLinux_data()
     {
         QTest::addColumn<QString>("language");
