@@ -151,27 +151,8 @@ void migrateLegacyEntry()
 
 bool entryIsEnabled(const QByteArray& contents)
 {
-    bool inMainGroup = false;
-    for (const QByteArray& rawLine : contents.split('\n')) {
-        const QByteArray line = rawLine.trimmed();
-        if (line.startsWith('[')) {
-            inMainGroup = line == "[Desktop Entry]";
-            continue;
-        }
-        if (!inMainGroup) {
-            continue;
-        }
-        const qsizetype equals = line.indexOf('=');
-        if (equals < 0) {
-            continue;
-        }
-        const QByteArray key = line.left(equals).trimmed();
-        const QByteArray value = line.mid(equals + 1).trimmed();
-        if ((key == "Hidden" && value == "true") || (key == "X-GNOME-Autostart-enabled" && value == "false")) {
-            return false;
-        }
-    }
-    return true;
+    return mainGroupValue(contents, "Hidden").value_or(QByteArray()) != "true" &&
+           mainGroupValue(contents, "X-GNOME-Autostart-enabled").value_or(QByteArray()) != "false";
 }
 
 bool isEnabled()
