@@ -15,6 +15,7 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QFileInfo>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMutex>
@@ -144,6 +145,35 @@ private Q_SLOTS:
         QVERIFY2(second.readAllStandardOutput().contains("Tandrel is already running; showing its window."),
                  second.readAllStandardError().constData());
         QTRY_VERIFY(window->isVisible() && !window->isMinimized());
+    }
+
+    void instanceOfAKilledProgramIsTakenOver()
+    {
+        QProcess first;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+        first.setProcessEnvironment(environment);
+        first.start(QStringLiteral(TANDREL_EXECUTABLE), QStringList());
+        const QString socket = SingleInstance::socketPath(QString::fromUtf8(BuildConfig::bundleIdentifier));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(socket).exists(), 10000);
+        first.kill();  // no chance to clean up: the lock and the socket stay behind
+        QVERIFY(first.waitForFinished(5000));
+        QVERIFY(QFileInfo::exists(socket + QStringLiteral(".lock")));
+
+        const QByteArray busAddress = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+        SingleInstance instance(QString::fromUtf8(BuildConfig::bundleIdentifier));
+        const bool claimed = instance.claim();
+        qputenv("DBUS_SESSION_BUS_ADDRESS", busAddress);
+        QVERIFY(claimed);
+        QSignalSpy activations(&instance, &SingleInstance::activationRequested);
+        QProcess second;
+        second.setProcessEnvironment(environment);
+        second.start(QStringLiteral(TANDREL_EXECUTABLE), QStringList());
+        QTRY_VERIFY_WITH_TIMEOUT(second.state() == QProcess::NotRunning, 10000);
+        QCOMPARE(second.exitCode(), 0);
+        QCOMPARE(activations.size(), 1);
     }
 
     void trayOffersShowAndQuitAndRegistersWithTheHost()
