@@ -67,5 +67,7 @@ dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6' || fail "the package's dep
 if [ "$backend" = networkmanager ]; then
   dpkg-deb -f "$deb" Recommends | grep -q 'network-manager-strongswan' || fail "the package does not recommend the plugin"
 fi
-dpkg-deb -c "$deb" | grep -q "./usr/share/applications/$id.desktop" || fail "the package holds no desktop entry"
+# Listed into a variable first: grep -q ending the pipe early would fail it under pipefail.
+contents=$(dpkg-deb -c "$deb")
+grep -q "./usr/share/applications/$id.desktop" <<<"$contents" || fail "the package holds no desktop entry"
 echo "installed tree: OK"
