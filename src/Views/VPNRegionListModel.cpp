@@ -120,20 +120,20 @@ QVariant VPNRegionListModel::data(const QModelIndex& index, int role) const
     }
     const VPNRegion& region = regionAt(index.row());
     switch (role) {
-    case Qt::DisplayRole:
-        return region.country_name;
-    case Qt::AccessibleTextRole:
-        return accessibleName(index.row());
-    case RegionIdRole:
-        return region.id;
-    case CityRole:
-        return region.city;
-    case CountryCodeRole:
-        return region.country_code;
-    case SelectedRole:
-        return isSelected(index.row());
-    default:
-        return {};
+        case Qt::DisplayRole:
+            return region.country_name;
+        case Qt::AccessibleTextRole:
+            return accessibleName(index.row());
+        case RegionIdRole:
+            return region.id;
+        case CityRole:
+            return region.city;
+        case CountryCodeRole:
+            return region.country_code;
+        case SelectedRole:
+            return isSelected(index.row());
+        default:
+            return {};
     }
 }
 

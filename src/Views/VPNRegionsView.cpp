@@ -100,17 +100,17 @@ protected:
     {
         m_rows->setShowsFocus(true);
         switch (event->key()) {
-        case Qt::Key_Return:
-        case Qt::Key_Enter:
-        case Qt::Key_Space:
-            if (currentIndex().isValid()) {
-                m_onSelect(currentIndex().data(VPNRegionListModel::RegionIdRole).toLongLong());
-                event->accept();
-                return;
-            }
-            break;
-        default:
-            break;
+            case Qt::Key_Return:
+            case Qt::Key_Enter:
+            case Qt::Key_Space:
+                if (currentIndex().isValid()) {
+                    m_onSelect(currentIndex().data(VPNRegionListModel::RegionIdRole).toLongLong());
+                    event->accept();
+                    return;
+                }
+                break;
+            default:
+                break;
         }
         QListView::keyPressEvent(event);
     }
@@ -268,7 +268,8 @@ QWidget* VPNRegionsView::buildListBox()
     // Inside the panel's shadow and outline; the rows keep their own margins of 16.
     inner->setContentsMargins(6 + 1, 3 + 1, 6 + 1, 6 + 1);
     m_model = new VPNRegionListModel(this);
-    auto* list = new RegionListView(m_model, [this](qint64 regionId) { select(regionId); }, m_listBox);
+    auto* list = new RegionListView(
+        m_model, [this](qint64 regionId) { select(regionId); }, m_listBox);
     m_list = list;
     m_rowDelegate = list->rows();
     inner->addWidget(m_list);

@@ -10,10 +10,10 @@
 #include "support/Screenshots.h"
 #include "support/TestMain.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QDialog>
 #include <QKeySequence>
-#include <QAccessible>
 #include <QLabel>
 #include <QListView>
 #include <QMainWindow>
