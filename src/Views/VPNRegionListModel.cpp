@@ -13,7 +13,8 @@ QString normalizedForSearch(const QLocale& locale, const QString& text)
     return locale.toLower(text.normalized(QString::NormalizationForm_C));
 }
 
-bool matchesNormalized(const QLocale& locale, const VPNRegion& region, const QString& needle)
+template <typename Region>
+bool matchesNormalized(const QLocale& locale, const Region& region, const QString& needle)
 {
     return normalizedForSearch(locale, region.country_name).contains(needle) ||
            normalizedForSearch(locale, region.city).contains(needle);
@@ -32,10 +33,14 @@ bool VPNRegionListModel::matches(const VPNRegion& region, const QString& term)
     return matchesNormalized(locale, region, normalizedForSearch(locale, term));
 }
 
-void VPNRegionListModel::setRegions(std::vector<VPNRegion> regions)
+void VPNRegionListModel::setRegions(const std::vector<VPNRegion>& regions)
 {
     beginResetModel();
-    m_regions = std::move(regions);
+    m_regions.clear();
+    m_regions.reserve(regions.size());
+    for (const VPNRegion& region : regions) {
+        m_regions.push_back({region.id, region.country_name, region.city, region.country_code});
+    }
     refilter();
     endResetModel();
 }
@@ -99,7 +104,7 @@ int VPNRegionListModel::rowOf(qint64 regionId) const
 
 QString VPNRegionListModel::accessibleName(int row) const
 {
-    const VPNRegion& region = regionAt(row);
+    const Row& region = regionAt(row);
     QStringList parts = region.country_name.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     parts << region.city;
     if (isSelected(row)) {
@@ -118,7 +123,7 @@ QVariant VPNRegionListModel::data(const QModelIndex& index, int role) const
     if (!index.isValid() || index.row() >= rowCount()) {
         return {};
     }
-    const VPNRegion& region = regionAt(index.row());
+    const Row& region = regionAt(index.row());
     switch (role) {
         case Qt::DisplayRole:
             return region.country_name;

@@ -11,9 +11,9 @@
 namespace tandrel {
 
 // The rows of the region list: the regions it was last given, narrowed by the search
-// term, in their order, with the current region marked. It holds its own (shared) copy of
-// the regions so that a view painting between the controller's change and the next
-// update still reads a consistent list.
+// term, in their order, with the current region marked. It keeps its own copy of the
+// four fields a row shows (the texts shared, not duplicated), so that a view painting
+// between the controller's change and the next update still reads a consistent list.
 class VPNRegionListModel : public QAbstractListModel {
     Q_OBJECT
 public:
@@ -24,6 +24,14 @@ public:
         SelectedRole,
     };
 
+    // What a row shows of its region.
+    struct Row {
+        qint64 id = 0;
+        QString country_name;
+        QString city;
+        QString country_code;
+    };
+
     explicit VPNRegionListModel(QObject* parent = nullptr);
 
     // Whether the region stays under the term: its country name or else its city contains
@@ -31,13 +39,16 @@ public:
     // spellings match and accents count. Every region matches the empty term.
     static bool matches(const VPNRegion& region, const QString& term);
 
-    void setRegions(std::vector<VPNRegion> regions);
+    void setRegions(const std::vector<VPNRegion>& regions);
     void setSearchTerm(const QString& term);
     void setCurrentRegion(std::optional<qint64> regionId);
 
     QString searchTerm() const { return m_term; }
     std::optional<qint64> currentRegion() const { return m_current; }
-    const VPNRegion& regionAt(int row) const { return m_regions[static_cast<std::size_t>(m_shown[row])]; }
+    const Row& regionAt(int row) const
+    {
+        return m_regions[static_cast<std::size_t>(m_shown[static_cast<std::size_t>(row)])];
+    }
     bool isSelected(int row) const { return m_current && *m_current == regionAt(row).id; }
     // The first shown row of the region, or -1.
     int rowOf(qint64 regionId) const;
@@ -51,7 +62,7 @@ public:
 private:
     void refilter();
 
-    std::vector<VPNRegion> m_regions;
+    std::vector<Row> m_regions;
     std::vector<int> m_shown;  // indexes into m_regions
     QString m_term;
     std::optional<qint64> m_current;

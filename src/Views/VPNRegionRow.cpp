@@ -31,6 +31,46 @@ QColor mix(const QColor& from, const QColor& to, qreal t)
                   channel(from.alpha(), to.alpha()));
 }
 
+// The rounded background of a row with its shadow, in the window's colour under the
+// tint. Rows share a few sizes and settled looks: each is drawn once. `margin` is the room
+// left round the shape for the shadow.
+constexpr int kShadowRoom = 6;
+
+QPixmap rowBackground(QSizeF shape, const QColor& window, const QColor& tint, qreal devicePixelRatio)
+{
+    static QHash<QString, QPixmap> drawn;
+    const QString key = QStringLiteral("%1x%2|%3|%4|%5")
+                            .arg(shape.width())
+                            .arg(shape.height())
+                            .arg(window.rgba())
+                            .arg(tint.rgba())
+                            .arg(devicePixelRatio);
+    const auto it = drawn.constFind(key);
+    if (it != drawn.constEnd()) {
+        return *it;
+    }
+    const QSizeF whole = shape + QSizeF(2 * kShadowRoom, 2 * kShadowRoom);
+    QImage image((whole * devicePixelRatio).toSize(), QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(devicePixelRatio);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF area(QPointF(kShadowRoom, kShadowRoom), shape);
+    SheetStyle::paintShadow(painter, area, 10, 0.1, 3, {0, 2});
+    QPainterPath background;
+    background.addRoundedRect(area, 10, 10);
+    // The window's colour first, so the tints read the same over the shadow.
+    painter.fillPath(background, window);
+    painter.fillPath(background, tint);
+    painter.end();
+    if (drawn.size() > 256) {
+        drawn.clear();  // window and row sizes changed many times: start over
+    }
+    QPixmap result = QPixmap::fromImage(std::move(image));
+    drawn.insert(key, result);
+    return result;
+}
+
 const QPixmap& checkMark(qreal devicePixelRatio)
 {
     static QHash<qreal, QPixmap> rendered;
@@ -203,7 +243,7 @@ QSize VPNRegionRow::sizeHint(const QStyleOptionViewItem&, const QModelIndex& ind
     if (!model || index.row() >= model->rowCount()) {
         return {rowWidth, 0};
     }
-    const VPNRegion& region = model->regionAt(index.row());
+    const VPNRegionListModel::Row& region = model->regionAt(index.row());
     const int width = namesWidth(rowWidth, model->isSelected(index.row()));
     const int names = textHeight(m_countryMetrics, region.country_name, width) + kNamesSpacing +
                       textHeight(m_cityMetrics, region.city, width);
@@ -216,7 +256,7 @@ void VPNRegionRow::paint(QPainter* painter, const QStyleOptionViewItem& option, 
     if (!model || index.row() >= model->rowCount()) {
         return;
     }
-    const VPNRegion& region = model->regionAt(index.row());
+    const VPNRegionListModel::Row& region = model->regionAt(index.row());
     const bool selected = model->isSelected(index.row());
     const Look look = lookOf(region.id);
     const QRectF shape = backgroundRect(option.rect);
@@ -231,12 +271,17 @@ void VPNRegionRow::paint(QPainter* painter, const QStyleOptionViewItem& option, 
         painter->scale(look.scale, look.scale);
         painter->translate(-shape.center());
     }
-    SheetStyle::paintShadow(*painter, shape, 10, 0.1, 3, {0, 2});
-    QPainterPath background;
-    background.addRoundedRect(shape, 10, 10);
-    // The window's colour first, so the tints read the same over the shadow.
-    painter->fillPath(background, option.palette.color(QPalette::Window));
-    painter->fillPath(background, look.tint);
+    if (m_looks.contains(region.id)) {
+        // Easing: a new tint every frame, not worth keeping.
+        SheetStyle::paintShadow(*painter, shape, 10, 0.1, 3, {0, 2});
+        QPainterPath background;
+        background.addRoundedRect(shape, 10, 10);
+        painter->fillPath(background, option.palette.color(QPalette::Window));
+        painter->fillPath(background, look.tint);
+    } else {
+        painter->drawPixmap(shape.topLeft() - QPointF(kShadowRoom, kShadowRoom),
+                            rowBackground(shape.size(), option.palette.color(QPalette::Window), look.tint, ratio));
+    }
     if (m_showsFocus && (option.state & QStyle::State_HasFocus)) {
         painter->setPen(QPen(SheetStyle::withAlpha(SheetStyle::blue, 0.6), 2));
         painter->setBrush(Qt::NoBrush);

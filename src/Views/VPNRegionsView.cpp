@@ -42,21 +42,38 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override
     {
+        // The shadow's layers are drawn once per size and colour.
+        const QColor fill = palette().color(m_fill);
+        const qreal ratio = devicePixelRatioF();
+        if (m_picture.isNull() || m_picture.deviceIndependentSize() != QSizeF(size()) ||
+            m_picture.devicePixelRatio() != ratio || m_pictureFill != fill) {
+            m_pictureFill = fill;
+            QImage image(size() * ratio, QImage::Format_ARGB32_Premultiplied);
+            image.setDevicePixelRatio(ratio);
+            image.fill(Qt::transparent);
+            QPainter painter(&image);
+            painter.setRenderHint(QPainter::Antialiasing);
+            const QRectF shape =
+                QRectF(rect()).adjusted(m_shadowBlur, m_shadowBlur / 2.0, -m_shadowBlur, -m_shadowBlur);
+            SheetStyle::paintShadow(painter, shape, 12, m_shadowOpacity, m_shadowBlur, {0, 2});
+            QPainterPath path;
+            path.addRoundedRect(shape, 12, 12);
+            painter.fillPath(path, fill);
+            painter.setPen(QPen(SheetStyle::withAlpha(SheetStyle::gray, 0.2), 1));
+            painter.drawPath(path);
+            painter.end();
+            m_picture = QPixmap::fromImage(std::move(image));
+        }
         QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        const QRectF shape = QRectF(rect()).adjusted(m_shadowBlur, m_shadowBlur / 2.0, -m_shadowBlur, -m_shadowBlur);
-        SheetStyle::paintShadow(painter, shape, 12, m_shadowOpacity, m_shadowBlur, {0, 2});
-        QPainterPath path;
-        path.addRoundedRect(shape, 12, 12);
-        painter.fillPath(path, palette().color(m_fill));
-        painter.setPen(QPen(SheetStyle::withAlpha(SheetStyle::gray, 0.2), 1));
-        painter.drawPath(path);
+        painter.drawPixmap(0, 0, m_picture);
     }
 
 private:
     QPalette::ColorRole m_fill;
     qreal m_shadowOpacity;
     int m_shadowBlur;
+    QPixmap m_picture;
+    QColor m_pictureFill;
 };
 
 // The list box's rows: a list view over the region model whose delegate paints each row.
@@ -81,7 +98,10 @@ public:
         setResizeMode(QListView::Adjust);
         setFrameShape(QFrame::NoFrame);
         setMouseTracking(true);
-        viewport()->setAutoFillBackground(false);
+        // The rows' ground is the list box's own colour, filled here: a change of a row then
+        // repaints the rows alone, not the box and its shadow behind them.
+        viewport()->setBackgroundRole(QPalette::Window);
+        viewport()->setAutoFillBackground(true);
         // With the rows' own margins of half the spacing, the stack's padding of 8.
         setViewportMargins(0, 8 - VPNRegionRow::verticalMargin, 0, 8 - VPNRegionRow::verticalMargin);
         connect(model, &QAbstractItemModel::dataChanged, this,

@@ -3,6 +3,7 @@
 #include "Views/Platform/Assets.h"
 
 #include <QCoreApplication>
+#include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -33,7 +34,8 @@ constexpr double kHitTolerance = 2;
 // the titles in the cells it covers.
 constexpr int kLabelCellWidth = 64;
 constexpr int kLabelCellHeight = 16;
-constexpr qint64 kTitleCacheBytes = 8 << 20;
+// Titles cannot overlap, so a view holds a few hundred at most: room for those.
+constexpr qint64 kTitleCacheBytes = 2 << 20;
 
 double balloonRadius(bool selected)
 {
@@ -375,22 +377,27 @@ void WorldMap::paintTitles(QPainter& painter, const std::vector<PlacedMarker>& p
             }
         }
         if (!picture) {
-            // The title with a white halo, 3 pixels of room around the text.
+            // The title with a white halo, 3 pixels of room around the text. Drawn on an
+            // image that goes away with its painter's buffers: only the pixels are kept.
             const QSizeF pictureSize(width + 6, metrics.height() + 6);
-            auto* rendered = new QPixmap((pictureSize * ratio).toSize());
-            rendered->setDevicePixelRatio(ratio);
-            rendered->fill(Qt::transparent);
-            QPainter text(rendered);
-            text.setRenderHint(QPainter::Antialiasing);
-            QPainterPath path;
-            path.addText(3, 3 + metrics.ascent(), bold ? m_selectedTitleFont : m_titleFont, title);
-            text.setBrush(Qt::NoBrush);
-            text.setPen(QPen(QColor(255, 255, 255, 220), 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-            text.drawPath(path);
-            text.setPen(Qt::NoPen);
-            text.setBrush(kTitle);
-            text.drawPath(path);
+            QImage image((pictureSize * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+            image.setDevicePixelRatio(ratio);
+            image.fill(Qt::transparent);
+            QPainter text(&image);
+            text.setFont(bold ? m_selectedTitleFont : m_titleFont);
+            // The halo: the title in white, shifted a little every way round. (A stroked
+            // outline of the text would leave the raster engine holding a cached outline
+            // per glyph drawn.)
+            const QPointF baseline(3, 3 + metrics.ascent());
+            text.setPen(QColor(255, 255, 255, 220));
+            for (const QPointF shift : {QPointF(-1.5, 0), QPointF(1.5, 0), QPointF(0, -1.5), QPointF(0, 1.5),
+                                        QPointF(-1, -1), QPointF(1, -1), QPointF(-1, 1), QPointF(1, 1)}) {
+                text.drawText(baseline + shift, title);
+            }
+            text.setPen(kTitle);
+            text.drawText(baseline, title);
             text.end();
+            auto* rendered = new QPixmap(QPixmap::fromImage(std::move(image)));
             const qint64 cost = static_cast<qint64>(rendered->width()) * rendered->height() * 4;
             m_titlePictures.insert(key, rendered, cost);
             picture = m_titlePictures.object(key);
@@ -415,10 +422,10 @@ const QPixmap& WorldMap::markerPicture(const MapMarker& marker, bool selected, Q
         // Room for the outline and the shadow below.
         const QRectF bounds = QRectF(shape.path.boundingRect().adjusted(-2, -2, 2, 4).toAlignedRect());
         const QPointF tipInPicture = -bounds.topLeft();
-        QPixmap pixmap((bounds.size() * ratio).toSize());
-        pixmap.setDevicePixelRatio(ratio);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
+        QImage image((bounds.size() * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(ratio);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.translate(tipInPicture);
         painter.setPen(Qt::NoPen);
@@ -444,7 +451,7 @@ const QPixmap& WorldMap::markerPicture(const MapMarker& marker, bool selected, Q
             painter.drawEllipse(center, radius * 0.32, radius * 0.32);
         }
         painter.end();
-        it = m_markerPictures.insert(key, {pixmap, tipInPicture});
+        it = m_markerPictures.insert(key, {QPixmap::fromImage(std::move(image)), tipInPicture});
     }
     anchor = it->anchor;
     return it->pixmap;
