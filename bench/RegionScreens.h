@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <random>
 #include <vector>
@@ -89,6 +90,26 @@ inline std::vector<VPNRegion> sampleRegions(int count)
                      [](const VPNRegion& a, const VPNRegion& b) { return a.country_name < b.country_name; });
     regions.front().country_name.prepend(QStringLiteral("Optimal region\n"));
     return regions;
+}
+
+// The sample regions of each size, made once per run.
+inline const std::vector<VPNRegion>& regionsOf(int count)
+{
+    static std::map<int, std::vector<VPNRegion>> made;
+    auto it = made.find(count);
+    if (it == made.end()) {
+        it = made.emplace(count, sampleRegions(count)).first;
+    }
+    return it->second;
+}
+
+// Lets posted events and due timers run (a screen's redraw a turn after a change, a list
+// view's delayed layout), then paints what they left to be painted, as the next frame would.
+inline void settle()
+{
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
 }
 
 // Bytes the heap holds in use now: the difference across building a screen is what it

@@ -13,40 +13,19 @@
 #include <QSortFilterProxyModel>
 #include <QStringListModel>
 
-#include <map>
-
 namespace {
 
 using namespace tandrel;
 
 constexpr QSize kColumn(300, 500);  // the main screen's column, below the connect button
 
-const std::vector<VPNRegion>& regionsOf(int count)
-{
-    static std::map<int, std::vector<VPNRegion>> made;
-    auto it = made.find(count);
-    if (it == made.end()) {
-        it = made.emplace(count, bench::sampleRegions(count)).first;
-    }
-    return it->second;
-}
-
 QStringList textsOf(int count)
 {
     QStringList texts;
-    for (const VPNRegion& region : regionsOf(count)) {
+    for (const VPNRegion& region : bench::regionsOf(count)) {
         texts << region.country_name + QLatin1Char('\n') + region.city;
     }
     return texts;
-}
-
-// Lets posted events and due timers run (the redraw a turn after a change, the list view's
-// delayed layout), then paints what they left to be painted, as the next frame would.
-void settle()
-{
-    QCoreApplication::sendPostedEvents();
-    QCoreApplication::processEvents();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
 }
 
 // Counts the frames painted into a widget, so a benchmark can check that it measured one.
@@ -73,13 +52,13 @@ struct OurList {
     explicit OurList(const std::vector<VPNRegion>& regions, double* heapUsed = nullptr)
     {
         ctrl.regions = regions;
-        settle();
+        bench::settle();
         const double heapBefore = bench::heapInUseMB();
         view = std::make_unique<VPNRegionsView>(ctrl);
         field = view->findChild<QLineEdit*>(QStringLiteral("searchField"));
         view->resize(kColumn);
         view->show();
-        settle();
+        bench::settle();
         if (heapUsed) {
             *heapUsed = bench::heapInUseMB() - heapBefore;
         }
@@ -87,18 +66,18 @@ struct OurList {
     void show(std::vector<VPNRegion> regions)
     {
         ctrl.regions = std::move(regions);
-        settle();
+        bench::settle();
     }
-    void type(const QString& letter)
+    // A letter typed into the search field, or the field cleared for the empty term.
+    void search(const QString& term)
     {
-        QKeyEvent press(QEvent::KeyPress, letter.at(0).unicode(), Qt::NoModifier, letter);
-        QCoreApplication::sendEvent(field, &press);
-        settle();
-    }
-    void clear()
-    {
-        field->clear();
-        settle();
+        if (term.isEmpty()) {
+            field->clear();
+        } else {
+            QKeyEvent press(QEvent::KeyPress, term.at(0).unicode(), Qt::NoModifier, term.left(1));
+            QCoreApplication::sendEvent(field, &press);
+        }
+        bench::settle();
     }
     QWidget* rows() const { return view->findChild<QListView*>(QStringLiteral("regionList"))->viewport(); }
 };
@@ -116,7 +95,7 @@ struct BaselineList {
         view.setModel(&proxy);
         view.resize(kColumn);
         view.show();
-        settle();
+        bench::settle();
         show(texts);
         if (heapUsed) {
             *heapUsed = bench::heapInUseMB() - heapBefore;
@@ -125,29 +104,29 @@ struct BaselineList {
     void show(const QStringList& texts)
     {
         source.setStringList(texts);
-        settle();
+        bench::settle();
     }
-    void filter(const QString& term)
+    void search(const QString& term)
     {
         proxy.setFilterFixedString(term);
-        settle();
+        bench::settle();
     }
     QWidget* rows() const { return view.viewport(); }
 };
 
-void BM_RegionList_Load(benchmark::State& state)
+// The list emptied, then the answer's rows shown and painted: the first frame of a load.
+template <typename List, typename Rows>
+void measureLoad(benchmark::State& state, const Rows& rows)
 {
-    const int count = static_cast<int>(state.range(0));
-    const std::vector<VPNRegion>& regions = regionsOf(count);
     double heapUsed = 0;
-    OurList list(regions, &heapUsed);
+    List list(rows, &heapUsed);
     state.counters["heap_MB"] = heapUsed;
     state.counters["rss_MB"] = bench::residentMB();
     PaintCounter frames(list.rows());
     for (auto _ : state) {
         state.PauseTiming();
         list.show({});
-        std::vector<VPNRegion> answer = regions;
+        Rows answer = rows;
         const int before = frames.count;
         state.ResumeTiming();
         list.show(std::move(answer));
@@ -158,69 +137,47 @@ void BM_RegionList_Load(benchmark::State& state)
     }
 }
 
-void BM_Baseline_ListView(benchmark::State& state)
-{
-    const int count = static_cast<int>(state.range(0));
-    const QStringList texts = textsOf(count);
-    double heapUsed = 0;
-    BaselineList list(texts, &heapUsed);
-    state.counters["heap_MB"] = heapUsed;
-    state.counters["rss_MB"] = bench::residentMB();
-    PaintCounter frames(list.rows());
-    for (auto _ : state) {
-        state.PauseTiming();
-        list.show({});
-        const int before = frames.count;
-        state.ResumeTiming();
-        list.show(texts);
-        if (frames.count == before) {
-            state.SkipWithError("no frame painted");
-            break;
-        }
-    }
-}
-
 // The first letter of a country typed, then the field cleared so every region returns.
-void BM_RegionList_Filter(benchmark::State& state)
+template <typename List, typename Rows>
+void measureFilter(benchmark::State& state, const Rows& rows)
 {
-    OurList list(regionsOf(static_cast<int>(state.range(0))));
+    List list(rows);
     double keystroke = 0;
     double clearing = 0;
     QElapsedTimer clock;
     PaintCounter frames(list.rows());
     for (auto _ : state) {
         clock.start();
-        list.type(QStringLiteral("g"));
+        list.search(QStringLiteral("g"));
         keystroke += clock.nsecsElapsed() / 1e6;
         clock.start();
-        list.clear();
+        list.search(QString());
         clearing += clock.nsecsElapsed() / 1e6;
     }
     state.counters["keystroke_ms"] = benchmark::Counter(keystroke, benchmark::Counter::kAvgIterations);
     state.counters["clear_ms"] = benchmark::Counter(clearing, benchmark::Counter::kAvgIterations);
     // Two frames per keystroke and clearing.
     state.counters["frames"] = benchmark::Counter(frames.count, benchmark::Counter::kAvgIterations);
+}
+
+void BM_RegionList_Load(benchmark::State& state)
+{
+    measureLoad<OurList>(state, bench::regionsOf(static_cast<int>(state.range(0))));
+}
+
+void BM_Baseline_ListView(benchmark::State& state)
+{
+    measureLoad<BaselineList>(state, textsOf(static_cast<int>(state.range(0))));
+}
+
+void BM_RegionList_Filter(benchmark::State& state)
+{
+    measureFilter<OurList>(state, bench::regionsOf(static_cast<int>(state.range(0))));
 }
 
 void BM_Baseline_Filter(benchmark::State& state)
 {
-    BaselineList list(textsOf(static_cast<int>(state.range(0))));
-    double keystroke = 0;
-    double clearing = 0;
-    QElapsedTimer clock;
-    PaintCounter frames(list.rows());
-    for (auto _ : state) {
-        clock.start();
-        list.filter(QStringLiteral("g"));
-        keystroke += clock.nsecsElapsed() / 1e6;
-        clock.start();
-        list.filter(QString());
-        clearing += clock.nsecsElapsed() / 1e6;
-    }
-    state.counters["keystroke_ms"] = benchmark::Counter(keystroke, benchmark::Counter::kAvgIterations);
-    state.counters["clear_ms"] = benchmark::Counter(clearing, benchmark::Counter::kAvgIterations);
-    // Two frames per keystroke and clearing.
-    state.counters["frames"] = benchmark::Counter(frames.count, benchmark::Counter::kAvgIterations);
+    measureFilter<BaselineList>(state, textsOf(static_cast<int>(state.range(0))));
 }
 
 }  // namespace

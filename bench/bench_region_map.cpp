@@ -10,32 +10,12 @@
 #include <QMouseEvent>
 #include <QPainter>
 
-#include <map>
-
 namespace {
 
 using namespace tandrel;
 
 constexpr QSize kMapSize(600, 700);  // the map of a wide main window
 
-const std::vector<VPNRegion>& regionsOf(int count)
-{
-    static std::map<int, std::vector<VPNRegion>> made;
-    auto it = made.find(count);
-    if (it == made.end()) {
-        it = made.emplace(count, bench::sampleRegions(count)).first;
-    }
-    return it->second;
-}
-
-void settle()
-{
-    QCoreApplication::sendPostedEvents();
-    QCoreApplication::processEvents();
-}
-
-// The map of the main screen over a controller holding the regions, the first of them
-// current, showing the whole world.
 // The memory counter starts once the controller holds the regions, which are its own
 // whatever the map.
 struct OurMap {
@@ -47,19 +27,20 @@ struct OurMap {
     {
         ctrl.regions = regions;
         ctrl.currentRegion = regions.front().id;
-        settle();
+        bench::settle();
         const double heapBefore = bench::heapInUseMB();
         view = std::make_unique<MapViewForMacOS14>(ctrl);
         map = view->findChild<WorldMap*>(QStringLiteral("worldMap"));
         view->resize(kMapSize);
         view->show();
-        settle();
+        bench::settle();
         map->setCamera(MapViewForMacOS14::initialPosition);
         map->repaint();
         if (heapUsed) {
             *heapUsed = bench::heapInUseMB() - heapBefore;
         }
     }
+    QWidget* canvas() const { return map; }
 };
 
 // The bare way: the markers' places worked out once, then a circle and a title per region.
@@ -76,12 +57,14 @@ public:
         }
         resize(kMapSize);
         show();
-        settle();
+        bench::settle();
         repaint();
         if (heapUsed) {
             *heapUsed = bench::heapInUseMB() - heapBefore;
         }
     }
+
+    QWidget* canvas() { return this; }
 
 protected:
     void paintEvent(QPaintEvent*) override
@@ -108,34 +91,33 @@ private:
     QStringList m_titles;
 };
 
-void BM_RegionMap_Paint(benchmark::State& state)
+// A repaint of the whole world in view.
+template <typename Map>
+void measurePaint(benchmark::State& state)
 {
-    const std::vector<VPNRegion>& regions = regionsOf(static_cast<int>(state.range(0)));
     double heapUsed = 0;
-    OurMap map(regions, &heapUsed);
+    Map map(bench::regionsOf(static_cast<int>(state.range(0))), &heapUsed);
     state.counters["heap_MB"] = heapUsed;
     state.counters["rss_MB"] = bench::residentMB();
     for (auto _ : state) {
-        map.map->repaint();
+        map.canvas()->repaint();
     }
+}
+
+void BM_RegionMap_Paint(benchmark::State& state)
+{
+    measurePaint<OurMap>(state);
 }
 
 void BM_Baseline_Paint(benchmark::State& state)
 {
-    const std::vector<VPNRegion>& regions = regionsOf(static_cast<int>(state.range(0)));
-    double heapUsed = 0;
-    BaselineMap map(regions, &heapUsed);
-    state.counters["heap_MB"] = heapUsed;
-    state.counters["rss_MB"] = bench::residentMB();
-    for (auto _ : state) {
-        map.repaint();
-    }
+    measurePaint<BaselineMap>(state);
 }
 
 // One pointer move without a button: the map finds the marker under it for the cursor.
 void BM_RegionMap_Hover(benchmark::State& state)
 {
-    OurMap map(regionsOf(static_cast<int>(state.range(0))));
+    OurMap map(bench::regionsOf(static_cast<int>(state.range(0))));
     std::vector<QPointF> points;
     for (int y = 20; y < kMapSize.height(); y += 37) {
         for (int x = 15; x < kMapSize.width(); x += 41) {

@@ -49,6 +49,7 @@ void RegionMap::redraw()
     }
     const std::optional<qint64> current = m_ctrl->currentRegion();
     std::vector<MapMarker> markers;
+    markers.reserve(m_ctrl->regions().size());
     for (const VPNRegion& region : m_ctrl->regions()) {
         MapMarker marker = markerFor(region, current == region.id);
         marker.raised = current == region.id;

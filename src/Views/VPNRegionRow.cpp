@@ -173,29 +173,26 @@ void VPNRegionRow::startEasing(qint64 regionId)
 
 void VPNRegionRow::setHoveredRegion(std::optional<qint64> regionId)
 {
-    if (regionId == m_hovered) {
-        return;
-    }
-    for (const std::optional<qint64>& changed : {m_hovered, regionId}) {
-        if (changed) {
-            startEasing(*changed);
-        }
-    }
-    m_hovered = regionId;
-    m_view->viewport()->update();
+    moveLook(m_hovered, regionId);
 }
 
 void VPNRegionRow::setSelectedRegion(std::optional<qint64> regionId)
 {
-    if (regionId == m_selected) {
+    moveLook(m_selected, regionId);
+}
+
+void VPNRegionRow::moveLook(std::optional<qint64>& state, std::optional<qint64> regionId)
+{
+    if (regionId == state) {
         return;
     }
-    for (const std::optional<qint64>& changed : {m_selected, regionId}) {
+    // The row that loses the state and the one that gains it both ease to their new look.
+    for (const std::optional<qint64>& changed : {state, regionId}) {
         if (changed) {
             startEasing(*changed);
         }
     }
-    m_selected = regionId;
+    state = regionId;
     m_view->viewport()->update();
 }
 

@@ -64,6 +64,8 @@ private:
     Look lookOf(qint64 regionId) const;
     // Starts an ease from the look the region shows now, before its state changes.
     void startEasing(qint64 regionId);
+    // Hands the hover or the selection (`state`) to another region.
+    void moveLook(std::optional<qint64>& state, std::optional<qint64> regionId);
     void nextFrame();
     // The height of `text` in `metrics` wrapped between words into `width`.
     static int textHeight(const QFontMetrics& metrics, const QString& text, int width);
