@@ -34,15 +34,25 @@ constexpr int kHorizontalMargin = 16;
 // The search bar's and list box's frame: a rounded fill with a thin gray outline.
 class RoundedPanel : public QWidget {
 public:
-    RoundedPanel(QPalette::ColorRole fill, qreal shadowOpacity, int shadowBlur, QWidget* parent)
-        : QWidget(parent), m_fill(fill), m_shadowOpacity(shadowOpacity), m_shadowBlur(shadowBlur)
+    // `keepPicture` for a panel under see-through content, which is painted again at every
+    // change of that content: its shadow's layers are then drawn once per size.
+    RoundedPanel(QPalette::ColorRole fill, qreal shadowOpacity, int shadowBlur, bool keepPicture, QWidget* parent)
+        : QWidget(parent),
+          m_fill(fill),
+          m_shadowOpacity(shadowOpacity),
+          m_shadowBlur(shadowBlur),
+          m_keepPicture(keepPicture)
     {
     }
 
 protected:
     void paintEvent(QPaintEvent*) override
     {
-        // The shadow's layers are drawn once per size and colour.
+        QPainter painter(this);
+        if (!m_keepPicture) {
+            paintPanel(painter);
+            return;
+        }
         const QColor fill = palette().color(m_fill);
         const qreal ratio = devicePixelRatioF();
         if (m_picture.isNull() || m_picture.deviceIndependentSize() != QSizeF(size()) ||
@@ -51,27 +61,31 @@ protected:
             QImage image(size() * ratio, QImage::Format_ARGB32_Premultiplied);
             image.setDevicePixelRatio(ratio);
             image.fill(Qt::transparent);
-            QPainter painter(&image);
-            painter.setRenderHint(QPainter::Antialiasing);
-            const QRectF shape =
-                QRectF(rect()).adjusted(m_shadowBlur, m_shadowBlur / 2.0, -m_shadowBlur, -m_shadowBlur);
-            SheetStyle::paintShadow(painter, shape, 12, m_shadowOpacity, m_shadowBlur, {0, 2});
-            QPainterPath path;
-            path.addRoundedRect(shape, 12, 12);
-            painter.fillPath(path, fill);
-            painter.setPen(QPen(SheetStyle::withAlpha(SheetStyle::gray, 0.2), 1));
-            painter.drawPath(path);
-            painter.end();
+            QPainter onImage(&image);
+            paintPanel(onImage);
+            onImage.end();
             m_picture = QPixmap::fromImage(std::move(image));
         }
-        QPainter painter(this);
         painter.drawPixmap(0, 0, m_picture);
     }
 
 private:
+    void paintPanel(QPainter& painter) const
+    {
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF shape = QRectF(rect()).adjusted(m_shadowBlur, m_shadowBlur / 2.0, -m_shadowBlur, -m_shadowBlur);
+        SheetStyle::paintShadow(painter, shape, 12, m_shadowOpacity, m_shadowBlur, {0, 2});
+        QPainterPath path;
+        path.addRoundedRect(shape, 12, 12);
+        painter.fillPath(path, palette().color(m_fill));
+        painter.setPen(QPen(SheetStyle::withAlpha(SheetStyle::gray, 0.2), 1));
+        painter.drawPath(path);
+    }
+
     QPalette::ColorRole m_fill;
     qreal m_shadowOpacity;
     int m_shadowBlur;
+    bool m_keepPicture;
     QPixmap m_picture;
     QColor m_pictureFill;
 };
@@ -233,7 +247,7 @@ QWidget* VPNRegionsView::buildSearchBar()
     auto* outer = new QHBoxLayout(margins);
     // The panel draws its shadow inside its own rectangle, so its margins shrink by that much.
     outer->setContentsMargins(kHorizontalMargin - 4, 0, kHorizontalMargin - 4, 0);
-    auto* bar = new RoundedPanel(QPalette::Base, 0.1, 4, margins);
+    auto* bar = new RoundedPanel(QPalette::Base, 0.1, 4, true, margins);
     bar->setObjectName(QStringLiteral("searchBar"));
     outer->addWidget(bar);
 
@@ -280,7 +294,7 @@ QWidget* VPNRegionsView::buildListBox()
     auto* outer = new QVBoxLayout(margins);
     // Half the caption's height above the box, where the caption sits across its border.
     outer->setContentsMargins(kHorizontalMargin - 6, 10, kHorizontalMargin - 6, 0);
-    m_listBox = new RoundedPanel(QPalette::Window, 0.05, 6, margins);
+    m_listBox = new RoundedPanel(QPalette::Window, 0.05, 6, false, margins);
     m_listBox->setObjectName(QStringLiteral("regionListBox"));
     outer->addWidget(m_listBox);
 
