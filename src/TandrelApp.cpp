@@ -54,7 +54,11 @@ std::optional<int> TandrelApp::answerCommandLine(int argc, char** argv)
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.setApplicationDescription(QStringLiteral("Tandrel, a VPN client."));
-    const QCommandLineOption help = parser.addHelpOption();
+    // Not addHelpOption(): it also offers --help-all, whose Qt options are hidden here and
+    // which parse() alone would leave unanswered, starting the program instead.
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Displays help on commandline options."));
+    parser.addOption(help);
     const QCommandLineOption version = parser.addVersionOption();
     for (const char* name : kQtValueOptions) {
         QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));

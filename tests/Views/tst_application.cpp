@@ -79,6 +79,8 @@ private Q_SLOTS:
                             << "";
         QTest::newRow("unknown option") << QStringList{"--frobnicate"} << 2 << ""
                                         << "tandrel: Unknown option 'frobnicate'.";
+        QTest::newRow("--help-all is not offered")
+            << QStringList{"--help-all"} << 2 << "" << "tandrel: Unknown option 'help-all'.";
         QTest::newRow("stray argument") << QStringList{"somewhere"} << 2 << ""
                                         << "tandrel: Unexpected argument 'somewhere'.";
         QTest::newRow("Qt's own option with --help")
@@ -119,6 +121,7 @@ private Q_SLOTS:
         if (stdOut.startsWith(QStringLiteral("Usage: "))) {
             QVERIFY(stdOut.contains(QStringLiteral("--version")));
             QVERIFY(!stdOut.contains(QStringLiteral("platform")));
+            QVERIFY(!stdOut.contains(QStringLiteral("--help-all")));
         }
     }
 
