@@ -38,8 +38,10 @@ void VPNRegionListModel::setRegions(const std::vector<VPNRegion>& regions)
     beginResetModel();
     m_regions.clear();
     m_regions.reserve(regions.size());
+    m_occurrences.clear();
     for (const VPNRegion& region : regions) {
-        m_regions.push_back({region.id, region.country_name, region.city, region.country_code});
+        m_regions.push_back(
+            {region.id, region.country_name, region.city, region.country_code, m_occurrences[region.id]++});
     }
     refilter();
     endResetModel();

@@ -3,6 +3,7 @@
 #include "Models/VPNRegion.h"
 
 #include <QAbstractListModel>
+#include <QHash>
 #include <QString>
 
 #include <optional>
@@ -30,6 +31,9 @@ public:
         QString country_name;
         QString city;
         QString country_code;
+        // How many earlier regions of the list share this id (the optimal entry shares its
+        // region's): with the id, it tells the rows of one region apart.
+        int occurrence = 0;
     };
 
     explicit VPNRegionListModel(QObject* parent = nullptr);
@@ -52,6 +56,8 @@ public:
     bool isSelected(int row) const { return m_current && *m_current == regionAt(row).id; }
     // The first shown row of the region, or -1.
     int rowOf(qint64 regionId) const;
+    // How many regions of the list have the id.
+    int occurrences(qint64 regionId) const { return m_occurrences.value(regionId); }
     // "Germany, Berlin, selected": the names line by line, then the state.
     QString accessibleName(int row) const;
 
@@ -64,6 +70,7 @@ private:
 
     std::vector<Row> m_regions;
     std::vector<int> m_shown;  // indexes into m_regions
+    QHash<qint64, int> m_occurrences;
     QString m_term;
     std::optional<qint64> m_current;
 };

@@ -146,10 +146,10 @@ VPNRegionRow::Look VPNRegionRow::settledLook(bool selected, bool hovered)
     return {tint, hovered ? kHoverScale : 1.0};
 }
 
-VPNRegionRow::Look VPNRegionRow::lookOf(qint64 regionId) const
+VPNRegionRow::Look VPNRegionRow::lookOf(const RowKey& row) const
 {
-    const Look target = settledLook(m_selected == regionId, m_hovered == regionId);
-    const auto it = m_looks.constFind(regionId);
+    const Look target = settledLook(m_selected == row.first, m_hovered == row);
+    const auto it = m_looks.constFind(row);
     if (it == m_looks.constEnd()) {
         return target;
     }
@@ -158,41 +158,47 @@ VPNRegionRow::Look VPNRegionRow::lookOf(qint64 regionId) const
     return {mix(it->from.tint, target.tint, eased), it->from.scale + (target.scale - it->from.scale) * eased};
 }
 
-void VPNRegionRow::startEasing(qint64 regionId)
+void VPNRegionRow::startEasing(const RowKey& row)
 {
     if (!m_view->isVisible()) {
         return;  // nothing to see ease in: the look is the new one at once
     }
     // From wherever the look is now, so a quick change back eases back smoothly.
-    const Look now = lookOf(regionId);
-    m_looks.insert(regionId, {now, m_clock.elapsed()});
+    const Look now = lookOf(row);
+    m_looks.insert(row, {now, m_clock.elapsed()});
     if (!m_frames.isActive()) {
         m_frames.start();
     }
 }
 
-void VPNRegionRow::setHoveredRegion(std::optional<qint64> regionId)
+void VPNRegionRow::setHoveredRow(std::optional<RowKey> row)
 {
-    moveLook(m_hovered, regionId);
-}
-
-void VPNRegionRow::setSelectedRegion(std::optional<qint64> regionId)
-{
-    moveLook(m_selected, regionId);
-}
-
-void VPNRegionRow::moveLook(std::optional<qint64>& state, std::optional<qint64> regionId)
-{
-    if (regionId == state) {
+    if (row == m_hovered) {
         return;
     }
-    // The row that loses the state and the one that gains it both ease to their new look.
-    for (const std::optional<qint64>& changed : {state, regionId}) {
+    // The row the pointer leaves and the one it enters both ease to their new look.
+    for (const std::optional<RowKey>& changed : {m_hovered, row}) {
         if (changed) {
             startEasing(*changed);
         }
     }
-    state = regionId;
+    m_hovered = row;
+    m_view->viewport()->update();
+}
+
+void VPNRegionRow::setSelectedRegion(std::optional<qint64> regionId)
+{
+    if (regionId == m_selected) {
+        return;
+    }
+    // Every row of the region that was and of the one that is current eases to its new look.
+    const auto* model = qobject_cast<const VPNRegionListModel*>(m_view->model());
+    for (const std::optional<qint64>& changed : {m_selected, regionId}) {
+        for (int occurrence = 0; changed && model && occurrence < model->occurrences(*changed); ++occurrence) {
+            startEasing({*changed, occurrence});
+        }
+    }
+    m_selected = regionId;
     m_view->viewport()->update();
 }
 
@@ -255,7 +261,8 @@ void VPNRegionRow::paint(QPainter* painter, const QStyleOptionViewItem& option, 
     }
     const VPNRegionListModel::Row& region = model->regionAt(index.row());
     const bool selected = model->isSelected(index.row());
-    const Look look = lookOf(region.id);
+    const RowKey key{region.id, region.occurrence};
+    const Look look = lookOf(key);
     const QRectF shape = backgroundRect(option.rect);
     const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
 
@@ -268,7 +275,7 @@ void VPNRegionRow::paint(QPainter* painter, const QStyleOptionViewItem& option, 
         painter->scale(look.scale, look.scale);
         painter->translate(-shape.center());
     }
-    if (m_looks.contains(region.id)) {
+    if (m_looks.contains(key)) {
         // Easing: a new tint every frame, not worth keeping.
         SheetStyle::paintShadow(*painter, shape, 10, 0.1, 3, {0, 2});
         QPainterPath background;

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <optional>
+#include <utility>
 
 class QAbstractItemView;
 
@@ -38,13 +39,16 @@ public:
     // The row's rounded background within its item rectangle: where it answers a click.
     static QRect backgroundRect(const QRect& itemRect);
 
-    // The region under the pointer and the current one; each change eases the rows' look.
-    void setHoveredRegion(std::optional<qint64> regionId);
+    // A row by its region's id and that id's occurrence in the list (VPNRegionListModel::Row):
+    // the optimal entry and its region's own row share the id, not the pointer.
+    using RowKey = std::pair<qint64, int>;
+
+    // The row under the pointer and the current region (every row of it); each change
+    // eases the rows' look.
+    void setHoveredRow(std::optional<RowKey> row);
     void setSelectedRegion(std::optional<qint64> regionId);
-    std::optional<qint64> hoveredRegion() const { return m_hovered; }
     // Whether the keyboard moved the list last: then the row with the focus is outlined.
     void setShowsFocus(bool shows);
-    bool isAnimating() const { return !m_looks.isEmpty(); }
 
     // The flag of a lower-case country code, 40 by 40 with its shadow, rendered once;
     // null when there is no flag of that code.
@@ -61,11 +65,9 @@ private:
     };
 
     static Look settledLook(bool selected, bool hovered);
-    Look lookOf(qint64 regionId) const;
-    // Starts an ease from the look the region shows now, before its state changes.
-    void startEasing(qint64 regionId);
-    // Hands the hover or the selection (`state`) to another region.
-    void moveLook(std::optional<qint64>& state, std::optional<qint64> regionId);
+    Look lookOf(const RowKey& row) const;
+    // Starts an ease from the look the row shows now, before its state changes.
+    void startEasing(const RowKey& row);
     void nextFrame();
     // The height of `text` in `metrics` wrapped between words into `width`.
     static int textHeight(const QFontMetrics& metrics, const QString& text, int width);
@@ -76,10 +78,10 @@ private:
     QFont m_cityFont;
     QFontMetrics m_countryMetrics;
     QFontMetrics m_cityMetrics;
-    std::optional<qint64> m_hovered;
+    std::optional<RowKey> m_hovered;
     std::optional<qint64> m_selected;
     bool m_showsFocus = false;
-    mutable QHash<qint64, Easing> m_looks;
+    mutable QHash<RowKey, Easing> m_looks;
     QElapsedTimer m_clock;
     QTimer m_frames;
 };

@@ -186,7 +186,7 @@ protected:
 
     void leaveEvent(QEvent* event) override
     {
-        m_rows->setHoveredRegion(std::nullopt);
+        m_rows->setHoveredRow(std::nullopt);
         viewport()->unsetCursor();
         QListView::leaveEvent(event);
     }
@@ -211,10 +211,12 @@ private:
     {
         const QModelIndex index = viewport()->rect().contains(point) && underMouse() ? rowAt(point) : QModelIndex();
         if (index.isValid()) {
-            m_rows->setHoveredRegion(index.data(VPNRegionListModel::RegionIdRole).toLongLong());
+            const VPNRegionListModel::Row& region =
+                static_cast<const VPNRegionListModel*>(model())->regionAt(index.row());
+            m_rows->setHoveredRow(VPNRegionRow::RowKey{region.id, region.occurrence});
             viewport()->setCursor(Qt::PointingHandCursor);
         } else {
-            m_rows->setHoveredRegion(std::nullopt);
+            m_rows->setHoveredRow(std::nullopt);
             viewport()->unsetCursor();
         }
     }

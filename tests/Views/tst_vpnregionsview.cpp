@@ -309,6 +309,37 @@ private Q_SLOTS:
         QCOMPARE(view.shownRegionIds(), ids(ctrl.regions()));
     }
 
+    // Two rows of one region (as the optimal entry and its region's own row are): the
+    // pointer over one of them hovers that row alone.
+    void hoverBelongsToTheRowNotToEveryRowOfItsRegion()
+    {
+        const nlohmann::json answer = {testing::regionJson(4, "Austria", true, 100, 10),
+                                       testing::regionJson(8, "Belgium", false, 300, 10),
+                                       testing::regionJson(8, "Belgium", false, 300, 10)};
+        env->answer("GET", QStringLiteral("users/me/regions"), QByteArray::fromStdString(answer.dump()));
+        TandrelController ctrl;
+        VPNRegionsView view(ctrl);
+        view.resize(300, 500);
+        view.show();
+        QTRY_COMPARE_WITH_TIMEOUT(view.shownRegionIds().size(), qsizetype(3), 5000);
+        const int first = int(view.shownRegionIds().indexOf(8));
+        const int second = int(view.shownRegionIds().lastIndexOf(8));
+        QVERIFY(first >= 0 && second > first);
+        QTRY_VERIFY(!rowIsSelected(view, first) && !rowIsSelected(view, second));
+        QTest::qWait(250);
+        QWidget* rows = listOf(view)->viewport();
+        const auto background = [&](int row) {
+            const QRect item = listOf(view)->visualRect(listOf(view)->model()->index(row, 0));
+            return rows->grab().toImage().pixelColor(item.left() + 16 + 6, item.center().y());
+        };
+        const QColor plain = background(second);
+
+        QTest::mouseMove(rows, rowCentre(view, first));
+        QTRY_VERIFY_WITH_TIMEOUT(background(first).lightness() < plain.lightness(), 1000);
+        QTest::qWait(250);
+        QCOMPARE(background(second), plain);
+    }
+
     // In the compact column the names have about a hundred pixels: a long name wraps
     // between its words (the row grows taller) instead of running past the row's edge.
     void longNamesWrapWholeWordsInTheColumn()
