@@ -2,8 +2,14 @@
 #include "BuildConfig.h"
 #include "KeychainStoreContract.h"
 #include "Platform/Keychain.h"
+#include "Platform/LegacyData.h"
+#include "Platform/UserDefaults.h"
 #include "support/CapturedOutput.h"
 #include "support/TestMain.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
 
 #pragma push_macro("signals")
 #undef signals
@@ -68,6 +74,33 @@ bool lockDefaultCollection()
     });
 }
 
+// Stores an item as a build under another application id did: that id as the service and
+// in the schema's name.
+bool storeUnderApplicationId(const QString& id, const QString& account, const QString& secret)
+{
+    const QByteArray name = id.toUtf8() + ".GenericPassword";
+    const SecretSchema schema = {name.constData(),
+                                 SECRET_SCHEMA_NONE,
+                                 {{"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                  {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                  {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
+                                 0,
+                                 nullptr,
+                                 nullptr,
+                                 nullptr,
+                                 nullptr,
+                                 nullptr,
+                                 nullptr,
+                                 nullptr};
+    GError* error = nullptr;
+    const bool stored = secret_password_store_sync(&schema, SECRET_COLLECTION_DEFAULT, "earlier version",
+                                                   secret.toUtf8().constData(), nullptr, &error, "service",
+                                                   id.toUtf8().constData(), "account",
+                                                   account.toUtf8().constData(), nullptr);
+    g_clear_error(&error);
+    return stored;
+}
+
 }  // namespace
 
 class SecretServiceKeychainTest : public tandrel::testing::KeychainStoreContract {
@@ -103,6 +136,47 @@ private Q_SLOTS:
         QCOMPARE(m_store->add(m_service, QStringLiteral("vpnPassword"), "pw", &reference), KeychainStatus::success);
         QVERIFY2(reference.startsWith("/org/freedesktop/secrets/collection/"), reference.constData());
         QVERIFY(g_variant_is_object_path(reference.constData()));
+    }
+
+    // A build under the earlier application id kept its items and settings under that id:
+    // the first start under the current one moves them over, once, and loses nothing.
+    void itemsAndSettingsOfTheEarlierIdMoveOver()
+    {
+        const QString legacy = QStringLiteral("example.tandrel.earlier");
+        const QString current = QString::fromUtf8(BuildConfig::bundleIdentifier);
+        QVERIFY(storeUnderApplicationId(legacy, QStringLiteral("token"), QStringLiteral("t0k3n")));
+        QVERIFY(storeUnderApplicationId(legacy, QStringLiteral("uid"), QStringLiteral("UID-1")));
+        QVERIFY(storeUnderApplicationId(legacy, QStringLiteral("email"), QStringLiteral("old@example.com")));
+        Keychain now(current);
+        // Written under the current id already: the newer value stays.
+        QCOMPARE(now.set(QStringLiteral("new@example.com"), QStringLiteral("email")), std::nullopt);
+        const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+        const QString oldSettings = config + QStringLiteral("/%1/settings.conf").arg(legacy);
+        const QString newSettings = config + QStringLiteral("/%1/settings.conf").arg(current);
+        QFile::remove(newSettings);
+        UserDefaults(oldSettings).set(true, QStringLiteral("KillSwitch"));
+
+        LegacyData::migrate(legacy, current,
+                            {QStringLiteral("token"), QStringLiteral("uid"), QStringLiteral("email"),
+                             QStringLiteral("server")});
+        QCOMPARE(now[QStringLiteral("token")], QStringLiteral("t0k3n"));
+        QCOMPARE(now[QStringLiteral("uid")], QStringLiteral("UID-1"));
+        QCOMPARE(now[QStringLiteral("email")], QStringLiteral("new@example.com"));
+        QCOMPARE(now[QStringLiteral("server")], std::nullopt);
+        for (const QString& account : {QStringLiteral("token"), QStringLiteral("uid"), QStringLiteral("email")}) {
+            QCOMPARE(lookUpFromOutside(legacy, account), std::nullopt);
+        }
+        QVERIFY(!QFileInfo::exists(oldSettings));
+        QVERIFY(UserDefaults(newSettings).boolForKey(QStringLiteral("KillSwitch")));
+
+        // Once: a second start finds nothing left to move and changes nothing.
+        QVERIFY(now.set(QStringLiteral("t0k3n-2"), QStringLiteral("token")) == std::nullopt);
+        LegacyData::migrate(legacy, current, {QStringLiteral("token")});
+        QCOMPARE(now[QStringLiteral("token")], QStringLiteral("t0k3n-2"));
+        for (const QString& account : {QStringLiteral("token"), QStringLiteral("uid"), QStringLiteral("email")}) {
+            now.remove(account);
+        }
+        QFile::remove(newSettings);
     }
 
     // Last on purpose: nothing can unlock the collection again without a prompt.
