@@ -74,33 +74,6 @@ bool lockDefaultCollection()
     });
 }
 
-// Stores an item as a build under another application id did: that id as the service and
-// in the schema's name.
-bool storeUnderApplicationId(const QString& id, const QString& account, const QString& secret)
-{
-    const QByteArray name = id.toUtf8() + ".GenericPassword";
-    const SecretSchema schema = {name.constData(),
-                                 SECRET_SCHEMA_NONE,
-                                 {{"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
-                                  {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
-                                  {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
-                                 0,
-                                 nullptr,
-                                 nullptr,
-                                 nullptr,
-                                 nullptr,
-                                 nullptr,
-                                 nullptr,
-                                 nullptr};
-    GError* error = nullptr;
-    const bool stored = secret_password_store_sync(&schema, SECRET_COLLECTION_DEFAULT, "earlier version",
-                                                   secret.toUtf8().constData(), nullptr, &error, "service",
-                                                   id.toUtf8().constData(), "account",
-                                                   account.toUtf8().constData(), nullptr);
-    g_clear_error(&error);
-    return stored;
-}
-
 }  // namespace
 
 class SecretServiceKeychainTest : public tandrel::testing::KeychainStoreContract {
@@ -144,9 +117,11 @@ private Q_SLOTS:
     {
         const QString legacy = QStringLiteral("example.tandrel.earlier");
         const QString current = QString::fromUtf8(BuildConfig::bundleIdentifier);
-        QVERIFY(storeUnderApplicationId(legacy, QStringLiteral("token"), QStringLiteral("t0k3n")));
-        QVERIFY(storeUnderApplicationId(legacy, QStringLiteral("uid"), QStringLiteral("UID-1")));
-        QVERIFY(storeUnderApplicationId(legacy, QStringLiteral("email"), QStringLiteral("old@example.com")));
+        // As a build under that id stored them: the id as the service and in the schema's name.
+        Keychain earlier(legacy, KeychainStore::makeSecretServiceStore(legacy));
+        QCOMPARE(earlier.set(QStringLiteral("t0k3n"), QStringLiteral("token")), std::nullopt);
+        QCOMPARE(earlier.set(QStringLiteral("UID-1"), QStringLiteral("uid")), std::nullopt);
+        QCOMPARE(earlier.set(QStringLiteral("old@example.com"), QStringLiteral("email")), std::nullopt);
         Keychain now(current);
         // Written under the current id already: the newer value stays.
         QCOMPARE(now.set(QStringLiteral("new@example.com"), QStringLiteral("email")), std::nullopt);
