@@ -191,10 +191,16 @@ protected:
         QListView::leaveEvent(event);
     }
 
+    // New rows, or rows scrolled, under a still pointer: the hover follows what is under it now.
     void reset() override
     {
-        // New rows under a still pointer: the hover follows what is under it now.
         QListView::reset();
+        hover(viewport()->mapFromGlobal(QCursor::pos()));
+    }
+
+    void scrollContentsBy(int dx, int dy) override
+    {
+        QListView::scrollContentsBy(dx, dy);
         hover(viewport()->mapFromGlobal(QCursor::pos()));
     }
 

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QToolButton>
+#include <QWheelEvent>
 
 using namespace tandrel;
 using testing::ServiceEnvironment;
@@ -292,6 +293,37 @@ private Q_SLOTS:
         QCOMPARE(rows->cursor().shape(), Qt::PointingHandCursor);
     }
 
+    // The row under the pointer is the hovered one, also after the wheel slid other rows
+    // under a pointer that did not move.
+    void hoverFollowsTheRowsScrolledUnderAStillPointer()
+    {
+        TandrelController ctrl;
+        VPNRegionsView view(ctrl);
+        showLoaded(view, ctrl);
+        QTRY_VERIFY(rowIsSelected(view, 0));
+        QWidget* rows = listOf(view)->viewport();
+        QTest::mouseMove(rows, QPoint(2, 2));  // the pointer off every row, wherever it was
+        QTest::qWait(250);
+        const QColor plain = rowBackground(view, 2);
+        const QPoint pointer = rowCentre(view, 2);
+        QTest::mouseMove(rows, pointer);
+        QTRY_VERIFY_WITH_TIMEOUT(rowBackground(view, 2).lightness() < plain.lightness(), 1000);
+        QTest::qWait(250);
+        const QColor hovered = rowBackground(view, 2);
+
+        // The wheel scrolls the list by a few rows; the pointer stays where it is.
+        QWheelEvent wheel(QPointF(pointer), QPointF(rows->mapToGlobal(pointer)), {}, {0, -120}, Qt::NoButton, {},
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(rows, &wheel);
+        QTest::qWait(250);
+        const int under = listOf(view)->indexAt(pointer).row();
+        QVERIFY(under > 2);
+        QCOMPARE(rowBackground(view, under), hovered);
+        // Its neighbour (of another region than the current one) is plain again.
+        const int neighbour = rowIsSelected(view, under + 1) ? under - 1 : under + 1;
+        QCOMPARE(rowBackground(view, neighbour), plain);
+    }
+
     // Two rows of one region (as the optimal entry and its region's own row are) are rows
     // of their own: the pointer over one of them hovers that row alone.
     void everyRegionGetsItsOwnRowEvenWithARepeatedId()
@@ -312,8 +344,9 @@ private Q_SLOTS:
         const int first = int(view.shownRegionIds().indexOf(8));
         const int second = int(view.shownRegionIds().lastIndexOf(8));
         QTRY_VERIFY(!rowIsSelected(view, first) && !rowIsSelected(view, second));
-        QTest::qWait(250);
         QWidget* rows = listOf(view)->viewport();
+        QTest::mouseMove(rows, QPoint(2, 2));  // the pointer off every row, wherever it was
+        QTest::qWait(250);
         const auto background = [&view](int row) { return rowBackground(view, row); };
         const QColor plain = background(second);
         QTest::mouseMove(rows, rowCentre(view, first));
