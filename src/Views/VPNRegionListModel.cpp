@@ -133,25 +133,11 @@ QVariant VPNRegionListModel::data(const QModelIndex& index, int role) const
             return accessibleName(index.row());
         case RegionIdRole:
             return region.id;
-        case CityRole:
-            return region.city;
-        case CountryCodeRole:
-            return region.country_code;
         case SelectedRole:
             return isSelected(index.row());
         default:
             return {};
     }
-}
-
-QHash<int, QByteArray> VPNRegionListModel::roleNames() const
-{
-    QHash<int, QByteArray> names = QAbstractListModel::roleNames();
-    names.insert(RegionIdRole, "regionId");
-    names.insert(CityRole, "city");
-    names.insert(CountryCodeRole, "countryCode");
-    names.insert(SelectedRole, "selected");
-    return names;
 }
 
 }  // namespace tandrel

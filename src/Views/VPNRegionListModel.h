@@ -20,8 +20,6 @@ class VPNRegionListModel : public QAbstractListModel {
 public:
     enum Role {
         RegionIdRole = Qt::UserRole + 1,
-        CityRole,
-        CountryCodeRole,
         SelectedRole,
     };
 
@@ -63,7 +61,6 @@ public:
 
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-    QHash<int, QByteArray> roleNames() const override;
 
 private:
     void refilter();
