@@ -157,6 +157,10 @@ protected:
             const int row = regions->currentRegion() ? regions->rowOf(*regions->currentRegion()) : -1;
             selectionModel()->setCurrentIndex(model()->index(std::max(row, 0), 0), QItemSelectionModel::NoUpdate);
         }
+        // Reached with Tab: the keyboard's row is outlined before the first arrow key.
+        if (event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason) {
+            m_rows->setShowsFocus(true);
+        }
         QListView::focusInEvent(event);
     }
 

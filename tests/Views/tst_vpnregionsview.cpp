@@ -244,8 +244,16 @@ private Q_SLOTS:
         view.findChild<QLineEdit*>(QStringLiteral("searchField"))->setFocus();
         QTRY_VERIFY(QApplication::focusWidget());
 
+        const QRect current = listOf(view)->visualRect(listOf(view)->model()->index(0, 0));
+        // On the left edge of the row's rounded background, where its outline runs.
+        const auto edge = [&] {
+            return listOf(view)->viewport()->grab().toImage().pixelColor(current.left() + 16 + 1, current.center().y());
+        };
+        const QColor unfocused = edge();
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), listOf(view));
+        // The row the keyboard is on shows it at once.
+        QVERIFY2(edge().red() < unfocused.red() - 40, qPrintable(edge().name() + unfocused.name()));
         // The keyboard starts on the current region's row.
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
