@@ -1,12 +1,10 @@
 #include "TandrelApp.h"
 
 #include "BuildConfig.h"
-#include "Classes/Preferences.h"
 #include "ContentView.h"
 #include "Platform/ApplicationIcon.h"
 #include "Platform/Host.h"
 #include "Platform/LaunchAtLogin.h"
-#include "Platform/LegacyData.h"
 #include "Platform/SingleInstance.h"
 #include "Platform/UserDefaults.h"
 #include "Platform/Workspace.h"
@@ -113,13 +111,6 @@ int TandrelApp::main(int argc, char** argv)
     if (!instance.claim()) {
         return 0;
     }
-    // Before anything reads a setting or a keychain item (the language is the first), and
-    // by the one instance only.
-    LegacyData::migrate(QString::fromUtf8(BuildConfig::legacyBundleIdentifier),
-                        QString::fromUtf8(BuildConfig::bundleIdentifier),
-                        {Preferences::Keys::token, Preferences::Keys::email, Preferences::Keys::password,
-                         Preferences::Keys::server, Preferences::Keys::vpnUsername, Preferences::Keys::vpnPassword,
-                         Preferences::Keys::uid});
     QApplication::setWindowIcon(Assets::image(QString::fromLatin1(AssetName::AppIconMacOS)));
     loadTranslations();
     installPlatformHooks();

@@ -54,9 +54,8 @@ public:
 
     // A file store (mode 0600, replaced atomically on every write).
     static std::shared_ptr<KeychainStore> makeFileStore(const QString& filePath);
-    // The freedesktop Secret Service through libsecret; nullptr when none answers. Its
-    // items are those an application id keeps (empty: this build's).
-    static std::shared_ptr<KeychainStore> makeSecretServiceStore(const QString& applicationId = {});
+    // The freedesktop Secret Service through libsecret; nullptr when none answers.
+    static std::shared_ptr<KeychainStore> makeSecretServiceStore();
 };
 
 // A keychain handle under one service name, with text values (stored as UTF-8).

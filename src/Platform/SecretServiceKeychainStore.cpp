@@ -5,8 +5,6 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QFileInfo>
-#include <QHash>
-#include <QMutex>
 #include <QUuid>
 
 // GLib's headers use "signals" as a member name, which Qt defines as a keyword.
@@ -73,43 +71,36 @@ bool secretServiceIsRunning()
     return running;
 }
 
-// Attributes "service" and "account" under one schema name of our own
-// ("<application id>.GenericPassword"), so that a search finds only our generic-password
-// items. Made once per name and kept: libsecret holds on to the schemas it is given.
-const SecretSchema* genericPasswordSchema(const QByteArray& name)
+// Attributes "service" and "account" under one schema name of our own, so that a search
+// finds only our generic-password items.
+const SecretSchema* genericPasswordSchema()
 {
-    static QMutex lock;
-    static QHash<QByteArray, const SecretSchema*> made;
-    QMutexLocker locker(&lock);
-    const SecretSchema*& schema = made[name];
-    if (!schema) {
-        const char* const kept = qstrdup(name.constData());
-        schema = new SecretSchema{kept,
-                                  SECRET_SCHEMA_NONE,
-                                  {{"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
-                                   {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
-                                   {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
-                                  0,
-                                  nullptr,
-                                  nullptr,
-                                  nullptr,
-                                  nullptr,
-                                  nullptr,
-                                  nullptr,
-                                  nullptr};
-    }
-    return schema;
+    static const QByteArray name = QByteArray(BuildConfig::bundleIdentifier) + ".GenericPassword";
+    static const SecretSchema schema = {name.constData(),
+                                        SECRET_SCHEMA_NONE,
+                                        {{"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                         {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                         {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
+                                        0,
+                                        nullptr,
+                                        nullptr,
+                                        nullptr,
+                                        nullptr,
+                                        nullptr,
+                                        nullptr,
+                                        nullptr};
+    return &schema;
 }
 
-// The attributes of one item of ours, or (without service and account) of all of them.
-GHashTable* attributesFor(const SecretSchema* schema)
+// The attributes of one item of ours, or (without arguments) of all of them.
+GHashTable* attributesFor()
 {
-    return secret_attributes_build(schema, nullptr);
+    return secret_attributes_build(genericPasswordSchema(), nullptr);
 }
 
-GHashTable* attributesFor(const SecretSchema* schema, const QString& service, const QString& account)
+GHashTable* attributesFor(const QString& service, const QString& account)
 {
-    GHashTable* attributes = attributesFor(schema);
+    GHashTable* attributes = attributesFor();
     g_hash_table_replace(attributes, g_strdup("service"), g_strdup(service.toUtf8().constData()));
     g_hash_table_replace(attributes, g_strdup("account"), g_strdup(account.toUtf8().constData()));
     return attributes;
@@ -212,7 +203,7 @@ void release(const QList<SecretItem*>& items)
 
 }  // namespace
 
-std::shared_ptr<SecretServiceKeychainStore> SecretServiceKeychainStore::connect(const QString& applicationId)
+std::shared_ptr<SecretServiceKeychainStore> SecretServiceKeychainStore::connect()
 {
     if (!secretServiceIsRunning()) {
         return nullptr;
@@ -224,15 +215,10 @@ std::shared_ptr<SecretServiceKeychainStore> SecretServiceKeychainStore::connect(
         g_clear_error(&error);
         return nullptr;
     }
-    const QString id = applicationId.isEmpty() ? QString::fromUtf8(BuildConfig::bundleIdentifier) : applicationId;
-    return std::shared_ptr<SecretServiceKeychainStore>(
-        new SecretServiceKeychainStore(service, id.toUtf8() + ".GenericPassword"));
+    return std::shared_ptr<SecretServiceKeychainStore>(new SecretServiceKeychainStore(service));
 }
 
-SecretServiceKeychainStore::SecretServiceKeychainStore(SecretService* service, QByteArray schemaName)
-    : m_service(service), m_schemaName(std::move(schemaName))
-{
-}
+SecretServiceKeychainStore::SecretServiceKeychainStore(SecretService* service) : m_service(service) {}
 
 SecretServiceKeychainStore::~SecretServiceKeychainStore()
 {
@@ -244,7 +230,7 @@ int SecretServiceKeychainStore::search(GHashTable* attributes, QList<SecretItem*
 {
     GError* error = nullptr;
     GList* found =
-        secret_service_search_sync(m_service, genericPasswordSchema(m_schemaName), attributes, SECRET_SEARCH_ALL, nullptr, &error);
+        secret_service_search_sync(m_service, genericPasswordSchema(), attributes, SECRET_SEARCH_ALL, nullptr, &error);
     g_hash_table_unref(attributes);
     if (error) {
         return consume(error);
@@ -261,7 +247,7 @@ int SecretServiceKeychainStore::search(GHashTable* attributes, QList<SecretItem*
 
 int SecretServiceKeychainStore::find(const QString& service, const QString& account, QList<SecretItem*>* items)
 {
-    return search(attributesFor(genericPasswordSchema(m_schemaName), service, account), items);
+    return search(attributesFor(service, account), items);
 }
 
 int SecretServiceKeychainStore::read(SecretItem* item, KeychainItem* result)
@@ -324,10 +310,10 @@ int SecretServiceKeychainStore::add(const QString& service, const QString& accou
         g_object_unref(collection);
         return KeychainStatus::interactionNotAllowed;
     }
-    GHashTable* attributes = attributesFor(genericPasswordSchema(m_schemaName), service, account);
+    GHashTable* attributes = attributesFor(service, account);
     const QByteArray label = (account + QStringLiteral(" (") + service + QLatin1Char(')')).toUtf8();
     SecretValue* value = newValue(data);
-    SecretItem* item = secret_item_create_sync(collection, genericPasswordSchema(m_schemaName), attributes, label.constData(),
+    SecretItem* item = secret_item_create_sync(collection, genericPasswordSchema(), attributes, label.constData(),
                                                value, SECRET_ITEM_CREATE_NONE, nullptr, &error);
     secret_value_unref(value);
     g_hash_table_unref(attributes);
@@ -392,7 +378,7 @@ int SecretServiceKeychainStore::copyByReference(const QByteArray& persistentRefe
 {
     QMutexLocker locker(&m_lock);
     QList<SecretItem*> items;
-    int status = search(attributesFor(genericPasswordSchema(m_schemaName)), &items);
+    int status = search(attributesFor(), &items);
     if (status == KeychainStatus::success) {
         const auto named = std::find_if(items.cbegin(), items.cend(), [&](SecretItem* candidate) {
             return !persistentReference.isEmpty() && referenceOf(candidate) == persistentReference;
@@ -403,9 +389,9 @@ int SecretServiceKeychainStore::copyByReference(const QByteArray& persistentRefe
     return status;
 }
 
-std::shared_ptr<KeychainStore> KeychainStore::makeSecretServiceStore(const QString& applicationId)
+std::shared_ptr<KeychainStore> KeychainStore::makeSecretServiceStore()
 {
-    return SecretServiceKeychainStore::connect(applicationId);
+    return SecretServiceKeychainStore::connect();
 }
 
 }  // namespace tandrel

@@ -21,8 +21,7 @@ class SecretServiceKeychainStore : public KeychainStore {
 public:
     // The store, or nullptr when no session bus is reachable without launching one, or
     // nobody owns org.freedesktop.secrets on it (no service is ever started).
-    // Its items are those of `applicationId` (empty: this build's application id).
-    static std::shared_ptr<SecretServiceKeychainStore> connect(const QString& applicationId = {});
+    static std::shared_ptr<SecretServiceKeychainStore> connect();
     ~SecretServiceKeychainStore() override;
     SecretServiceKeychainStore(const SecretServiceKeychainStore&) = delete;
     SecretServiceKeychainStore& operator=(const SecretServiceKeychainStore&) = delete;
@@ -35,13 +34,12 @@ public:
     int copyByReference(const QByteArray& persistentReference, KeychainItem* item) override;
 
 private:
-    SecretServiceKeychainStore(SecretService* service, QByteArray schemaName);
+    explicit SecretServiceKeychainStore(SecretService* service);
     int search(GHashTable* attributes, QList<SecretItem*>* items);  // takes over `attributes`
     int find(const QString& service, const QString& account, QList<SecretItem*>* items);
     int read(SecretItem* item, KeychainItem* result);
 
     SecretService* m_service;
-    QByteArray m_schemaName;  // "<application id>.GenericPassword"
     QMutex m_lock;
 };
 

@@ -2,14 +2,8 @@
 #include "BuildConfig.h"
 #include "KeychainStoreContract.h"
 #include "Platform/Keychain.h"
-#include "Platform/LegacyData.h"
-#include "Platform/UserDefaults.h"
 #include "support/CapturedOutput.h"
 #include "support/TestMain.h"
-
-#include <QFile>
-#include <QFileInfo>
-#include <QStandardPaths>
 
 #pragma push_macro("signals")
 #undef signals
@@ -109,49 +103,6 @@ private Q_SLOTS:
         QCOMPARE(m_store->add(m_service, QStringLiteral("vpnPassword"), "pw", &reference), KeychainStatus::success);
         QVERIFY2(reference.startsWith("/org/freedesktop/secrets/collection/"), reference.constData());
         QVERIFY(g_variant_is_object_path(reference.constData()));
-    }
-
-    // A build under the earlier application id kept its items and settings under that id:
-    // the first start under the current one moves them over, once, and loses nothing.
-    void itemsAndSettingsOfTheEarlierIdMoveOver()
-    {
-        const QString legacy = QStringLiteral("example.tandrel.earlier");
-        const QString current = QString::fromUtf8(BuildConfig::bundleIdentifier);
-        // As a build under that id stored them: the id as the service and in the schema's name.
-        Keychain earlier(legacy, KeychainStore::makeSecretServiceStore(legacy));
-        QCOMPARE(earlier.set(QStringLiteral("t0k3n"), QStringLiteral("token")), std::nullopt);
-        QCOMPARE(earlier.set(QStringLiteral("UID-1"), QStringLiteral("uid")), std::nullopt);
-        QCOMPARE(earlier.set(QStringLiteral("old@example.com"), QStringLiteral("email")), std::nullopt);
-        Keychain now(current);
-        // Written under the current id already: the newer value stays.
-        QCOMPARE(now.set(QStringLiteral("new@example.com"), QStringLiteral("email")), std::nullopt);
-        const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-        const QString oldSettings = config + QStringLiteral("/%1/settings.conf").arg(legacy);
-        const QString newSettings = config + QStringLiteral("/%1/settings.conf").arg(current);
-        QFile::remove(newSettings);
-        UserDefaults(oldSettings).set(true, QStringLiteral("KillSwitch"));
-
-        LegacyData::migrate(legacy, current,
-                            {QStringLiteral("token"), QStringLiteral("uid"), QStringLiteral("email"),
-                             QStringLiteral("server")});
-        QCOMPARE(now[QStringLiteral("token")], QStringLiteral("t0k3n"));
-        QCOMPARE(now[QStringLiteral("uid")], QStringLiteral("UID-1"));
-        QCOMPARE(now[QStringLiteral("email")], QStringLiteral("new@example.com"));
-        QCOMPARE(now[QStringLiteral("server")], std::nullopt);
-        for (const QString& account : {QStringLiteral("token"), QStringLiteral("uid"), QStringLiteral("email")}) {
-            QCOMPARE(lookUpFromOutside(legacy, account), std::nullopt);
-        }
-        QVERIFY(!QFileInfo::exists(oldSettings));
-        QVERIFY(UserDefaults(newSettings).boolForKey(QStringLiteral("KillSwitch")));
-
-        // Once: a second start finds nothing left to move and changes nothing.
-        QVERIFY(now.set(QStringLiteral("t0k3n-2"), QStringLiteral("token")) == std::nullopt);
-        LegacyData::migrate(legacy, current, {QStringLiteral("token")});
-        QCOMPARE(now[QStringLiteral("token")], QStringLiteral("t0k3n-2"));
-        for (const QString& account : {QStringLiteral("token"), QStringLiteral("uid"), QStringLiteral("email")}) {
-            now.remove(account);
-        }
-        QFile::remove(newSettings);
     }
 
     // Last on purpose: nothing can unlock the collection again without a prompt.
