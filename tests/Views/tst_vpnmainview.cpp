@@ -117,7 +117,8 @@ private Q_SLOTS:
         QTest::newRow("disconnected") << 1 << Appearance{"notConnectedButton", false, "Not Connected"};
         QTest::newRow("connecting") << 2 << Appearance{"connectingButton", true, "Connecting..."};
         QTest::newRow("connected") << 3 << Appearance{"connectedButton", false, "Connected to Austria"};
-        QTest::newRow("reasserting") << 4 << Appearance{"connectingButton", true, "Reconnecting..."};
+        QTest::newRow("reasserting (kill switch on by default)")
+            << 4 << Appearance{"connectingButton", true, "Reconnecting... Traffic is held back"};
         QTest::newRow("disconnecting") << 5 << Appearance{"connectingButton", true, "Disconnecting..."};
         QTest::newRow("unknown") << 9 << Appearance{"connectingButton", true, "Error. Reconnecting..."};
     }
@@ -129,15 +130,26 @@ private Q_SLOTS:
         QCOMPARE(VPNMainView::statusAppearance(static_cast<NEVPNStatus>(status), QStringLiteral("Austria")), look);
     }
 
+    void reconnectingSaysTrafficIsHeldBackOnlyUnderTheKillSwitch()
+    {
+        Preferences::setKillSwitch(false);
+        QCOMPARE(VPNMainView::statusAppearance(NEVPNStatus::reasserting, {}).text, QStringLiteral("Reconnecting..."));
+        Preferences::setKillSwitch(true);
+        QCOMPARE(VPNMainView::statusAppearance(NEVPNStatus::reasserting, {}).text,
+                 QStringLiteral("Reconnecting... Traffic is held back"));
+    }
+
     void spanishTablesTranslateTheScreen()
     {
         UserDefaults::standard().set(QStringList{QStringLiteral("es")}, QStringLiteral("AppleLanguages"));
         QCOMPARE(TandrelApp::loadTranslations(), QStringLiteral("es"));
         const Appearance connected = VPNMainView::statusAppearance(NEVPNStatus::connected, QStringLiteral("Austria"));
+        const QString heldBack = VPNMainView::reconnectingText(true);
         const QString searchHint = QCoreApplication::translate("VPNRegionsView", "Search by country or city...");
         UserDefaults::standard().removeObject(QStringLiteral("AppleLanguages"));
         TandrelApp::loadTranslations();
         QCOMPARE(connected.text, QStringLiteral("Conectado a Austria"));
+        QCOMPARE(heldBack, QStringLiteral("Reconectando... El tráfico queda retenido"));
         QCOMPARE(searchHint, QStringLiteral("Buscar por país o ciudad..."));
     }
 

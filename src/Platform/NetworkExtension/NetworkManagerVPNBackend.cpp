@@ -18,6 +18,7 @@
 #include <QDBusServiceWatcher>
 #include <QHostInfo>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QObject>
@@ -766,6 +767,14 @@ QString blocksStatePath()
            QString::fromUtf8(BuildConfig::bundleIdentifier) + QStringLiteral("/networkmanager-blocks.ini");
 }
 
+// This boot of the machine: the blocks live in the links' running configuration, so a
+// restart has ended them, and a note from before it speaks of nothing.
+QString bootId()
+{
+    QFile file(QStringLiteral("/proc/sys/kernel/random/boot_id"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll().trimmed()) : QString();
+}
+
 }  // namespace
 
 NetworkManagerBlocks NetworkManagerVPNBackend::Session::blocksFor(const QStringList& serverAddresses) const
@@ -789,6 +798,7 @@ void NetworkManagerVPNBackend::Session::holdTraffic(const NetworkManagerBlocks& 
 {
     QSettings state(blocksStatePath(), QSettings::IniFormat);
     state.setValue(QStringLiteral("wanted"), !blocks.isEmpty());
+    state.setValue(QStringLiteral("boot"), bootId());
     state.setValue(QStringLiteral("holdBack"), blocks.holdBack);
     state.setValue(QStringLiteral("serverAddresses"), blocks.serverAddresses);
     state.setValue(QStringLiteral("blockIPv6"), blocks.blockIPv6);
@@ -805,7 +815,7 @@ void NetworkManagerVPNBackend::Session::recoverBlocks()
     m_recovered = true;
     const QSettings state(blocksStatePath(), QSettings::IniFormat);
     NetworkManagerBlocks left;
-    if (state.value(QStringLiteral("wanted")).toBool()) {
+    if (state.value(QStringLiteral("wanted")).toBool() && state.value(QStringLiteral("boot")).toString() == bootId()) {
         left.holdBack = state.value(QStringLiteral("holdBack")).toBool();
         left.serverAddresses = state.value(QStringLiteral("serverAddresses")).toStringList();
         left.blockIPv6 = state.value(QStringLiteral("blockIPv6")).toBool();
