@@ -189,6 +189,8 @@ private:
     void holdTraffic(const NetworkManagerBlocks& blocks, std::function<void()> then = {});
     void releaseTraffic() { holdTraffic({}); }
     void activateIfStillWanted();
+    // Makes the plugin reach the server by this address, so reconnecting needs no name lookup.
+    void pinServerAddress(const QString& address, std::function<void()> then);
     // Blocks an earlier run left behind: kept while its tunnel is still wanted, else removed.
     void recoverBlocks();
 
@@ -502,14 +504,36 @@ void NetworkManagerVPNBackend::Session::start()
         }
         QStringList addresses;
         for (const QHostAddress& address : info.addresses()) {
-            addresses.append(address.toString());
+            // IPv4 first: the plugin gets one address, and the tunnel is an IPv4 one.
+            addresses.insert(address.protocol() == QAbstractSocket::IPv4Protocol ? 0 : addresses.size(),
+                             address.toString());
         }
         if (addresses.isEmpty()) {
             conclude(0, QStringLiteral("the VPN server's name could not be resolved"), false);
             return;
         }
-        holdTraffic(blocksFor(addresses), [this] { activateIfStillWanted(); });
+        pinServerAddress(addresses.first(), [this, addresses] {
+            holdTraffic(blocksFor(addresses), [this] { activateIfStillWanted(); });
+        });
     });
+}
+
+void NetworkManagerVPNBackend::Session::pinServerAddress(const QString& address, std::function<void()> then)
+{
+    QString profile;
+    {
+        std::lock_guard guard(m_lock);
+        profile = m_profilePath;
+    }
+    const QDBusMessage reply = m_bus.call(methodCall(profile, kConnectionInterface, QStringLiteral("GetSettings")),
+                                          QDBus::Block, kReadTimeoutMs);
+    NMVariantMapMap settings = settingsFromReply(reply);
+    if (reply.type() != QDBusMessage::ReplyMessage || !NetworkManagerProfile::pinServerAddress(settings, address)) {
+        then();
+        return;
+    }
+    asyncCall(methodCall(profile, kConnectionInterface, QStringLiteral("Update"), {QVariant::fromValue(settings)}),
+              kChangeTimeoutMs, [then = std::move(then)](const QDBusMessage&) { then(); });
 }
 
 void NetworkManagerVPNBackend::Session::activateIfStillWanted()
