@@ -216,6 +216,21 @@ private Q_SLOTS:
         QCOMPARE(buttonImage(screen), QStringLiteral("notConnectedButton"));
     }
 
+    void aDropUnderTheKillSwitchSaysTrafficIsHeldBackUntilTheTunnelIsBack()
+    {
+        Preferences::setKillSwitch(true);
+        VPNMainView* screen = showMainScreen();
+        QTest::mouseClick(screen->findChild<QPushButton*>(QStringLiteral("connectButton")), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(screen->ctrl()->connectionStatus(), NEVPNStatus::connected, 10000);
+        env->vpn->holdStatus(NEVPNStatus::reasserting);
+        env->vpn->dropTunnel(true);
+        QTRY_COMPARE(statusText(screen), QStringLiteral("Reconnecting... Traffic is held back"));
+        QCOMPARE(buttonImage(screen), QStringLiteral("connectingButton"));
+        testing::saveScreenshot(screen->window(), QStringLiteral("main-reconnecting-full"));
+        env->vpn->holdStatus(std::nullopt);
+        QTRY_COMPARE_WITH_TIMEOUT(screen->ctrl()->connectionStatus(), NEVPNStatus::connected, 10000);
+    }
+
     void compactViewFollowsTheStoredSettingLive()
     {
         UserDefaults::standard().removeObject(QStringLiteral("CompactView"));
