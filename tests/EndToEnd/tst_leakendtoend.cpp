@@ -161,6 +161,14 @@ private:
         return TunnelEnvironment::routingRules(QStringLiteral("-4")).contains(QStringLiteral("prohibit")) &&
                TunnelEnvironment::routingRules(QStringLiteral("-6")).contains(QStringLiteral("prohibit"));
     }
+    static QString defaultRoute()
+    {
+        QProcess route;
+        route.start(QStringLiteral("ip"), {QStringLiteral("-4"), QStringLiteral("route"), QStringLiteral("show"),
+                                           QStringLiteral("default")});
+        route.waitForFinished();
+        return QString::fromUtf8(route.readAllStandardOutput());
+    }
     bool noBlocks() const
     {
         return !TunnelEnvironment::routingRules(QStringLiteral("-4")).contains(QStringLiteral("prohibit")) &&
@@ -333,6 +341,28 @@ private slots:
         QVERIFY(TunnelEnvironment::ping(TunnelEnvironment::outsideHost4(), 1));
         const Outgoing out = outgoing(dropped, now());
         QVERIFY2(out.clean(), qPrintable(out.text()));
+        disconnectTunnel();
+    }
+
+    void leak_anUplinkActivatedAnewGetsTheBlocksBack()
+    {
+        connectTunnel(true, false);
+        const double t0 = now();
+        // Cable out and in: NetworkManager runs the link's stored profile again, without our rules.
+        QCOMPARE(QProcess::execute(QStringLiteral("nmcli"), {QStringLiteral("device"), QStringLiteral("disconnect"),
+                                                             QStringLiteral("eth0")}),
+                 0);
+        QCOMPARE(QProcess::execute(QStringLiteral("nmcli"), {QStringLiteral("device"), QStringLiteral("connect"),
+                                                             QStringLiteral("eth0")}),
+                 0);
+        QTRY_VERIFY_WITH_TIMEOUT(blocked(), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_holder.status(), int(NEVPNStatus::connected), 30000);
+        // ... and its default route, for when the blocks go.
+        QTRY_VERIFY(defaultRoute().contains(QStringLiteral("via %1 dev eth0").arg(TunnelEnvironment::gateway())));
+        const Outgoing out = outgoing(t0, now());
+        // The moment between the activation and our Reapply: measured and said.
+        qInfo("uplink activated anew while the program runs: %s", qPrintable(out.text()));
+        QVERIFY2(out.echoes4 + out.echoes6 + out.other <= 10, qPrintable(out.text()));
         disconnectTunnel();
     }
 

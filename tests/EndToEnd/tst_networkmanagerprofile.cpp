@@ -158,11 +158,13 @@ private slots:
         // priority:to:action of each rule after the user's own; the tunnel's table is 220
         QTest::addColumn<QStringList>("ipv4");
         QTest::addColumn<QStringList>("ipv6");
-        QTest::newRow("kill switch") << true << false << QStringList{"99:192.0.2.1:0", "30000::8"}
+        QTest::newRow("kill switch") << true << false
+                                     << QStringList{"99:192.0.2.1:0", "99:192.168.1.0:0", "30000::8"}
                                      << QStringList{"99:2001:db8::1:0", "30000::8"};
         QTest::newRow("kill switch, local networks excluded")
             << true << true
-            << QStringList{"99:192.0.2.1:0", "98:192.168.1.1:8", "98:192.168.1.1:8", "100:192.168.1.0:0", "30000::8"}
+            << QStringList{"99:192.0.2.1:0", "99:192.168.1.0:0", "98:192.168.1.1:8", "98:192.168.1.1:8",
+                           "100:192.168.1.0:0", "30000::8"}
             << QStringList{"99:2001:db8::1:0", "100:fd00:1:::0", "30000::8"};
         QTest::newRow("no kill switch: IPv6 only") << false << false << QStringList{} << QStringList{"30000::8"};
     }
@@ -180,6 +182,7 @@ private slots:
         LinkAddresses link;
         link.networks = {{QStringLiteral("192.168.1.0"), 24}, {QStringLiteral("fd00:1::"), 64}};
         link.resolvers = {QStringLiteral("192.168.1.1")};
+        link.interfaceName = QStringLiteral("wlan0");
         const QVariantMap users = {{QStringLiteral("family"), 2}, {QStringLiteral("priority"), 5000u},
                                    {QStringLiteral("table"), 77u}};
         const auto summary = [](const QList<QVariantMap>& rules) {
@@ -199,6 +202,12 @@ private slots:
             const QList<QVariantMap> rules = NetworkManagerKillSwitch::rulesFor(family, earlier, blocks, link);
             QCOMPARE(rules.first(), users);
             QCOMPARE(summary(rules.mid(1)), family == 2 ? ipv4 : ipv6);
+            for (const QVariantMap& rule : rules) {
+                // Only the subnet rule for the kernel's gateway check is bound to the link.
+                QCOMPARE(rule.contains(QStringLiteral("oifname")),
+                         rule.value(QStringLiteral("to")) == QStringLiteral("192.168.1.0") &&
+                             rule.value(QStringLiteral("priority")).toUInt() == 99);
+            }
             QCOMPARE(NetworkManagerKillSwitch::rulesFor(family, rules, NetworkManagerBlocks{}, link), QList{users});
         }
     }

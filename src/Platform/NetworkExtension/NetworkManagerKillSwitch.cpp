@@ -106,6 +106,7 @@ LinkAddresses linkAddresses(const QDBusConnection& bus, const QString& devicePat
     }
     const QString interface = v4 ? kIP4ConfigInterface : kIP6ConfigInterface;
     LinkAddresses link;
+    link.interfaceName = readProperty(bus, devicePath, kDeviceInterface, QStringLiteral("IpInterface")).toString();
     for (const QVariantMap& entry : variantMaps(readProperty(bus, config, interface, QStringLiteral("AddressData")))) {
         const uint prefixLength = entry.value(QStringLiteral("prefix")).toUInt();
         const QString network = networkOf(QHostAddress(entry.value(QStringLiteral("address")).toString()), prefixLength);
@@ -176,6 +177,20 @@ QList<QVariantMap> NetworkManagerKillSwitch::rulesFor(int family, const QList<QV
             if (address.protocol() == protocol) {
                 rules.append(toMainTable(family, kServerRulePriority, address.toString(),
                                          protocol == QAbstractSocket::IPv4Protocol ? 32 : 128));
+            }
+        }
+    }
+    if (blocks.holdBack && family == kFamilyIPv4 && !link.interfaceName.isEmpty()) {
+        // A link activated anew while the block holds: the kernel checks a new default
+        // route's gateway with a lookup bound to the link, which would hit the block and
+        // leave the link without a default route once the block goes. Only lookups bound
+        // to the link and to its own subnet match (that check, and sockets bound to the
+        // device talking to their LAN).
+        for (const LocalNetwork& network : link.networks) {
+            if (QHostAddress(network.address).protocol() == protocol) {
+                QVariantMap rule = toMainTable(family, kServerRulePriority, network.address, network.prefixLength);
+                rule.insert(QStringLiteral("oifname"), link.interfaceName);
+                rules.append(rule);
             }
         }
     }
@@ -280,7 +295,7 @@ void NetworkManagerKillSwitch::applyTo(const QString& devicePath, bool retryOnRa
         const QList<QVariantMap> existing = variantMaps(settings.value(kRoutingRules));
         const QList<QVariantMap> wanted =
             rulesFor(family, existing, m_blocks,
-                     m_blocks.excludeLocalNetworks ? linkAddresses(m_bus, devicePath, family) : LinkAddresses{});
+                     m_blocks.isEmpty() ? LinkAddresses{} : linkAddresses(m_bus, devicePath, family));
         // Touching IPv6 settings re-runs duplicate address detection on the link: only when needed.
         if (wanted == existing) {
             continue;

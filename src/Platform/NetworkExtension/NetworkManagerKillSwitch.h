@@ -32,12 +32,14 @@ struct LocalNetwork {
 struct LinkAddresses {
     QList<LocalNetwork> networks;
     QStringList resolvers;
+    QString interfaceName;
 };
 
 // The blocks as policy-routing rules that NetworkManager itself installs and keeps, in the
 // running configuration of every physical link (Device.GetAppliedConnection + Reapply):
 //   98     to <LAN resolver> port 53 prohibit   with excluded local networks: no lookup in clear
 //   99     to <server> lookup main        IKE/ESP reach the server, tunnel up or down
+//   99     to <link's subnet> oif <link> lookup main   the kernel's check of a new default route
 //   100    to <local subnet> lookup main  excluded local networks, ahead of the tunnel's table
 //   (220   the tunnel's own table, put there by the strongSwan plugin)
 //   30000  prohibit                       everything else fails at once
