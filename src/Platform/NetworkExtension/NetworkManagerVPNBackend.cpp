@@ -252,6 +252,9 @@ void NetworkManagerVPNBackend::Session::networkManagerAppeared()
     const std::optional<Found> found = findProfile(&failure);
     if (failure.isEmpty()) {
         adoptProfile(found);
+        if (m_recovered && !m_killSwitch.blocks().isEmpty()) {
+            m_killSwitch.set(m_killSwitch.blocks());  // NetworkManager came back: set them again
+        }
         recoverBlocks();
     }
 }
