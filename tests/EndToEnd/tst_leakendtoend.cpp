@@ -366,6 +366,26 @@ private slots:
         disconnectTunnel();
     }
 
+    void leak_networkManagerRestartedUnderTheKillSwitch()
+    {
+        connectTunnel(true, false);
+        m_holder.clearOutput();
+        const double t0 = now();
+        // As a package upgrade would: NetworkManager quits and starts again, taking the tunnel down.
+        QCOMPARE(QProcess::execute(TunnelEnvironment::variable("TANDREL_E2E_NM_RESTART"), {}), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(m_holder.reported(NEVPNStatus::reasserting), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_holder.status(), int(NEVPNStatus::connected), 20000);
+        const double back = now();
+        QTRY_VERIFY_WITH_TIMEOUT(firstReplyAfter(back) > 0, 5000);
+        const Outgoing out = outgoing(t0, now());
+        qInfo("NetworkManager restarted: %s; connected again after %.0f ms", qPrintable(out.text()),
+              (back - t0) * 1000);
+        QVERIFY2(out.clean(), qPrintable(out.text()));
+        QVERIFY(blocked());
+        QVERIFY(defaultRoute().contains(QStringLiteral("dev eth0")));  // the uplink itself was left alone
+        disconnectTunnel();
+    }
+
     void leak_blocksOfAProfileRemovedMeanwhileGoAtTheNextStart()
     {
         connectTunnel(true, false);

@@ -263,6 +263,17 @@ DBUS_SYSTEM_BUS_ADDRESS=$DBUS_SYSTEM_BUS_ADDRESS setsid ip netns exec $NS_C unsh
   "$W/nm/run-nm.sh" > "$W/nm.log" 2>&1 < /dev/null &
 NM_PID=$!
 PIDS+=($NM_PID)
+echo $NM_PID > "$W/nm/running.pid"
+# nm-restart: NetworkManager quits (SIGTERM) and starts again, as a package upgrade would.
+cat > "$W/nm-restart" <<EOF
+#!/bin/bash
+pid=\$(cat $W/nm/running.pid)
+kill \$pid
+for _ in \$(seq 200); do kill -0 \$pid 2>/dev/null || break; sleep 0.05; done
+setsid unshare -m --propagation private "$W/nm/run-nm.sh" >> "$W/nm.log" 2>&1 < /dev/null &
+echo \$! > $W/nm/running.pid
+EOF
+chmod +x "$W/nm-restart"
 nm_ready() {
   local devices
   devices=$(ip netns exec $NS_C timeout 2 nmcli -t -f DEVICE,STATE device 2>/dev/null)
@@ -290,6 +301,7 @@ export TANDREL_E2E_OUTSIDE4=203.0.113.7
 export TANDREL_E2E_OUTSIDE6=2001:db8:ffff::7
 export TANDREL_E2E_RESPONDER_FREEZE=$W/responder-freeze
 export TANDREL_E2E_RESPONDER_THAW=$W/responder-thaw
+export TANDREL_E2E_NM_RESTART=$W/nm-restart
 export TANDREL_E2E_EAP_USER=${TANDREL_E2E_EAP_USER:-tandrel-user}
 export TANDREL_E2E_EAP_PASSWORD=${TANDREL_E2E_EAP_PASSWORD:-s3cret-tunnel-pw}
 ip netns exec $NS_C "$@"

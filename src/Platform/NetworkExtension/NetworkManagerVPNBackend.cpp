@@ -219,6 +219,7 @@ private:
     quint64 m_attempt = 0;                // counts starts and activations, to drop stale verdicts
     int m_retryDelayMs = kFirstRetryMs;
     bool m_recovered = false;  // the blocks of an earlier run have been dealt with
+    bool m_networkManagerGone = false;  // it left the bus and has not given us our profile again
 };
 
 NetworkManagerVPNBackend::Session::Session()
@@ -250,7 +251,12 @@ void NetworkManagerVPNBackend::Session::networkManagerAppeared()
     NetworkManagerSecretAgent::shared().registerWithNetworkManager();
     QString failure;
     const std::optional<Found> found = findProfile(&failure);
+    if (!failure.isEmpty() && m_networkManagerGone && m_bus.interface()->isServiceRegistered(kService)) {
+        QTimer::singleShot(kFirstRetryMs, this, &Session::networkManagerAppeared);  // back, but still starting
+        return;
+    }
     if (failure.isEmpty()) {
+        m_networkManagerGone = false;
         adoptProfile(found);
         if (m_recovered && !m_killSwitch.blocks().isEmpty()) {
             m_killSwitch.set(m_killSwitch.blocks());  // NetworkManager came back: set them again
@@ -261,7 +267,15 @@ void NetworkManagerVPNBackend::Session::networkManagerAppeared()
 
 void NetworkManagerVPNBackend::Session::networkManagerVanished()
 {
+    // Its object paths go with it: in the next instance the same path names another
+    // connection (activating it would bring up some other profile).
+    m_networkManagerGone = true;
+    {
+        std::lock_guard guard(m_lock);
+        m_profilePath.clear();
+    }
     m_knownActive.clear();
+    m_finishedPaths.clear();
     if (!m_activePath.isEmpty() || m_activating) {
         m_activePath.clear();
         m_activating = false;
@@ -552,6 +566,10 @@ void NetworkManagerVPNBackend::Session::activate()
     {
         std::lock_guard guard(m_lock);
         profile = m_profilePath;
+    }
+    if (profile.isEmpty() && m_networkManagerGone) {
+        scheduleRetry();  // the profile is found again once NetworkManager is back
+        return;
     }
     if (profile.isEmpty()) {
         attemptEnded(reasonConnectionRemoved, reasonText(reasonConnectionRemoved));
