@@ -64,6 +64,10 @@
         <translation>Reconectando...</translation>
     </message>
     <message>
+        <source>Reconnecting... Traffic is held back</source>
+        <translation>Reconectando... El tráfico queda retenido</translation>
+    </message>
+    <message>
         <source>Redeem Code</source>
         <translation>Canjear código</translation>
     </message>

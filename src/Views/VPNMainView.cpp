@@ -142,11 +142,19 @@ VPNMainView::StatusAppearance VPNMainView::statusAppearance(NEVPNStatus status, 
                 QStringLiteral("connectedButton"), false,
                 localized(QT_TRANSLATE_NOOP("VPNMainView", "Connected to %@")).replace(QStringLiteral("%@"), country)};
         case NEVPNStatus::reasserting:
-            return {connecting, true, localized(QT_TRANSLATE_NOOP("VPNMainView", "Reconnecting..."))};
+            return {connecting, true, reconnectingText(Preferences::killSwitch())};
         case NEVPNStatus::disconnecting:
             return {connecting, true, localized(QT_TRANSLATE_NOOP("VPNMainView", "Disconnecting..."))};
     }
     return {connecting, true, localized(QT_TRANSLATE_NOOP("VPNMainView", "Error. Reconnecting..."))};
+}
+
+// Under the kill switch nothing leaves while the tunnel is back on its way: never leave
+// the machine without network silently.
+QString VPNMainView::reconnectingText(bool killSwitch)
+{
+    return killSwitch ? localized(QT_TRANSLATE_NOOP("VPNMainView", "Reconnecting... Traffic is held back"))
+                      : localized(QT_TRANSLATE_NOOP("VPNMainView", "Reconnecting..."));
 }
 
 QString VPNMainView::supportMailText(const QString& systemVersion, const QString& applicationVersion,

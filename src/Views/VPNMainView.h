@@ -46,6 +46,8 @@ public:
     };
     // `country` is the region last chosen, shown in the connected text.
     static StatusAppearance statusAppearance(NEVPNStatus status, const QString& country);
+    // The status line while reconnecting; with the kill switch on it says that traffic waits.
+    static QString reconnectingText(bool killSwitch);
 
     // The support mail's address text: the support address with the subject and the
     // body (the system and application versions, the language and the user) encoded.

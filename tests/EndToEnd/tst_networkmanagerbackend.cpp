@@ -46,22 +46,8 @@ private:
     // What the tunnel manager builds on connect, with the given switches.
     void configure(bool killSwitch, bool excludeLocalNetworks)
     {
-        NEVPNProtocolIKEv2 protocol;
-        protocol.authenticationMethod = NEVPNIKEAuthenticationMethod::none;
-        protocol.useExtendedAuthentication = true;
-        protocol.serverAddress = TunnelEnvironment::server();
-        protocol.remoteIdentifier = TunnelEnvironment::server();
-        protocol.username = TunnelEnvironment::eapUser();
-        protocol.passwordReference = m_reference;
-        NEVPNIKEv2SecurityAssociationParameters parameters;
-        parameters.encryptionAlgorithm = NEVPNIKEv2EncryptionAlgorithm::algorithmAES256GCM;
-        parameters.integrityAlgorithm = NEVPNIKEv2IntegrityAlgorithm::SHA384;
-        parameters.diffieHellmanGroup = NEVPNIKEv2DiffieHellmanGroup::group31;
-        protocol.IKESecurityAssociationParameters = parameters;
-        protocol.childSecurityAssociationParameters = parameters;
-        protocol.enablePFS = true;
-        protocol.includeAllNetworks = killSwitch;
-        protocol.excludeLocalNetworks = excludeLocalNetworks;
+        const NEVPNProtocolIKEv2 protocol =
+            TunnelEnvironment::configuration(m_reference, killSwitch, excludeLocalNetworks);
         manager().onDemandRules = {NEOnDemandRuleConnect{NEOnDemandRuleInterfaceType::any}};
         manager().isOnDemandEnabled = killSwitch;
         manager().protocolConfiguration = protocol;
@@ -272,13 +258,7 @@ private slots:
         QCOMPARE(TunnelEnvironment::ping(TunnelEnvironment::lanHost()), excludeLocalNetworks);
         QVERIFY(TunnelEnvironment::ping(TunnelEnvironment::addressBehindServer()));
         disconnectTunnel();
-        const auto routingRules = [] {
-            QProcess rules;
-            rules.start(QStringLiteral("ip"), {QStringLiteral("rule")});
-            rules.waitForFinished();
-            return rules.readAllStandardOutput();
-        };
-        QTRY_VERIFY(!routingRules().contains("198.51.100.0/24"));  // nothing left behind
+        QTRY_VERIFY(!TunnelEnvironment::routingRules(QStringLiteral("-4")).contains(QStringLiteral("198.51.100.0/24")));
     }
 
     void removingTheProfileTakesTheTunnelDownForGoodAndStartFailsAtOnce()

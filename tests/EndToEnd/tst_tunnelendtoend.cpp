@@ -196,6 +196,23 @@ private slots:
         QVERIFY2(!path.contains("dev eth0") && !path.contains("dev lan0"), path.constData());  // into the tunnel
         pressConnect(NEVPNStatus::disconnected);
     }
+
+    void leak_logOutEndsTheBlocksAndTrafficFlowsInClearAgain()
+    {
+        QVERIFY(m_controller);
+        Preferences::setKillSwitch(true);
+        Preferences::setExcludeLocalNetworks(false);
+        pressConnect(NEVPNStatus::connected);
+        QVERIFY(TunnelEnvironment::routingRules(QStringLiteral("-4")).contains(QStringLiteral("prohibit")));
+        QVERIFY(TunnelEnvironment::routingRules(QStringLiteral("-6")).contains(QStringLiteral("prohibit")));
+        m_controller->logout();
+        QTRY_COMPARE_WITH_TIMEOUT(m_controller->connectionStatus(), NEVPNStatus::disconnected, 15000);
+        QTRY_VERIFY(!TunnelEnvironment::routingRules(QStringLiteral("-4")).contains(QStringLiteral("prohibit")));
+        QTRY_VERIFY(!TunnelEnvironment::routingRules(QStringLiteral("-6")).contains(QStringLiteral("prohibit")));
+        // No tunnel and no block: the outside host answers over the uplink itself.
+        QVERIFY(TunnelEnvironment::ping(TunnelEnvironment::outsideHost4()));
+        QTRY_VERIFY_WITH_TIMEOUT(TunnelEnvironment::ping(TunnelEnvironment::outsideHost6(), 1), 5000);
+    }
 };
 
 TANDREL_TEST_MAIN_CORE(TunnelEndToEndTest)

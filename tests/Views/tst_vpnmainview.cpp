@@ -120,7 +120,8 @@ private Q_SLOTS:
         QTest::newRow("disconnected") << 1 << Appearance{"notConnectedButton", false, "Not Connected"};
         QTest::newRow("connecting") << 2 << Appearance{"connectingButton", true, "Connecting..."};
         QTest::newRow("connected") << 3 << Appearance{"connectedButton", false, "Connected to Austria"};
-        QTest::newRow("reasserting") << 4 << Appearance{"connectingButton", true, "Reconnecting..."};
+        QTest::newRow("reasserting (kill switch on by default)")
+            << 4 << Appearance{"connectingButton", true, "Reconnecting... Traffic is held back"};
         QTest::newRow("disconnecting") << 5 << Appearance{"connectingButton", true, "Disconnecting..."};
         QTest::newRow("unknown") << 9 << Appearance{"connectingButton", true, "Error. Reconnecting..."};
     }
@@ -132,15 +133,26 @@ private Q_SLOTS:
         QCOMPARE(VPNMainView::statusAppearance(static_cast<NEVPNStatus>(status), QStringLiteral("Austria")), look);
     }
 
+    void reconnectingSaysTrafficIsHeldBackOnlyUnderTheKillSwitch()
+    {
+        Preferences::setKillSwitch(false);
+        QCOMPARE(VPNMainView::statusAppearance(NEVPNStatus::reasserting, {}).text, QStringLiteral("Reconnecting..."));
+        Preferences::setKillSwitch(true);
+        QCOMPARE(VPNMainView::statusAppearance(NEVPNStatus::reasserting, {}).text,
+                 QStringLiteral("Reconnecting... Traffic is held back"));
+    }
+
     void spanishTablesTranslateTheScreen()
     {
         UserDefaults::standard().set(QStringList{QStringLiteral("es")}, QStringLiteral("AppleLanguages"));
         QCOMPARE(TandrelApp::loadTranslations(), QStringLiteral("es"));
         const Appearance connected = VPNMainView::statusAppearance(NEVPNStatus::connected, QStringLiteral("Austria"));
+        const QString heldBack = VPNMainView::reconnectingText(true);
         const QString searchHint = QCoreApplication::translate("VPNRegionsView", "Search by country or city...");
         UserDefaults::standard().removeObject(QStringLiteral("AppleLanguages"));
         TandrelApp::loadTranslations();
         QCOMPARE(connected.text, QStringLiteral("Conectado a Austria"));
+        QCOMPARE(heldBack, QStringLiteral("Reconectando... El tráfico queda retenido"));
         QCOMPARE(searchHint, QStringLiteral("Buscar por país o ciudad..."));
     }
 
@@ -268,6 +280,21 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(ctrl.connectionStatus(), NEVPNStatus::disconnected, 10000);
         QTRY_COMPARE(statusText(screen), QStringLiteral("Not Connected"));
         QCOMPARE(buttonImage(screen), QStringLiteral("notConnectedButton"));
+    }
+
+    void aDropUnderTheKillSwitchSaysTrafficIsHeldBackUntilTheTunnelIsBack()
+    {
+        Preferences::setKillSwitch(true);
+        VPNMainView* screen = showMainScreen();
+        QTest::mouseClick(screen->findChild<QPushButton*>(QStringLiteral("connectButton")), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(screen->ctrl()->connectionStatus(), NEVPNStatus::connected, 10000);
+        env->vpn->holdStatus(NEVPNStatus::reasserting);
+        env->vpn->dropTunnel(true);
+        QTRY_COMPARE(statusText(screen), QStringLiteral("Reconnecting... Traffic is held back"));
+        QCOMPARE(buttonImage(screen), QStringLiteral("connectingButton"));
+        testing::saveScreenshot(screen->window(), QStringLiteral("main-reconnecting-full"));
+        env->vpn->holdStatus(std::nullopt);
+        QTRY_COMPARE_WITH_TIMEOUT(screen->ctrl()->connectionStatus(), NEVPNStatus::connected, 10000);
     }
 
     void compactViewFollowsTheStoredSettingLive()
