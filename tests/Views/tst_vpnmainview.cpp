@@ -204,6 +204,57 @@ private Q_SLOTS:
         QCOMPARE(buttonImage(screen), QStringLiteral("notConnectedButton"));
     }
 
+    void failedConnectSaysWhyUnderTheStatus_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("English") << "en"
+                                 << "The server sent no usable VPN configuration. Please try again later.";
+        QTest::newRow("Spanish") << "es"
+                                 << "El servidor no envió una configuración VPN válida. Inténtalo más tarde.";
+    }
+
+    // A configuration answer that is an error page: the spinner turns while it is awaited,
+    // then the reason stands under the status line until the next attempt.
+    void failedConnectSaysWhyUnderTheStatus()
+    {
+        QFETCH(QString, language);
+        QFETCH(QString, said);
+        UserDefaults::standard().set(QStringList{language}, QStringLiteral("AppleLanguages"));
+        TandrelApp::loadTranslations();
+        Cancellable english([] {
+            UserDefaults::standard().removeObject(QStringLiteral("AppleLanguages"));
+            TandrelApp::loadTranslations();
+        });
+        VPNMainView* screen = showMainScreen();
+        TandrelController& ctrl = *screen->ctrl();
+        demo::Fault slowErrorPage;
+        slowErrorPage.status = 502;
+        slowErrorPage.body = "<html><body>Bad gateway</body></html>";
+        slowErrorPage.contentType = "text/html";
+        slowErrorPage.delayMs = 400;
+        env->backend.setFault("GET", QStringLiteral("config/ipsec/*"), slowErrorPage);
+        auto* button = screen->findChild<QPushButton*>(QStringLiteral("connectButton"));
+        auto* busy = screen->findChild<QWidget*>(QStringLiteral("busyIndicator"));
+        auto* error = screen->findChild<QLabel*>(QStringLiteral("connectionErrorLabel"));
+        QVERIFY(!busy->isVisible());
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTRY_VERIFY(busy->isVisible());
+        QCOMPARE(ctrl.connectionStatus(), NEVPNStatus::invalid);  // nothing saved yet
+        QTRY_VERIFY_WITH_TIMEOUT(error->isVisible(), 5000);
+        QCOMPARE(error->text(), said);
+        QVERIFY(!busy->isVisible());
+        QCOMPARE(buttonImage(screen), QStringLiteral("notConnectedButton"));
+        testing::saveScreenshot(screen->window(), QStringLiteral("main-connect-failed-") + language);
+
+        // The next attempt clears it, and a tunnel that comes up shows no failure.
+        env->backend.clearFaults();
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTRY_VERIFY(!error->isVisible());
+        QTRY_COMPARE_WITH_TIMEOUT(ctrl.connectionStatus(), NEVPNStatus::connected, 10000);
+        QVERIFY(!error->isVisible());
+    }
+
     void compactViewFollowsTheStoredSettingLive()
     {
         UserDefaults::standard().removeObject(QStringLiteral("CompactView"));
