@@ -11,6 +11,8 @@
 #include "support/TestMain.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QMouseEvent>
 #include <QDialog>
 #include <QKeySequence>
 #include <QLabel>
@@ -253,6 +255,26 @@ private Q_SLOTS:
         QTRY_VERIFY(!error->isVisible());
         QTRY_COMPARE_WITH_TIMEOUT(ctrl.connectionStatus(), NEVPNStatus::connected, 10000);
         QVERIFY(!error->isVisible());
+    }
+
+    // A double-click is one tap: the tunnel comes up and stays up, and the click leaves no
+    // focus ring on the button.
+    void doubleClickOnTheConnectButtonConnectsOnce()
+    {
+        VPNMainView* screen = showMainScreen();
+        TandrelController& ctrl = *screen->ctrl();
+        auto* button = screen->findChild<QPushButton*>(QStringLiteral("connectButton"));
+        const QPoint middle = button->rect().center();
+        QTest::mouseClick(button, Qt::LeftButton, {}, middle);
+        QMouseEvent second(QEvent::MouseButtonDblClick, middle, button->mapToGlobal(middle), Qt::LeftButton,
+                           Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(button, &second);
+        QTest::mouseRelease(button, Qt::LeftButton, {}, middle);
+        QTRY_COMPARE_WITH_TIMEOUT(ctrl.connectionStatus(), NEVPNStatus::connected, 10000);
+        QTest::qWait(200);
+        QCOMPARE(ctrl.connectionStatus(), NEVPNStatus::connected);
+        QCOMPARE(env->requestCount("GET", QStringLiteral("config/ipsec/%1").arg(Preferences::configId())), 1);
+        QVERIFY(!button->hasFocus());
     }
 
     void compactViewFollowsTheStoredSettingLive()
