@@ -16,6 +16,7 @@
 #include <QDialog>
 #include <QKeySequence>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMessageBox>
@@ -314,6 +315,55 @@ private Q_SLOTS:
         QCOMPARE(Preferences::token(), std::nullopt);
         QCOMPARE(Preferences::email(), std::nullopt);
         QTRY_COMPARE(Windows::frame(root->window()).size(), LoginView::kLoginWindowSize);
+    }
+
+    void anEndedSessionSaysWhyOnTheLoginScreen_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<bool>("revoked");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("expired, English") << "en" << false << "Your session has expired. Please log in again.";
+        QTest::newRow("revoked, Spanish") << "es" << true << "Tu sesión ha caducado. Vuelve a iniciar sesión.";
+    }
+
+    // The backend ends the session (E0114 expired, E0115 revoked): the login screen says why,
+    // until the next log-in. A log-out of the user's own says nothing.
+    void anEndedSessionSaysWhyOnTheLoginScreen()
+    {
+        QFETCH(QString, language);
+        QFETCH(bool, revoked);
+        QFETCH(QString, said);
+        UserDefaults::standard().set(QStringList{language}, QStringLiteral("AppleLanguages"));
+        TandrelApp::loadTranslations();
+        Cancellable english([] {
+            UserDefaults::standard().removeObject(QStringLiteral("AppleLanguages"));
+            TandrelApp::loadTranslations();
+        });
+        VPNMainView* screen = showMainScreen();
+        auto* root = screen->window()->findChild<ContentView*>();
+        const QString token = *Preferences::token();
+        revoked ? env->backend.revokeToken(token) : env->backend.expireToken(token);
+        QTest::mouseClick(screen->findChild<QPushButton*>(QStringLiteral("connectButton")), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(qobject_cast<LoginView*>(root->screen()), 5000);
+        auto* notice = root->screen()->findChild<QLabel*>(QStringLiteral("sessionExpiredNotice"));
+        QVERIFY(notice);
+        QTRY_VERIFY(notice->isVisible());
+        QCOMPARE(notice->text(), said);
+        testing::saveScreenshot(root->window(), QStringLiteral("login-session-expired-") + language);
+
+        // A new log-in clears it; the user's own log-out afterwards says nothing.
+        auto* login = qobject_cast<LoginView*>(root->screen());
+        login->findChild<QLineEdit*>(QStringLiteral("emailField"))->setText(DemoBackend::demoEmail);
+        login->findChild<QLineEdit*>(QStringLiteral("passwordLineEdit"))->setText(DemoBackend::demoPassword);
+        login->logIn();
+        QTRY_VERIFY_WITH_TIMEOUT(qobject_cast<VPNMainView*>(root->screen()), 5000);
+        QVERIFY(!root->vm().sessionExpired());
+        screen = qobject_cast<VPNMainView*>(root->screen());
+        QTRY_VERIFY(screen->ctrl());
+        choose(screen, "logOutAction");
+        QVERIFY(qobject_cast<LoginView*>(root->screen()));
+        QTest::qWait(50);
+        QVERIFY(!root->screen()->findChild<QLabel*>(QStringLiteral("sessionExpiredNotice"))->isVisible());
     }
 
     // A log-out from the backend's side while a sheet and an alert are open, then a new
