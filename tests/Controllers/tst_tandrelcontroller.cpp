@@ -104,7 +104,49 @@ enum class ConnectFault {
 };
 
 const QString kConfigRoute = QStringLiteral("config/ipsec/*");
+
+// A VPN service that holds whatever status it is told and counts what it is asked to do.
+class ScriptedStatusBackend : public NEVPNBackend {
+public:
+    void load(LoadCompletion completion) override
+    {
+        MainQueue::async([completion] { completion(std::nullopt, std::nullopt); });
+    }
+    void save(const NEVPNConfiguration&, Completion completion) override
+    {
+        ++saves;
+        MainQueue::async([completion] { completion(std::nullopt); });
+    }
+    void remove(Completion completion) override { completion(std::nullopt); }
+    std::optional<Error> start() override
+    {
+        ++starts;
+        return std::nullopt;
+    }
+    void stop() override { ++stops; }
+    NEVPNStatus status() const override { return current; }
+    void setStatusHandler(StatusHandler handler) override { report = std::move(handler); }
+
+    // Takes the status and reports it as the service would.
+    void become(NEVPNStatus status)
+    {
+        current = status;
+        if (report) {
+            report(status, {});
+        }
+    }
+
+    NEVPNStatus current = NEVPNStatus::disconnected;
+    StatusHandler report;
+    int saves = 0;
+    int starts = 0;
+    int stops = 0;
+};
+
+enum class Action { connects, disconnects, nothing, raisesExpiredAlert };
 }  // namespace
+
+Q_DECLARE_METATYPE(Action)
 
 Q_DECLARE_METATYPE(ConnectFault)
 
@@ -301,6 +343,109 @@ private slots:
         controller.connectionError = ConnectFailure{QStringLiteral("stale"), {}};
         env->vpn->dropTunnel(true);
         QTRY_COMPARE_WITH_TIMEOUT(controller.connectionError(), std::nullopt, 10000);
+    }
+
+    void statusReportsSetIconLineAndPublishedStatus_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("icon");
+        QTest::newRow("invalid") << 0 << "NEVPNConnection.status: invalid" << "iconInvalid";
+        QTest::newRow("disconnected") << 1 << "NEVPNConnection.status: disconnected" << "AppIconMacOS";
+        QTest::newRow("connecting") << 2 << "NEVPNConnection.status: connecting" << "iconConnecting";
+        QTest::newRow("connected") << 3 << "NEVPNConnection.status: connected" << "iconConnected";
+        QTest::newRow("reasserting") << 4 << "NEVPNConnection.status: reasserting" << "iconConnecting";
+        QTest::newRow("disconnecting") << 5 << "NEVPNConnection.status: disconnecting" << "iconDisconnecting";
+        QTest::newRow("unknown") << 9 << "NEVPNConnection.status: unknown" << "AppIconMacOS";
+    }
+
+    // Each status the service reports: the line and the icon at once, the published
+    // status on the main queue.
+    void statusReportsSetIconLineAndPublishedStatus()
+    {
+        QFETCH(int, status);
+        QFETCH(QString, line);
+        QFETCH(QString, icon);
+        auto service = std::make_shared<ScriptedStatusBackend>();
+        NEVPNManager::shared().setBackend(service);
+        TandrelController controller;
+        ApplicationIcon::set(QStringLiteral("before"));
+        CapturedOutput output;
+        service->become(static_cast<NEVPNStatus>(status));
+        QCOMPARE(output.lines(), QStringList{line});
+        QCOMPARE(ApplicationIcon::current(), icon);
+        QTRY_COMPARE(int(controller.connectionStatus()), status);
+    }
+
+    void connectButtonActsByTheHeldStatus_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("expiredPlan");
+        QTest::addColumn<Action>("action");
+        for (const bool expired : {false, true}) {
+            const char* plan = expired ? ", plan expired" : "";
+            QTest::addRow("invalid%s", plan) << 0 << expired << (expired ? Action::raisesExpiredAlert : Action::connects);
+            QTest::addRow("disconnected%s", plan)
+                << 1 << expired << (expired ? Action::raisesExpiredAlert : Action::connects);
+            QTest::addRow("connecting%s", plan) << 2 << expired << Action::disconnects;
+            QTest::addRow("connected%s", plan) << 3 << expired << Action::disconnects;
+            QTest::addRow("reasserting%s", plan) << 4 << expired << Action::disconnects;
+            QTest::addRow("disconnecting%s", plan) << 5 << expired << Action::nothing;
+            QTest::addRow("unknown%s", plan) << 9 << expired << Action::nothing;
+        }
+    }
+
+    // What the connect button does in every status the controller holds.
+    void connectButtonActsByTheHeldStatus()
+    {
+        QFETCH(int, status);
+        QFETCH(bool, expiredPlan);
+        QFETCH(Action, action);
+        auto service = std::make_shared<ScriptedStatusBackend>();
+        NEVPNManager::shared().setBackend(service);
+        Preferences::setConfigId(env->backend.regions().at(0).at("id").get<qint64>());
+        TandrelController controller;
+        if (expiredPlan) {
+            controller.subscription = TandrelController::expiredPlanText;
+        }
+        controller.connectionStatus = static_cast<NEVPNStatus>(status);
+        controller.doConnect();
+        if (action == Action::connects) {
+            QTRY_COMPARE_WITH_TIMEOUT(service->starts, 1, 5000);
+        } else if (action == Action::disconnects) {
+            QTRY_COMPARE_WITH_TIMEOUT(service->stops, 1, 5000);
+        }
+        QTest::qWait(100);  // long enough for a connect chain against the local backend
+        QVERIFY(mainQueueDrained());
+        QCOMPARE(tunnelConfigurationRequests(env->backend), action == Action::connects ? 1 : 0);
+        QCOMPARE(service->starts, action == Action::connects ? 1 : 0);
+        QCOMPARE(service->stops, action == Action::disconnects ? 1 : 0);
+        QCOMPARE(service->saves, action == Action::connects ? 1 : 0);
+        QCOMPARE(controller.activeAlert(), action == Action::raisesExpiredAlert
+                                               ? std::optional(TandrelController::ActiveAlert::subscriptionExpired())
+                                               : std::nullopt);
+    }
+
+    void alertNotificationsRaiseTheirAlert_data()
+    {
+        QTest::addColumn<QString>("notification");
+        QTest::addColumn<QString>("alert");
+        QTest::newRow("slots") << "showSlotsPaymentAlert" << "slotsExceeded";
+        QTest::newRow("expired plan") << "showSubscriptionExpiredAlert" << "subscriptionExpired";
+    }
+
+    // Each alert notification raises its own alert, on the main queue, over one still set.
+    void alertNotificationsRaiseTheirAlert()
+    {
+        QFETCH(QString, notification);
+        QFETCH(QString, alert);
+        TandrelController controller;
+        controller.activeAlert = TandrelController::ActiveAlert::redeem(QStringLiteral("left over"));
+        controller.showAlert = false;
+        NotificationCenter::defaultCenter().post(notification);
+        QCOMPARE(controller.activeAlert()->id(), QStringLiteral("redeem_left over"));  // not yet: main queue
+        QTRY_COMPARE(controller.activeAlert()->id(), alert);
+        QVERIFY(controller.showAlert());
     }
 
     void failedLoadKeepsTheListAndSelection_data()

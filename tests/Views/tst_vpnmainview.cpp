@@ -132,6 +132,44 @@ private Q_SLOTS:
         QCOMPARE(VPNMainView::statusAppearance(static_cast<NEVPNStatus>(status), QStringLiteral("Austria")), look);
     }
 
+    void statusBlockShowsEachStatus_data() { statusChoosesImageAndText_data(); }
+
+    // The real status block, driven by the controller's published status.
+    void statusBlockShowsEachStatus()
+    {
+        QFETCH(int, status);
+        QFETCH(Appearance, look);
+        VPNMainView* screen = showMainScreen();
+        Preferences::setCountryConnected(QStringLiteral("Austria"));
+        screen->ctrl()->connectionStatus = static_cast<NEVPNStatus>(status);
+        QTRY_COMPARE(statusText(screen), look.text);
+        QCOMPARE(buttonImage(screen), look.imageName);
+        QCOMPARE(screen->findChild<QWidget*>(QStringLiteral("busyIndicator"))->isVisible(), look.busy);
+    }
+
+    void alertNotificationsShowTheirAlert_data()
+    {
+        QTest::addColumn<QString>("notification");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("firstButton");
+        QTest::newRow("slots") << "showSlotsPaymentAlert" << "Device Limit Exceeded" << "buyMoreSlotsButton";
+        QTest::newRow("expired plan") << "showSubscriptionExpiredAlert" << "Subscription Expired"
+                                      << "renewSubscriptionButton";
+    }
+
+    // The notifications the backend client and the tunnel set-up post bring up the alert.
+    void alertNotificationsShowTheirAlert()
+    {
+        QFETCH(QString, notification);
+        QFETCH(QString, title);
+        QFETCH(QString, firstButton);
+        VPNMainView* screen = showMainScreen();
+        NotificationCenter::defaultCenter().post(notification);
+        QTRY_VERIFY(visibleAlert(screen));
+        QCOMPARE(visibleAlert(screen)->windowTitle(), title);
+        QVERIFY(visibleAlert(screen)->findChild<QPushButton*>(firstButton));
+    }
+
     void spanishTablesTranslateTheScreen()
     {
         UserDefaults::standard().set(QStringList{QStringLiteral("es")}, QStringLiteral("AppleLanguages"));
