@@ -467,7 +467,9 @@ void LoginView::resizeWindowForLogin()
 {
     MainQueue::async([] {
         if (QWidget* window = Windows::mainWindow()) {
-            Windows::setFrameSizeKeepingOrigin(window, kLoginWindowSize, false);
+            // The screen itself is 800 by 500; the menu bar and the frame go around it.
+            Windows::setFrameSizeKeepingOrigin(window, Windows::frameSizeForContent(window, kLoginWindowSize),
+                                               false);
         }
     });
 }

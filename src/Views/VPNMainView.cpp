@@ -26,6 +26,7 @@
 #include <QDialog>
 #include <QHBoxLayout>
 #include <QHash>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -103,8 +104,27 @@ void fitLines(QLabel* label, const QString& text, int width, int largest, int sm
         shown << metrics.elidedText(line, Qt::ElideRight, width);
     }
     label->setText(shown.join(QLatin1Char('\n')));
+    label->setAccessibleName(text);
     label->setToolTip(shown == lines ? QString() : text);
 }
+
+// The main screen's alert. Its buttons are all of the default kind, so a message box
+// would ignore Escape and its close button; here both dismiss it, as a cancel would.
+class DismissibleAlert : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if (event->matches(QKeySequence::Cancel)) {
+            reject();
+            return;
+        }
+        QMessageBox::keyPressEvent(event);
+    }
+    void closeEvent(QCloseEvent* event) override { QDialog::closeEvent(event); }
+};
 
 // The busy indicator over the connect button's image, on a light disc so it stands out
 // from the image's own colours.
@@ -443,6 +463,8 @@ void VPNMainView::renderSheets()
         if (wanted && !sheet.dialog) {
             auto* dialog = new QDialog(window());
             dialog->setObjectName(QString::fromLatin1(sheet.objectName));
+            // Over the middle of the main window, and back on screen when it grows.
+            Windows::keepCentredOver(dialog, window());
             dialog->setWindowModality(Qt::WindowModal);
             dialog->setAttribute(Qt::WA_DeleteOnClose);
             auto* column = new QVBoxLayout(dialog);
@@ -490,7 +512,7 @@ void VPNMainView::renderAlert()
 void VPNMainView::presentAlert(const TandrelController::ActiveAlert& alert)
 {
     using Kind = TandrelController::ActiveAlert::Kind;
-    auto* box = new QMessageBox(window());
+    auto* box = new DismissibleAlert(window());
     box->setObjectName(QStringLiteral("mainAlert"));
     box->setIcon(QMessageBox::NoIcon);
     box->setAttribute(Qt::WA_DeleteOnClose);
@@ -553,6 +575,16 @@ void VPNMainView::presentAlert(const TandrelController::ActiveAlert& alert)
         clearAlert(*ctrl, id);
         if (const auto effect = effects->value(button)) {
             effect();
+        }
+    });
+    // Escape and the window's close button dismiss it with no further effect.
+    connect(box, &QDialog::finished, this, [this, ctrl, id] {
+        if (m_alertId == id) {
+            m_alert = nullptr;
+            m_alertId.clear();
+        }
+        if (ctrl) {
+            clearAlert(*ctrl, id);
         }
     });
     m_alert = box;

@@ -5,6 +5,7 @@
 #include "TandrelApp.h"
 #include "Views/LoginView.h"
 #include "Views/Platform/Windows.h"
+#include "Views/PricingView.h"
 #include "Views/VPNMainView.h"
 #include "Views/VPNRegionsView.h"
 #include "support/Screenshots.h"
@@ -21,6 +22,8 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QScrollArea>
 #include <QToolButton>
 
 using namespace tandrel;
@@ -145,6 +148,8 @@ private Q_SLOTS:
         QTRY_COMPARE(statusText(screen), look.text);
         QCOMPARE(buttonImage(screen), look.imageName);
         QCOMPARE(screen->findChild<QWidget*>(QStringLiteral("busyIndicator"))->isVisible(), look.busy);
+        testing::saveScreenshot(screen->findChild<QWidget*>(QStringLiteral("statusColumn")),
+                                QStringLiteral("status-") + QString::fromLatin1(QTest::currentDataTag()));
     }
 
     void alertNotificationsShowTheirAlert_data()
@@ -352,7 +357,7 @@ private Q_SLOTS:
         QVERIFY(qobject_cast<LoginView*>(root->screen()));
         QCOMPARE(Preferences::token(), std::nullopt);
         QCOMPARE(Preferences::email(), std::nullopt);
-        QTRY_COMPARE(Windows::frame(root->window()).size(), LoginView::kLoginWindowSize);
+        QTRY_COMPARE(root->size(), LoginView::kLoginWindowSize);  // the screen itself, inside the frame
     }
 
     void anEndedSessionSaysWhyOnTheLoginScreen_data()
@@ -581,6 +586,143 @@ private Q_SLOTS:
         visibleSheet(screen, qPrintable(sheet))->reject();
         QTRY_VERIFY(!screen->ctrl()->showRedeem() && !screen->ctrl()->showSettings() &&
                     !screen->ctrl()->showPricing() && !screen->ctrl()->showManageDevices());
+    }
+
+    void alertsCloseWithEscapeOrTheirCloseButton_data()
+    {
+        QTest::addColumn<bool>("deviceLimit");
+        QTest::addColumn<bool>("escape");
+        QTest::newRow("device limit, Escape") << true << true;
+        QTest::newRow("device limit, close button") << true << false;
+        QTest::newRow("expired plan, Escape") << false << true;
+        QTest::newRow("expired plan, close button") << false << false;
+    }
+
+    // Dismissed without a choice: the alert goes and no sheet opens.
+    void alertsCloseWithEscapeOrTheirCloseButton()
+    {
+        QFETCH(bool, deviceLimit);
+        QFETCH(bool, escape);
+        VPNMainView* screen = showMainScreen();
+        TandrelController& ctrl = *screen->ctrl();
+        ctrl.activeAlert = deviceLimit ? TandrelController::ActiveAlert::slotsExceeded()
+                                 : TandrelController::ActiveAlert::subscriptionExpired();
+        QTRY_VERIFY(visibleAlert(screen));
+        if (escape) {
+            QTest::keyClick(visibleAlert(screen), Qt::Key_Escape);
+        } else {
+            QVERIFY(visibleAlert(screen)->close());
+        }
+        QTRY_VERIFY(!visibleAlert(screen));
+        QCOMPARE(ctrl.activeAlert(), std::nullopt);
+        QTest::qWait(50);
+        QVERIFY(!ctrl.showPricing() && !ctrl.showManageDevices() && !ctrl.showRedeem());
+        QVERIFY(!ctrl.showExtraSlotsPricing());
+        // The next alert of the same kind comes up again.
+        ctrl.activeAlert = TandrelController::ActiveAlert::slotsExceeded();
+        QTRY_VERIFY(visibleAlert(screen));
+    }
+
+    // The pricing sheet grows when its plans arrive; it stays centred over the main window
+    // and inside the screen, also when the window sits low on the screen.
+    void sheetsStayCentredAndOnScreen()
+    {
+        VPNMainView* screen = showMainScreen();
+        QWidget* window = screen->window();
+        const QRect room = window->screen()->availableGeometry();
+        Windows::setFrame(window, QRect(QPoint(room.left() + 100, room.bottom() - 700 + 1), QSize(900, 700)), false);
+        choose(screen, "pricingAction");
+        QTRY_VERIFY(visibleSheet(screen, "pricingSheet"));
+        QDialog* sheet = visibleSheet(screen, "pricingSheet");
+        QTRY_VERIFY_WITH_TIMEOUT(!sheet->findChildren<PricingView::PlanRow*>().isEmpty(), 5000);
+        QTRY_VERIFY(room.contains(Windows::frame(sheet)));
+        QTRY_COMPARE(Windows::frame(sheet).center().x(), Windows::frame(window).center().x());
+        testing::saveScreenshot(sheet, QStringLiteral("pricing-sheet-placed"));
+    }
+
+    void settingsSheetShowsAllItsRows()
+    {
+        VPNMainView* screen = showMainScreen();
+        choose(screen, "settingsAction");
+        QTRY_VERIFY(visibleSheet(screen, "settingsSheet"));
+        auto* list = visibleSheet(screen, "settingsSheet")->findChild<QScrollArea*>(QStringLiteral("settingsList"));
+        QTRY_VERIFY(list->widget()->height() > 0);
+        QCOMPARE(list->verticalScrollBar()->maximum(), 0);
+        testing::saveScreenshot(visibleSheet(screen, "settingsSheet"), QStringLiteral("settings-sheet-whole"));
+    }
+
+    void longConnectedTextKeepsToTheColumn_data()
+    {
+        QTest::addColumn<QString>("country");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("optimal entry, two lines")
+            << "Optimal region\nGermany" << "Connected to Optimal region\nGermany";
+        QTest::newRow("a name longer than the column")
+            << "The United Kingdom of Great Britain and Northern Ireland" << "";
+    }
+
+    // "Connected to" and the country keep their own lines inside the 300 wide column: the
+    // text is set smaller rather than wrapped, and cut only where even that does not fit.
+    void longConnectedTextKeepsToTheColumn()
+    {
+        QFETCH(QString, country);
+        QFETCH(QString, shown);
+        UserDefaults::standard().set(true, QStringLiteral("CompactView"));
+        VPNMainView* screen = showMainScreen();
+        Preferences::setCountryConnected(country);
+        screen->ctrl()->connectionStatus = NEVPNStatus::connected;
+        auto* label = screen->findChild<QLabel*>(QStringLiteral("statusLabel"));
+        QTRY_VERIFY(label->text().startsWith(QStringLiteral("Connected to")));
+        const QString full = QStringLiteral("Connected to ") + country;
+        QCOMPARE(label->accessibleName(), full);
+        if (!shown.isEmpty()) {
+            QCOMPARE(label->text(), shown);
+        } else {
+            QVERIFY(label->text().endsWith(QStringLiteral("…")));
+            QCOMPARE(label->toolTip(), full);
+        }
+        QCOMPARE(label->text().count(QLatin1Char('\n')), country.count(QLatin1Char('\n')));
+        QVERIFY(!label->wordWrap());
+        const QFontMetrics metrics(label->font());
+        for (const QString& line : label->text().split(QLatin1Char('\n'))) {
+            QVERIFY2(metrics.horizontalAdvance(line) <= label->contentsRect().width(), qPrintable(line));
+        }
+        testing::saveScreenshot(screen->window(), QStringLiteral("main-connected-compact-") +
+                                                      (shown.isEmpty() ? QStringLiteral("long") : QStringLiteral("optimal")));
+    }
+
+    void quitShortcutWorksOverASheetOrAnAlert_data()
+    {
+        QTest::addColumn<bool>("alert");
+        QTest::newRow("settings sheet") << false;
+        QTest::newRow("device-limit alert") << true;
+    }
+
+    void quitShortcutWorksOverASheetOrAnAlert()
+    {
+        QFETCH(bool, alert);
+        VPNMainView* screen = showMainScreen();
+        auto* quit = screen->window()->findChild<QAction*>(QStringLiteral("quitAction"));
+        QVERIFY(quit);
+        QObject::disconnect(quit, &QAction::triggered, qApp, nullptr);  // counted, not obeyed
+        // The desktop's Quit binding; the offscreen platform has none of its own.
+        quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+        int quits = 0;
+        connect(quit, &QAction::triggered, this, [&quits] { ++quits; });
+        QWidget* front = nullptr;
+        if (alert) {
+            screen->ctrl()->activeAlert = TandrelController::ActiveAlert::slotsExceeded();
+            QTRY_VERIFY(visibleAlert(screen));
+            front = visibleAlert(screen);
+        } else {
+            choose(screen, "settingsAction");
+            QTRY_VERIFY(visibleSheet(screen, "settingsSheet"));
+            front = visibleSheet(screen, "settingsSheet");
+        }
+        front->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(front));
+        QTest::keyClick(front, Qt::Key_Q, Qt::ControlModifier);
+        QTRY_COMPARE(quits, 1);
     }
 
     void redeemAlertShowsTheMessageAsItIs_data()
