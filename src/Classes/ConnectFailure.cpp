@@ -32,10 +32,12 @@ std::optional<ConnectFailure> ConnectFailure::fromConfigurationError(const std::
     }
     if (error && error->domain() == QLatin1String("NSURLErrorDomain")) {
         if (error->code() == -1001) {
-            return ConnectFailure{QT_TRANSLATE_NOOP("ConnectFailure", "The server did not answer in time. Please try again."), {}};
+            return ConnectFailure{
+                QT_TRANSLATE_NOOP("ConnectFailure", "The server did not answer in time. Please try again."), {}};
         }
         return ConnectFailure{
-            QT_TRANSLATE_NOOP("ConnectFailure", "Could not reach the server. Check your internet connection and try again."),
+            QT_TRANSLATE_NOOP("ConnectFailure",
+                              "Could not reach the server. Check your internet connection and try again."),
             {}};
     }
     return unusableConfiguration();

@@ -261,8 +261,8 @@ QWidget* LoginView::buildLeftPanel()
     column->addWidget(m_loadingPanel, 1);
 
     // Why the user is here again, when the backend ended the session.
-    m_sessionNotice = new QLabel(
-        QCoreApplication::translate("Tandrel", "Your session has expired. Please log in again."), panel);
+    m_sessionNotice =
+        new QLabel(QCoreApplication::translate("Tandrel", "Your session has expired. Please log in again."), panel);
     m_sessionNotice->setObjectName(QStringLiteral("sessionExpiredNotice"));
     m_sessionNotice->setWordWrap(true);
     m_sessionNotice->setAlignment(Qt::AlignCenter);
@@ -468,8 +468,7 @@ void LoginView::resizeWindowForLogin()
     MainQueue::async([] {
         if (QWidget* window = Windows::mainWindow()) {
             // The screen itself is 800 by 500; the menu bar and the frame go around it.
-            Windows::setFrameSizeKeepingOrigin(window, Windows::frameSizeForContent(window, kLoginWindowSize),
-                                               false);
+            Windows::setFrameSizeKeepingOrigin(window, Windows::frameSizeForContent(window, kLoginWindowSize), false);
         }
     });
 }

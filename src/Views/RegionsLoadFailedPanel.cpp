@@ -28,12 +28,13 @@ RegionsLoadFailedPanel::RegionsLoadFailedPanel(TandrelController& ctrl, QWidget*
     column->addStretch(1);
     auto* symbol = new SymbolLabel(QStringLiteral("exclamationmark.triangle.fill"), SheetStyle::red, 32, this);
     column->addWidget(symbol, 0, Qt::AlignHCenter);
-    QLabel* title = SheetStyle::label(text(QT_TRANSLATE_NOOP("RegionsLoadFailedPanel", "The regions could not be loaded.")),
-                                      SheetStyle::font(SheetStyle::TextStyle::headline), SheetStyle::red, this);
+    QLabel* title =
+        SheetStyle::label(text(QT_TRANSLATE_NOOP("RegionsLoadFailedPanel", "The regions could not be loaded.")),
+                          SheetStyle::font(SheetStyle::TextStyle::headline), SheetStyle::red, this);
     title->setObjectName(QStringLiteral("regionsLoadFailedText"));
-    QLabel* hint =
-        SheetStyle::label(text(QT_TRANSLATE_NOOP("RegionsLoadFailedPanel", "Check your internet connection and try again.")),
-                          SheetStyle::font(SheetStyle::TextStyle::subheadline), SheetStyle::gray, this);
+    QLabel* hint = SheetStyle::label(
+        text(QT_TRANSLATE_NOOP("RegionsLoadFailedPanel", "Check your internet connection and try again.")),
+        SheetStyle::font(SheetStyle::TextStyle::subheadline), SheetStyle::gray, this);
     for (QLabel* label : {title, hint}) {
         label->setAlignment(Qt::AlignCenter);
         label->setWordWrap(true);

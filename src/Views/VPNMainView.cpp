@@ -22,8 +22,8 @@
 #include "Views/SheetStyle.h"
 
 #include <QCoreApplication>
-#include <QFontMetrics>
 #include <QDialog>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHash>
 #include <QKeyEvent>

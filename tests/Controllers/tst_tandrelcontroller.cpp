@@ -235,8 +235,7 @@ private slots:
         QTest::addColumn<QString>("detail");
         const QString unreachable =
             QStringLiteral("Could not reach the server. Check your internet connection and try again.");
-        const QString unusable =
-            QStringLiteral("The server sent no usable VPN configuration. Please try again later.");
+        const QString unusable = QStringLiteral("The server sent no usable VPN configuration. Please try again later.");
         QTest::newRow("backend down") << ConnectFault::backendDown << unreachable << QString();
         QTest::newRow("backend hangs past the timeout")
             << ConnectFault::backendHangs << QStringLiteral("The server did not answer in time. Please try again.")
@@ -251,11 +250,9 @@ private slots:
         QTest::newRow("save refused") << ConnectFault::saveRefused
                                       << QStringLiteral("The VPN configuration could not be saved.")
                                       << QStringLiteral("The configuration store is read-only.");
-        QTest::newRow("start refused") << ConnectFault::startRefused
-                                       << QStringLiteral("The VPN could not be started.")
+        QTest::newRow("start refused") << ConnectFault::startRefused << QStringLiteral("The VPN could not be started.")
                                        << QStringLiteral("The daemon is busy.");
-        QTest::newRow("tunnel given up") << ConnectFault::tunnelGivesUp
-                                         << QStringLiteral("The VPN connection failed.")
+        QTest::newRow("tunnel given up") << ConnectFault::tunnelGivesUp << QStringLiteral("The VPN connection failed.")
                                          << QStringLiteral("peer unreachable");
     }
 
@@ -350,13 +347,20 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("icon");
-        QTest::newRow("invalid") << 0 << "NEVPNConnection.status: invalid" << "iconInvalid";
-        QTest::newRow("disconnected") << 1 << "NEVPNConnection.status: disconnected" << "AppIconMacOS";
-        QTest::newRow("connecting") << 2 << "NEVPNConnection.status: connecting" << "iconConnecting";
-        QTest::newRow("connected") << 3 << "NEVPNConnection.status: connected" << "iconConnected";
-        QTest::newRow("reasserting") << 4 << "NEVPNConnection.status: reasserting" << "iconConnecting";
-        QTest::newRow("disconnecting") << 5 << "NEVPNConnection.status: disconnecting" << "iconDisconnecting";
-        QTest::newRow("unknown") << 9 << "NEVPNConnection.status: unknown" << "AppIconMacOS";
+        QTest::newRow("invalid") << 0 << "NEVPNConnection.status: invalid"
+                                 << "iconInvalid";
+        QTest::newRow("disconnected") << 1 << "NEVPNConnection.status: disconnected"
+                                      << "AppIconMacOS";
+        QTest::newRow("connecting") << 2 << "NEVPNConnection.status: connecting"
+                                    << "iconConnecting";
+        QTest::newRow("connected") << 3 << "NEVPNConnection.status: connected"
+                                   << "iconConnected";
+        QTest::newRow("reasserting") << 4 << "NEVPNConnection.status: reasserting"
+                                     << "iconConnecting";
+        QTest::newRow("disconnecting") << 5 << "NEVPNConnection.status: disconnecting"
+                                       << "iconDisconnecting";
+        QTest::newRow("unknown") << 9 << "NEVPNConnection.status: unknown"
+                                 << "AppIconMacOS";
     }
 
     // Each status the service reports: the line and the icon at once, the published
@@ -384,7 +388,8 @@ private slots:
         QTest::addColumn<Action>("action");
         for (const bool expired : {false, true}) {
             const char* plan = expired ? ", plan expired" : "";
-            QTest::addRow("invalid%s", plan) << 0 << expired << (expired ? Action::raisesExpiredAlert : Action::connects);
+            QTest::addRow("invalid%s", plan)
+                << 0 << expired << (expired ? Action::raisesExpiredAlert : Action::connects);
             QTest::addRow("disconnected%s", plan)
                 << 1 << expired << (expired ? Action::raisesExpiredAlert : Action::connects);
             QTest::addRow("connecting%s", plan) << 2 << expired << Action::disconnects;
@@ -430,8 +435,10 @@ private slots:
     {
         QTest::addColumn<QString>("notification");
         QTest::addColumn<QString>("alert");
-        QTest::newRow("slots") << "showSlotsPaymentAlert" << "slotsExceeded";
-        QTest::newRow("expired plan") << "showSubscriptionExpiredAlert" << "subscriptionExpired";
+        QTest::newRow("slots") << "showSlotsPaymentAlert"
+                               << "slotsExceeded";
+        QTest::newRow("expired plan") << "showSubscriptionExpiredAlert"
+                                      << "subscriptionExpired";
     }
 
     // Each alert notification raises its own alert, on the main queue, over one still set.

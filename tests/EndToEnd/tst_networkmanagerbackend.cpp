@@ -193,8 +193,7 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(
                 recorder.statuses().value(recorder.statuses().size() - 1, NEVPNStatus::connecting),
                 NEVPNStatus::disconnected, 15000);
-            QCOMPARE(output.lines(),
-                     QStringList{QStringLiteral("VPN connection failed: ") + kRefusedOrUntrusted});
+            QCOMPARE(output.lines(), QStringList{QStringLiteral("VPN connection failed: ") + kRefusedOrUntrusted});
         }
         QCOMPARE(recorder.posts().last().reason, kRefusedOrUntrusted);
         QVERIFY(!recorder.statuses().contains(NEVPNStatus::connected));

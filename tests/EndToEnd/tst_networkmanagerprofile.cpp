@@ -2,8 +2,8 @@
 // VPN states read as our status: no NetworkManager needed.
 #include "support/TestMain.h"
 
-#include "Platform/NetworkExtension/NetworkManagerProfile.h"
 #include "Platform/NetworkExtension/NetworkManagerFailure.h"
+#include "Platform/NetworkExtension/NetworkManagerProfile.h"
 #include "Platform/NetworkExtension/NetworkManagerVPNBackend.h"
 
 using namespace tandrel;
@@ -242,7 +242,8 @@ private slots:
             pluginFailure < 0 ? std::nullopt : std::optional<uint>(uint(pluginFailure)));
         QTEST(int(failure.kind), "kind");
         QTEST(failure.text, "text");
-        QCOMPARE(NetworkManagerFailure::sentences().contains(failure.text), failure.kind != NetworkManagerFailure::Kind::other);
+        QCOMPARE(NetworkManagerFailure::sentences().contains(failure.text),
+                 failure.kind != NetworkManagerFailure::Kind::other);
     }
 };
 

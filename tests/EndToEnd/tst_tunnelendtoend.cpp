@@ -45,6 +45,22 @@ private:
         QTRY_COMPARE_WITH_TIMEOUT(m_controller->connectionStatus(), expected, 15000);
     }
 
+    // The connect button, and an attempt that comes up to connecting and ends with the
+    // refused-login reason, printed and published; it never connects.
+    void pressConnectAndExpectTheLoginRefused()
+    {
+        m_seen.clear();
+        CapturedOutput output;
+        m_controller->doConnect();
+        QTRY_VERIFY_WITH_TIMEOUT(m_seen.contains(NEVPNStatus::connecting), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_controller->connectionStatus(), NEVPNStatus::disconnected, 15000);
+        QVERIFY2(output.lines().contains(QStringLiteral("VPN connection failed: ") + kRefusedOrUntrusted),
+                 qPrintable(output.lines().join(QLatin1Char('\n'))));
+        QTRY_VERIFY(m_controller->connectionError().has_value());
+        QCOMPARE(m_controller->connectionError()->reason, kRefusedOrUntrusted);
+        QVERIFY(!m_seen.contains(NEVPNStatus::connected));
+    }
+
     QList<NEVPNStatus> m_seen;  // every status the controller published, in order
     QElapsedTimer m_tapped;
     qint64 m_tapToConnected = -1;
@@ -159,18 +175,7 @@ private slots:
     {
         QVERIFY(m_controller);
         responderAccepts(QStringLiteral("a password the client does not have"));
-        m_seen.clear();
-        {
-            CapturedOutput output;
-            m_controller->doConnect();
-            QTRY_VERIFY_WITH_TIMEOUT(m_seen.contains(NEVPNStatus::connecting), 15000);
-            QTRY_COMPARE_WITH_TIMEOUT(m_controller->connectionStatus(), NEVPNStatus::disconnected, 15000);
-            QVERIFY2(output.lines().contains(QStringLiteral("VPN connection failed: ") + kRefusedOrUntrusted),
-                     qPrintable(output.lines().join(QLatin1Char('\n'))));
-        }
-        QVERIFY(!m_seen.contains(NEVPNStatus::connected));
-        QTRY_VERIFY(m_controller->connectionError().has_value());
-        QCOMPARE(m_controller->connectionError()->reason, kRefusedOrUntrusted);
+        pressConnectAndExpectTheLoginRefused();
     }
 
     // A server whose certificate no trusted CA signed is not called unreachable, and the
@@ -182,18 +187,7 @@ private slots:
         QVERIFY(TunnelEnvironment::responderPresentsTrustedCertificate(false));
         Cancellable trustedAgain([] { TunnelEnvironment::responderPresentsTrustedCertificate(true); });
         Preferences::setKillSwitch(true);  // a failed login or server check is never retried
-        m_seen.clear();
-        {
-            CapturedOutput output;
-            m_controller->doConnect();
-            QTRY_VERIFY_WITH_TIMEOUT(m_seen.contains(NEVPNStatus::connecting), 15000);
-            QTRY_COMPARE_WITH_TIMEOUT(m_controller->connectionStatus(), NEVPNStatus::disconnected, 15000);
-            QVERIFY2(output.lines().contains(QStringLiteral("VPN connection failed: ") + kRefusedOrUntrusted),
-                     qPrintable(output.lines().join(QLatin1Char('\n'))));
-        }
-        QTRY_VERIFY(m_controller->connectionError().has_value());
-        QCOMPARE(m_controller->connectionError()->reason, kRefusedOrUntrusted);
-        QVERIFY(!m_seen.contains(NEVPNStatus::connected));
+        pressConnectAndExpectTheLoginRefused();
         QVERIFY(!m_seen.contains(NEVPNStatus::reasserting));
         QVERIFY(!m_controller->preparingConnection());
 

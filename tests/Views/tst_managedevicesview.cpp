@@ -6,8 +6,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QMouseEvent>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QTranslator>
 
 #include <memory>
@@ -244,8 +244,8 @@ private Q_SLOTS:
         QMouseEvent second(QEvent::MouseButtonDblClick, local, under->mapToGlobal(local), Qt::LeftButton,
                            Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(under, &second);
-        QMouseEvent release(QEvent::MouseButtonRelease, local, under->mapToGlobal(local), Qt::LeftButton,
-                            Qt::NoButton, Qt::NoModifier);
+        QMouseEvent release(QEvent::MouseButtonRelease, local, under->mapToGlobal(local), Qt::LeftButton, Qt::NoButton,
+                            Qt::NoModifier);
         QApplication::sendEvent(under, &release);
         QTest::qWait(300);
         QCOMPARE(rowNames(view.get()), QStringList{"Living-room TV"});
@@ -256,8 +256,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("language");
         QTest::addColumn<QString>("mark");
-        QTest::newRow("English") << "en" << "This device";
-        QTest::newRow("Spanish") << "es" << "Este dispositivo";
+        QTest::newRow("English") << "en"
+                                 << "This device";
+        QTest::newRow("Spanish") << "es"
+                                 << "Este dispositivo";
     }
 
     // The backend lists each device with the uid it registered with; ours is the one we send.
@@ -281,7 +283,8 @@ private Q_SLOTS:
         auto view = openSheet();
         QTRY_COMPARE(rowNames(view.get()).size(), 3);
         for (auto* row : view->findChildren<DeviceRow*>()) {
-            QCOMPARE(row->findChild<QLabel*>("thisDeviceMark")->isVisibleTo(row), row->device.id == QString::number(id));
+            QCOMPARE(row->findChild<QLabel*>("thisDeviceMark")->isVisibleTo(row),
+                     row->device.id == QString::number(id));
         }
         auto* mine = view->findChild<DeviceRow*>(QStringLiteral("deviceRow_%1").arg(id));
         QCOMPARE(label(mine, "thisDeviceMark"), mark);

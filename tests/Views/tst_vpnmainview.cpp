@@ -1,6 +1,7 @@
 #include "../Controllers/ServiceTesting.h"
 #include "BuildConfig.h"
 #include "ContentView.h"
+#include "Platform/NetworkExtension/NetworkManagerFailure.h"
 #include "Platform/Workspace.h"
 #include "TandrelApp.h"
 #include "Views/LoginView.h"
@@ -13,7 +14,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QMouseEvent>
 #include <QDialog>
 #include <QKeySequence>
 #include <QLabel>
@@ -21,9 +21,10 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QToolButton>
 
 using namespace tandrel;
@@ -76,6 +77,17 @@ private:
         [&] { QTRY_VERIFY_WITH_TIMEOUT(screen->ctrl() && screen->ctrl()->regions().size() > 3, 5000); }();
         [&] { QTRY_COMPARE(Windows::frame(window).size(), VPNMainView::windowSize()); }();
         return screen;
+    }
+
+    // The interface in this language until the result goes.
+    [[nodiscard]] static Cancellable speak(const QString& language)
+    {
+        UserDefaults::standard().set(QStringList{language}, QStringLiteral("AppleLanguages"));
+        TandrelApp::loadTranslations();
+        return Cancellable([] {
+            UserDefaults::standard().removeObject(QStringLiteral("AppleLanguages"));
+            TandrelApp::loadTranslations();
+        });
     }
 
     static QString statusText(VPNMainView* screen)
@@ -157,8 +169,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("notification");
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("firstButton");
-        QTest::newRow("slots") << "showSlotsPaymentAlert" << "Device Limit Exceeded" << "buyMoreSlotsButton";
-        QTest::newRow("expired plan") << "showSubscriptionExpiredAlert" << "Subscription Expired"
+        QTest::newRow("slots") << "showSlotsPaymentAlert"
+                               << "Device Limit Exceeded"
+                               << "buyMoreSlotsButton";
+        QTest::newRow("expired plan") << "showSubscriptionExpiredAlert"
+                                      << "Subscription Expired"
                                       << "renewSubscriptionButton";
     }
 
@@ -266,12 +281,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, language);
         QFETCH(QString, said);
-        UserDefaults::standard().set(QStringList{language}, QStringLiteral("AppleLanguages"));
-        TandrelApp::loadTranslations();
-        Cancellable english([] {
-            UserDefaults::standard().removeObject(QStringLiteral("AppleLanguages"));
-            TandrelApp::loadTranslations();
-        });
+        Cancellable english = speak(language);
         VPNMainView* screen = showMainScreen();
         TandrelController& ctrl = *screen->ctrl();
         demo::Fault slowErrorPage;
@@ -299,6 +309,43 @@ private Q_SLOTS:
         QTRY_VERIFY(!error->isVisible());
         QTRY_COMPARE_WITH_TIMEOUT(ctrl.connectionStatus(), NEVPNStatus::connected, 10000);
         QVERIFY(!error->isVisible());
+    }
+
+    // Every reason a connect can end with, in both languages, under the status line.
+    void everyConnectFailureIsSaidInBothLanguages()
+    {
+        const Error timedOut(QStringLiteral("NSURLErrorDomain"), -1001);
+        const Error refused(QStringLiteral("NSURLErrorDomain"), -1004);
+        const Error service = Error::withDescription(QStringLiteral("NEVPNErrorDomain"), 5, QStringLiteral("busy"));
+        const Error missing = Error::withDescription(QStringLiteral("VPNServiceUnavailable"), 1,
+                                                     QStringLiteral("NetworkManager is not running."));
+        QList<ConnectFailure> failures{*ConnectFailure::fromConfigurationError(timedOut),
+                                       *ConnectFailure::fromConfigurationError(refused),
+                                       ConnectFailure::unusableConfiguration(),
+                                       ConnectFailure::vpnSettingsUnreadable(service),
+                                       ConnectFailure::passwordNotStored(service),
+                                       ConnectFailure::saveFailed(service),
+                                       ConnectFailure::saveFailed(missing),
+                                       ConnectFailure::startFailed(service),
+                                       ConnectFailure::tunnelFailed(QStringLiteral("peer unreachable"))};
+        for (const QString& sentence : NetworkManagerFailure::sentences()) {
+            failures << ConnectFailure::tunnelFailed(sentence);
+        }
+        UserDefaults::standard().set(true, QStringLiteral("CompactView"));
+        VPNMainView* screen = showMainScreen();
+        auto* said = screen->findChild<QLabel*>(QStringLiteral("connectionErrorLabel"));
+        for (const QString& language : {QStringLiteral("en"), QStringLiteral("es")}) {
+            Cancellable back = speak(language);
+            for (qsizetype i = 0; i < failures.size(); ++i) {
+                screen->ctrl()->connectionError = failures[i];
+                QTRY_COMPARE(said->text(), failures[i].text());
+                QVERIFY(said->isVisible());
+                const QString sentence = said->text().section(QLatin1Char('\n'), 0, 0);
+                QVERIFY2((language == QStringLiteral("en")) == (sentence == failures[i].reason), qPrintable(sentence));
+                testing::saveScreenshot(screen->findChild<QWidget*>(QStringLiteral("statusColumn")),
+                                        QStringLiteral("failure-%1-%2").arg(i, 2, 10, QLatin1Char('0')).arg(language));
+            }
+        }
     }
 
     // A double-click is one tap: the tunnel comes up and stays up, and the click leaves no
@@ -376,12 +423,7 @@ private Q_SLOTS:
         QFETCH(QString, language);
         QFETCH(bool, revoked);
         QFETCH(QString, said);
-        UserDefaults::standard().set(QStringList{language}, QStringLiteral("AppleLanguages"));
-        TandrelApp::loadTranslations();
-        Cancellable english([] {
-            UserDefaults::standard().removeObject(QStringLiteral("AppleLanguages"));
-            TandrelApp::loadTranslations();
-        });
+        Cancellable english = speak(language);
         VPNMainView* screen = showMainScreen();
         auto* root = screen->window()->findChild<ContentView*>();
         const QString token = *Preferences::token();
@@ -606,7 +648,7 @@ private Q_SLOTS:
         VPNMainView* screen = showMainScreen();
         TandrelController& ctrl = *screen->ctrl();
         ctrl.activeAlert = deviceLimit ? TandrelController::ActiveAlert::slotsExceeded()
-                                 : TandrelController::ActiveAlert::subscriptionExpired();
+                                       : TandrelController::ActiveAlert::subscriptionExpired();
         QTRY_VERIFY(visibleAlert(screen));
         if (escape) {
             QTest::keyClick(visibleAlert(screen), Qt::Key_Escape);
@@ -655,10 +697,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("country");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("optimal entry, two lines")
-            << "Optimal region\nGermany" << "Connected to Optimal region\nGermany";
-        QTest::newRow("a name longer than the column")
-            << "The United Kingdom of Great Britain and Northern Ireland" << "";
+        QTest::newRow("optimal entry, two lines") << "Optimal region\nGermany"
+                                                  << "Connected to Optimal region\nGermany";
+        QTest::newRow("a name longer than the column") << "The United Kingdom of Great Britain and Northern Ireland"
+                                                       << "";
     }
 
     // "Connected to" and the country keep their own lines inside the 300 wide column: the
@@ -687,8 +729,9 @@ private Q_SLOTS:
         for (const QString& line : label->text().split(QLatin1Char('\n'))) {
             QVERIFY2(metrics.horizontalAdvance(line) <= label->contentsRect().width(), qPrintable(line));
         }
-        testing::saveScreenshot(screen->window(), QStringLiteral("main-connected-compact-") +
-                                                      (shown.isEmpty() ? QStringLiteral("long") : QStringLiteral("optimal")));
+        testing::saveScreenshot(screen->window(),
+                                QStringLiteral("main-connected-compact-") +
+                                    (shown.isEmpty() ? QStringLiteral("long") : QStringLiteral("optimal")));
     }
 
     void quitShortcutWorksOverASheetOrAnAlert_data()

@@ -7,10 +7,10 @@
 
 #include <QAbstractButton>
 #include <QLabel>
-#include <QTranslator>
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QToolButton>
+#include <QTranslator>
 
 using namespace tandrel;
 using testing::ServiceEnvironment;
@@ -104,8 +104,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("language");
         QTest::addColumn<QString>("said");
-        QTest::newRow("English") << "en" << "The regions could not be loaded.";
-        QTest::newRow("Spanish") << "es" << "No se pudieron cargar las regiones.";
+        QTest::newRow("English") << "en"
+                                 << "The regions could not be loaded.";
+        QTest::newRow("Spanish") << "es"
+                                 << "No se pudieron cargar las regiones.";
     }
 
     // A load that fails with nothing listed says so in place of the list; Retry loads again.

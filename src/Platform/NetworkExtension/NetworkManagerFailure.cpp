@@ -22,8 +22,7 @@ constexpr uint kPluginConnectFailed = 1;
 constexpr uint kPluginBadIPConfig = 2;
 
 const char* const kLoginOrIdentity = QT_TRANSLATE_NOOP(
-    "ConnectFailure",
-    "The VPN server refused the login, or this computer does not trust the server's certificate.");
+    "ConnectFailure", "The VPN server refused the login, or this computer does not trust the server's certificate.");
 const char* const kUnreachable = QT_TRANSLATE_NOOP("ConnectFailure", "The VPN server could not be reached.");
 const char* const kPluginMissing =
     QT_TRANSLATE_NOOP("ConnectFailure", "The system's strongSwan VPN plugin is missing or did not start.");
