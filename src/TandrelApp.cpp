@@ -140,6 +140,7 @@ TandrelApp::~TandrelApp()
 QMainWindow* TandrelApp::body()
 {
     Windows::keepZoomDisabled();
+    Windows::shareQuitWithDialogs();
     QMainWindow* window = makeWindow();
     window->show();
     return window;

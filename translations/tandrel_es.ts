@@ -4,6 +4,10 @@
 <context>
     <name>Tandrel</name>
     <message>
+        <source>Your session has expired. Please log in again.</source>
+        <translation>Tu sesión ha caducado. Vuelve a iniciar sesión.</translation>
+    </message>
+    <message>
         <source>A new version of Tandrel is available!</source>
         <translation>¡Hay una nueva versión de Tandrel disponible!</translation>
     </message>

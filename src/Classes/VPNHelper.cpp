@@ -23,6 +23,15 @@ NEVPNIKEv2SecurityAssociationParameters tunnelSecurityAssociation()
     return parameters;
 }
 
+const QString kNoConfigurationText = QStringLiteral("The answer holds no VPN configuration.");
+
+// Whether the answer holds any of the tunnel's three fields. One that lacks only some of
+// them is still taken as it is (a missing server is stored empty).
+bool carriesConfiguration(const JSON& json)
+{
+    return json["radius_login"].exists() || json["radius_password"].exists() || json["server_domain"].exists();
+}
+
 }  // namespace
 
 VPNHelper& VPNHelper::shared()
@@ -44,6 +53,7 @@ void VPNHelper::connectIPSecIKEv2()
     manager.loadFromPreferences([this](std::optional<Error> error) {
         if (error) {
             printLine(QStringLiteral("Error loading VPN preferences: ") + error->localizedDescription());
+            endAttempt(ConnectFailure::vpnSettingsUnreadable(*error));
             return;
         }
         Client::shared().IPSecConfiguration(QString::number(Preferences::configId()), [this](std::optional<Error> error,
@@ -51,11 +61,20 @@ void VPNHelper::connectIPSecIKEv2()
             if (!json) {
                 printLine(QStringLiteral("Failed to retrieve IPSec configuration: ") +
                           (error ? error->localizedDescription() : QStringLiteral("Unknown error")));
+                endAttempt(ConnectFailure::fromConfigurationError(error));
                 return;
             }
             if ((*json)["code"].stringValue() == QLatin1String("E0121")) {
                 printLine(QStringLiteral("Plan not found (404, E0121). Showing subscription expired alert."));
                 MainQueue::async([] { NotificationCenter::defaultCenter().post(kSubscriptionExpiredNotification); });
+                endAttempt(std::nullopt);
+                return;
+            }
+            if (!carriesConfiguration(*json)) {
+                // An error page or an empty object: storing it would replace good credentials
+                // with empty ones and leave a configuration that cannot start.
+                printLine(QStringLiteral("Failed to retrieve IPSec configuration: ") + kNoConfigurationText);
+                endAttempt(ConnectFailure::unusableConfiguration());
                 return;
             }
 
@@ -80,6 +99,7 @@ void VPNHelper::connectIPSecIKEv2()
                 Preferences::defaultKeychain().service(), Preferences::Keys::vpnPassword, radiusPassword.toUtf8());
             if (!reference) {
                 printLine(QStringLiteral("Error setting up password reference: ") + reference.error().description());
+                endAttempt(ConnectFailure::passwordNotStored(reference.error()));
                 return;
             }
             protocol.passwordReference = reference.value();
@@ -104,6 +124,7 @@ void VPNHelper::connectIPSecIKEv2()
                 if (error) {
                     // Two printed items, joined by one space after the label's own.
                     printLine(QStringLiteral("Save Error:  ") + error->description());
+                    endAttempt(ConnectFailure::saveFailed(*error));
                     return;
                 }
                 printLine(QStringLiteral("CALL LOAD TO PREFERENCES AGAIN..."));
@@ -111,17 +132,29 @@ void VPNHelper::connectIPSecIKEv2()
                     if (error) {
                         printLine(QStringLiteral("VPN Preferences error: 2 - Optional(") + error->description() +
                                   QLatin1Char(')'));
+                        endAttempt(ConnectFailure::vpnSettingsUnreadable(*error));
                         return;
                     }
                     if (const std::optional<Error> startError = manager.connection().startVPNTunnel()) {
                         printLine(QStringLiteral("Error starting VPN Tunnel: ") + startError->description());
+                        endAttempt(ConnectFailure::startFailed(*startError));
                     } else {
                         printLine(QStringLiteral("Start VPN"));
+                        endAttempt(std::nullopt);
                     }
                 });
             });
         });
     });
+}
+
+void VPNHelper::endAttempt(std::optional<ConnectFailure> failure)
+{
+    if (MainQueue::isMainThread()) {
+        emit connectAttemptEnded(failure);
+        return;
+    }
+    MainQueue::async([this, failure = std::move(failure)] { emit connectAttemptEnded(failure); });
 }
 
 void VPNHelper::disconnectVPN()

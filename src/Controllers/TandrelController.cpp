@@ -118,6 +118,14 @@ TandrelController::TandrelController(QObject* parent)
         }
     });
 
+    connect(&VPNHelper::shared(), &VPNHelper::connectAttemptEnded, this,
+            [this](const std::optional<ConnectFailure>& failure) {
+                preparingConnection = false;
+                if (failure) {
+                    connectionError = failure;
+                }
+            });
+
     NotificationCenter& center = NotificationCenter::defaultCenter();
     using Delivery = NotificationCenter::Delivery;
     const std::shared_ptr<Lifetime> lifetime = m_lifetime;
@@ -193,16 +201,22 @@ void TandrelController::handleRegionsAnswer(const std::optional<Error>& error, c
 {
     if (error) {
         printLine(QStringLiteral("Error while getting regions: ") + error->localizedDescription());
+        regionsLoadFailed = true;
         return;
     }
     if (!json) {
         printLine(QStringLiteral("JSON is nil"));
+        regionsLoadFailed = true;
         return;
     }
     Result<std::vector<VPNRegion>> decoded = VPNRegion::decodeArray(json->raw());
     if (!decoded) {
         printLine(QStringLiteral("Decoding error: ") + decoded.error().description());
+        regionsLoadFailed = true;
         return;
+    }
+    if (regionsLoadFailed()) {
+        regionsLoadFailed = false;
     }
 
     // Each step is published as it happens; observers redraw once, on their next update.
@@ -251,9 +265,13 @@ void TandrelController::vpnStatusDidChange(const Notification& notification)
     if (notification.object != connection) {
         return;
     }
-    MainQueue::async([lifetime = m_lifetime, connection] {
-        lifetime->with(
-            [connection](TandrelController& controller) { controller.connectionStatus = connection->status(); });
+    const QString reason = notification.userInfo.value(NEVPNStatusReasonKey).toString();
+    MainQueue::async([lifetime = m_lifetime, connection, reason] {
+        lifetime->with([connection, &reason](TandrelController& controller) {
+            const NEVPNStatus status = connection->status();
+            controller.connectionStatus = status;
+            controller.noteConnectionOutcome(status, reason);
+        });
     });
     // At once, on the posting thread, without waiting for the published status.
     const StatusPresentation shown = presentation(connection->status());
@@ -267,6 +285,7 @@ void TandrelController::doConnect()
         case NEVPNStatus::connecting:
         case NEVPNStatus::connected:
         case NEVPNStatus::reasserting:
+            m_lastServiceReason.clear();  // taken down on purpose: not a failure to report
             VPNHelper::shared().disconnectVPN();
             return;
         case NEVPNStatus::invalid:
@@ -274,11 +293,32 @@ void TandrelController::doConnect()
             if (subscription() == expiredPlanText) {
                 raiseAlert(ActiveAlert::subscriptionExpired());
             } else {
+                connectionError = std::nullopt;
+                preparingConnection = true;
                 VPNHelper::shared().connectIPSecIKEv2();
             }
             return;
         case NEVPNStatus::disconnecting:
             return;
+    }
+}
+
+void TandrelController::noteConnectionOutcome(NEVPNStatus status, const QString& reason)
+{
+    // A service may give its reason with the drop (reasserting) and not again when it
+    // then gives up; the reason stands until the tunnel is back or the user takes it down.
+    if (!reason.isEmpty()) {
+        m_lastServiceReason = reason;
+    }
+    if (status == NEVPNStatus::connected) {
+        m_lastServiceReason.clear();
+        if (connectionError()) {
+            connectionError = std::nullopt;
+        }
+    } else if ((status == NEVPNStatus::disconnected || status == NEVPNStatus::invalid) &&
+               !m_lastServiceReason.isEmpty()) {
+        // The VPN service gave up on the tunnel and said why.
+        connectionError = ConnectFailure::tunnelFailed(std::exchange(m_lastServiceReason, QString()));
     }
 }
 

@@ -398,7 +398,9 @@ std::optional<Error> Client::handleErrorCode(const JSON& json)
                                                QStringLiteral("E0114"), QStringLiteral("E0115")};
     if (expiredSession.contains(*code)) {
         // Synchronously, so the log-out has finished before the caller sees the error.
-        NotificationCenter::defaultCenter().post(QStringLiteral("logout"));
+        // The reason lets the login screen say why the user has to log in again.
+        NotificationCenter::defaultCenter().post(QStringLiteral("logout"), nullptr,
+                                                 {{logoutReasonKey, sessionExpiredReason}});
         return Error::withDescription(kClientErrorDomain, 401, QStringLiteral("Session(JWT) expired or invalid."));
     }
     if (*code == QLatin1String("E0161")) {

@@ -10,6 +10,7 @@
 #include "Platform/Workspace.h"
 #include "Views/Platform/AlertText.h"
 #include "Views/Platform/Assets.h"
+#include "Views/Platform/SingleTap.h"
 #include "Views/Platform/Windows.h"
 #include "Views/VPNRegionsView.h"
 
@@ -22,8 +23,10 @@
 
 #include <QCoreApplication>
 #include <QDialog>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHash>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -93,6 +96,76 @@ QString firstPreferredLanguage()
     const QStringList preferred = Host::preferredLanguages();
     return preferred.isEmpty() ? QString() : preferred.first();
 }
+
+// Sets the text in the largest bold size, from `largest` down to `smallest` pixels, at
+// which each of its lines fits `width`; a line that fits at none is cut with an ellipsis.
+void fitLines(QLabel* label, const QString& text, int width, int largest, int smallest)
+{
+    QFont font = label->font();
+    int size = largest;
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (; size > smallest; --size) {
+        font.setPixelSize(size);
+        const QFontMetrics metrics(font);
+        if (std::all_of(lines.begin(), lines.end(),
+                        [&](const QString& line) { return metrics.horizontalAdvance(line) <= width; })) {
+            break;
+        }
+    }
+    font.setPixelSize(size);
+    label->setFont(font);
+    const QFontMetrics metrics(font);
+    QStringList shown;
+    for (const QString& line : lines) {
+        shown << metrics.elidedText(line, Qt::ElideRight, width);
+    }
+    label->setText(shown.join(QLatin1Char('\n')));
+    label->setAccessibleName(text);
+    label->setToolTip(shown == lines ? QString() : text);
+}
+
+// The main screen's alert. Its buttons are all of the default kind, so a message box
+// would ignore Escape and its close button; here both dismiss it, as a cancel would.
+class DismissibleAlert : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if (event->matches(QKeySequence::Cancel)) {
+            reject();
+            return;
+        }
+        QMessageBox::keyPressEvent(event);
+    }
+    void closeEvent(QCloseEvent* event) override { QDialog::closeEvent(event); }
+};
+
+// The busy indicator over the connect button's image, on a light disc so it stands out
+// from the image's own colours.
+class BusyBadge : public QWidget {
+public:
+    explicit BusyBadge(QWidget* parent) : QWidget(parent)
+    {
+        setObjectName(QStringLiteral("busyIndicator"));
+        setFixedSize(48, 48);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        auto* spinner = new ActivityIndicator(SheetStyle::blue, this);
+        spinner->setFixedSize(32, 32);
+        spinner->move((width() - spinner->width()) / 2, (height() - spinner->height()) / 2);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(255, 255, 255, 230));
+        painter.drawEllipse(QRectF(rect()).adjusted(1, 1, -1, -1));
+    }
+};
 
 }  // namespace
 
@@ -302,8 +375,11 @@ QWidget* VPNMainView::buildColumn()
     m_connectButton->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; }"));
     m_connectButton->setIconSize({kConnectImageSide, kConnectImageSide});
     m_connectButton->setFixedSize(kConnectImageSide + 2 * kDefaultPadding, kConnectImageSide + 2 * kDefaultPadding);
+    // A click does not leave a focus ring behind; the keyboard still reaches the button.
+    m_connectButton->setFocusPolicy(Qt::TabFocus);
+    treatDoubleClickAsOneTap(m_connectButton);
     connect(m_connectButton, &QPushButton::clicked, this, [this] { m_ctrl->doConnect(); });
-    m_busyIndicator = new ActivityIndicator(QColor(60, 60, 67), m_connectButton);
+    m_busyIndicator = new BusyBadge(m_connectButton);
     m_busyIndicator->move((m_connectButton->width() - m_busyIndicator->width()) / 2,
                           (m_connectButton->height() - m_busyIndicator->height()) / 2);
     column->addWidget(m_connectButton, 0, Qt::AlignHCenter);
@@ -317,9 +393,22 @@ QWidget* VPNMainView::buildColumn()
     statusFont.setBold(true);
     m_statusLabel->setFont(statusFont);
     m_statusLabel->setAlignment(Qt::AlignCenter);
-    // A long country name (the optimal entry's has two lines) wraps inside the column.
-    m_statusLabel->setWordWrap(true);
+    // The text keeps its own lines (the optimal entry's country has two); a line too long
+    // for the column is set smaller rather than wrapped.
+    m_statusLabel->setWordWrap(false);
+    m_statusLabel->setMinimumWidth(1);
     column->addWidget(m_statusLabel);
+
+    m_errorLabel = new QLabel(columnWidget);
+    m_errorLabel->setObjectName(QStringLiteral("connectionErrorLabel"));
+    m_errorLabel->setTextFormat(Qt::PlainText);
+    m_errorLabel->setFont(SheetStyle::systemFont(13));
+    SheetStyle::setTextColor(m_errorLabel, SheetStyle::red);
+    m_errorLabel->setAlignment(Qt::AlignCenter);
+    m_errorLabel->setWordWrap(true);
+    m_errorLabel->setContentsMargins(kDefaultPadding, 0, kDefaultPadding, 0);
+    m_errorLabel->hide();
+    column->addWidget(m_errorLabel);
     column->addStretch(0);
 
     m_regionsView = new VPNRegionsView(*m_ctrl, columnWidget);
@@ -367,8 +456,12 @@ void VPNMainView::renderStatus()
     m_connectButton->setIcon(Assets::image(look.imageName));
     m_connectButton->setProperty("imageName", look.imageName);
     m_connectButton->setAccessibleName(look.text);
-    m_busyIndicator->setVisible(look.busy);
-    m_statusLabel->setText(look.text);
+    // Also busy while the configuration is fetched, before the service reports anything.
+    m_busyIndicator->setVisible(look.busy || m_ctrl->preparingConnection());
+    fitLines(m_statusLabel, look.text, kColumnWidth - 2 * kDefaultPadding, 20, 14);
+    const std::optional<ConnectFailure> failure = m_ctrl->connectionError();
+    m_errorLabel->setVisible(failure.has_value());
+    m_errorLabel->setText(failure ? failure->text() : QString());
 }
 
 void VPNMainView::renderMap(bool compact)
@@ -396,6 +489,8 @@ void VPNMainView::renderSheets()
         if (wanted && !sheet.dialog) {
             auto* dialog = new QDialog(window());
             dialog->setObjectName(QString::fromLatin1(sheet.objectName));
+            // Over the middle of the main window, and back on screen when it grows.
+            Windows::keepCentredOver(dialog, window());
             dialog->setWindowModality(Qt::WindowModal);
             dialog->setAttribute(Qt::WA_DeleteOnClose);
             auto* column = new QVBoxLayout(dialog);
@@ -445,7 +540,7 @@ void VPNMainView::renderAlert()
 void VPNMainView::presentAlert(const TandrelController::ActiveAlert& alert)
 {
     using Kind = TandrelController::ActiveAlert::Kind;
-    auto* box = new QMessageBox(window());
+    auto* box = new DismissibleAlert(window());
     box->setObjectName(QStringLiteral("mainAlert"));
     box->setIcon(QMessageBox::NoIcon);
     box->setAttribute(Qt::WA_DeleteOnClose);
@@ -508,6 +603,16 @@ void VPNMainView::presentAlert(const TandrelController::ActiveAlert& alert)
         clearAlert(*ctrl, id);
         if (const auto effect = effects->value(button)) {
             effect();
+        }
+    });
+    // Escape and the window's close button dismiss it with no further effect.
+    connect(box, &QDialog::finished, this, [this, ctrl, id] {
+        if (m_alertId == id) {
+            m_alert = nullptr;
+            m_alertId.clear();
+        }
+        if (ctrl) {
+            clearAlert(*ctrl, id);
         }
     });
     m_alert = box;

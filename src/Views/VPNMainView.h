@@ -99,6 +99,7 @@ private:
     QPushButton* m_connectButton = nullptr;
     QWidget* m_busyIndicator = nullptr;
     QLabel* m_statusLabel = nullptr;
+    QLabel* m_errorLabel = nullptr;
     VPNRegionsView* m_regionsView = nullptr;
     QHBoxLayout* m_mainRow = nullptr;
     QPointer<QWidget> m_map;

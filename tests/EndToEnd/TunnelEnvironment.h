@@ -76,6 +76,16 @@ struct TunnelEnvironment {
         return process.waitForFinished(10000) && process.exitCode() == 0;
     }
 
+    // From now on the responder shows a certificate for its name from a CA that the client
+    // trusts (true) or from one it does not (false).
+    static bool responderPresentsTrustedCertificate(bool trusted)
+    {
+        QProcess process;
+        process.start(variable("TANDREL_E2E_RESPONDER_PRESENTS"),
+                      {trusted ? QStringLiteral("trusted") : QStringLiteral("untrusted")});
+        return process.waitForFinished(10000) && process.exitCode() == 0;
+    }
+
     static bool ping(const QString& host, int count = 2)
     {
         QProcess process;

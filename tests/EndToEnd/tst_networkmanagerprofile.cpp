@@ -2,6 +2,7 @@
 // VPN states read as our status: no NetworkManager needed.
 #include "support/TestMain.h"
 
+#include "Platform/NetworkExtension/NetworkManagerFailure.h"
 #include "Platform/NetworkExtension/NetworkManagerKillSwitch.h"
 #include "Platform/NetworkExtension/NetworkManagerProfile.h"
 #include "Platform/NetworkExtension/NetworkManagerVPNBackend.h"
@@ -286,6 +287,48 @@ private slots:
     {
         QFETCH(uint, reason);
         QTEST(NetworkManagerVPNBackend::reasonText(reason), "text");
+    }
+
+    // What NetworkManager and charon-nm were seen to report for each cause (the plugin's
+    // failure is the one the back end keeps: the login failure wins over connect failures).
+    void attemptEndsAreToldApartByCause_data()
+    {
+        QTest::addColumn<uint>("reason");
+        QTest::addColumn<int>("pluginFailure");  // -1: none
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("text");
+        using Kind = NetworkManagerFailure::Kind;
+        const QString refused = QStringLiteral(
+            "The VPN server refused the login, or this computer does not trust the server's certificate.");
+        const QString unreachable = QStringLiteral("The VPN server could not be reached.");
+        const QString pluginMissing = QStringLiteral("The system's strongSwan VPN plugin is missing or did not start.");
+        QTest::newRow("wrong password: failures 1, 1, 0, state reason 0")
+            << 0u << 0 << int(Kind::loginOrServerIdentity) << refused;
+        QTest::newRow("NetworkManager's own login failure") << 10u << -1 << int(Kind::loginOrServerIdentity) << refused;
+        QTest::newRow("no answer: state reason 6 (connect timeout)")
+            << 6u << -1 << int(Kind::serverUnreachable) << unreachable;
+        QTest::newRow("connect failed without a login failure")
+            << 1u << 1 << int(Kind::serverUnreachable) << unreachable;
+        QTest::newRow("plugin did not start") << 8u << -1 << int(Kind::pluginMissing) << pluginMissing;
+        QTest::newRow("plugin start timed out") << 7u << -1 << int(Kind::pluginMissing) << pluginMissing;
+        QTest::newRow("no password") << 9u << -1 << int(Kind::noPassword)
+                                     << "The tunnel password could not be read from the keychain.";
+        QTest::newRow("bad IP configuration from the plugin")
+            << 0u << 2 << int(Kind::badIPConfiguration) << "The VPN server sent an unusable network configuration.";
+        QTest::newRow("anything else keeps NetworkManager's words")
+            << 3u << -1 << int(Kind::other) << "the network connection under the VPN went down";
+    }
+    void attemptEndsAreToldApartByCause()
+    {
+        QFETCH(uint, reason);
+        QFETCH(int, pluginFailure);
+        const NetworkManagerFailure failure = NetworkManagerFailure::describe(
+            reason, NetworkManagerVPNBackend::reasonText(reason),
+            pluginFailure < 0 ? std::nullopt : std::optional<uint>(uint(pluginFailure)));
+        QTEST(int(failure.kind), "kind");
+        QTEST(failure.text, "text");
+        QCOMPARE(NetworkManagerFailure::sentences().contains(failure.text),
+                 failure.kind != NetworkManagerFailure::Kind::other);
     }
 };
 

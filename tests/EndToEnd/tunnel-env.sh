@@ -82,6 +82,14 @@ EOF
   pki --req --in vpn.key --dn "CN=vpn.example.test" --san vpn.example.test --outform pem > vpn.req
   pki --issue --cacert ca.crt --cakey ca.key --type pkcs10 --in vpn.req --lifetime 30 \
       --san vpn.example.test --flag serverAuth --flag ikeIntermediate --outform pem > vpn.crt
+  # The same server name certified by a CA the client does not trust, on a key of its own
+  # (the client caches certificates it has seen: the trusted one must not fit this key).
+  pki --gen --type ecdsa --size 256 --outform pem > rogue-ca.key
+  pki --self --ca --lifetime 30 --in rogue-ca.key --dn "CN=Untrusted Test CA" --outform pem > rogue-ca.crt
+  pki --gen --type ecdsa --size 256 --outform pem > vpn-untrusted.key
+  pki --req --in vpn-untrusted.key --dn "CN=vpn.example.test" --san vpn.example.test --outform pem > vpn-untrusted.req
+  pki --issue --cacert rogue-ca.crt --cakey rogue-ca.key --type pkcs10 --in vpn-untrusted.req --lifetime 30 \
+      --san vpn.example.test --flag serverAuth --flag ikeIntermediate --outform pem > vpn-untrusted.crt
 ) || { echo "PKI set-up failed"; exit 1; }
 cp "$W/pki/ca.crt" "$W/pki/cacerts/"          # the client's trusted CAs
 cp "$W/pki/ca.crt" "$W/srv/swanctl/x509ca/"
@@ -149,7 +157,20 @@ secrets {
 END
 exec "$W/responder" --load-creds --file $W/srv/swanctl/accounts.conf
 EOF
-chmod +x "$W/responder" "$W/responder-accepts"
+cat > "$W/responder-presents" <<EOF
+#!/bin/sh
+# responder-presents trusted|untrusted: the certificate the responder shows from now on
+case "\$1" in
+  trusted) cp $W/pki/vpn.crt $W/srv/swanctl/x509/vpn.crt; cp $W/pki/vpn.key $W/srv/swanctl/private/vpn.key ;;
+  untrusted) cp $W/pki/vpn-untrusted.crt $W/srv/swanctl/x509/vpn.crt
+    cp $W/pki/vpn-untrusted.key $W/srv/swanctl/private/vpn.key ;;
+  *) exit 2 ;;
+esac
+"$W/responder" --load-all --clear || exit 1
+# --load-all reads only swanctl.conf's secrets: the account set by responder-accepts stays.
+[ ! -f $W/srv/swanctl/accounts.conf ] || "$W/responder" --load-creds --file $W/srv/swanctl/accounts.conf
+EOF
+chmod +x "$W/responder" "$W/responder-accepts" "$W/responder-presents"
 STRONGSWAN_CONF=$W/srv/strongswan.conf setsid ip netns exec $NS_S /usr/sbin/charon-systemd \
   > "$W/srv.stdout" 2>&1 < /dev/null &
 SRV_PID=$!
@@ -292,6 +313,7 @@ for _ in $(seq 100); do ip -n $NS_C -6 addr show dev eth0 tentative | grep -q in
 export TANDREL_E2E_WORK=$W
 export TANDREL_E2E_RESPONDER=$W/responder
 export TANDREL_E2E_RESPONDER_ACCEPTS=$W/responder-accepts
+export TANDREL_E2E_RESPONDER_PRESENTS=$W/responder-presents
 export TANDREL_E2E_SERVER=vpn.example.test
 export TANDREL_E2E_LAN_HOST=198.51.100.1
 export TANDREL_E2E_BEHIND=10.99.0.1

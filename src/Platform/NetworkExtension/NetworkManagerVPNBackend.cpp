@@ -4,6 +4,7 @@
 #include "Platform/Diagnostics.h"
 #include "Platform/MainQueue.h"
 #include "Platform/NetworkExtension/NetworkManagerDBus.h"
+#include "Platform/NetworkExtension/NetworkManagerFailure.h"
 #include "Platform/NetworkExtension/NetworkManagerKillSwitch.h"
 #include "Platform/NetworkExtension/NetworkManagerProfile.h"
 #include "Platform/NetworkExtension/NetworkManagerSecretAgent.h"
@@ -725,14 +726,9 @@ void NetworkManagerVPNBackend::Session::attemptEnded(uint reason, const QString&
 
 void NetworkManagerVPNBackend::Session::conclude(uint givenReason, const QString& givenText, bool dropped)
 {
-    uint reason = givenReason;
-    QString text = givenText;
-    if (reason <= 1 && m_pluginFailure) {
-        reason = *m_pluginFailure == 0   ? reasonLoginFailed
-                 : *m_pluginFailure == 2 ? uint(reasonIPConfigInvalid)
-                                         : reason;
-        text = *m_pluginFailure == 1 ? QStringLiteral("the VPN server could not be reached") : reasonText(reason);
-    }
+    const NetworkManagerFailure failure = NetworkManagerFailure::describe(givenReason, givenText, m_pluginFailure);
+    const uint reason = failure.reason;
+    const QString text = failure.text;
     m_pluginFailure.reset();
     if (!m_wanted) {
         m_afterDrop = false;
