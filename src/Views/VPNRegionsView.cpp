@@ -235,7 +235,7 @@ VPNRegionsView::VPNRegionsView(TandrelController& ctrl, QWidget* parent)
     column->setSpacing(12);
     column->addWidget(buildSearchBar());
     column->addWidget(buildListBox(), 1);
-    new RegionsLoadFailedPanel(ctrl, m_scrollArea);
+    new RegionsLoadFailedPanel(ctrl, m_list);
 
     connect(&ctrl, &ObservableObject::objectWillChange, this, [this] { m_redraw.schedule(); });
     // Copying and narrowing the list is the costly part of a redraw: only when it changed.

@@ -159,7 +159,7 @@ private Q_SLOTS:
         auto* panel = view.findChild<QWidget*>(QStringLiteral("regionsLoadFailedPanel"));
         QVERIFY(panel);
         QTRY_VERIFY_WITH_TIMEOUT(panel->isVisible(), 10000);
-        QVERIFY(!view.findChild<QWidget*>(QStringLiteral("regionScrollArea"))->isVisible());
+        QVERIFY(!view.findChild<QWidget*>(QStringLiteral("regionList"))->isVisible());
         QCOMPARE(view.findChild<QLabel*>(QStringLiteral("regionsLoadFailedText"))->text(), said);
         testing::saveScreenshot(&view, QStringLiteral("regions-load-failed-") + language);
         QCoreApplication::removeTranslator(&spanish);
@@ -167,10 +167,10 @@ private Q_SLOTS:
         env->backend.clearFaults();
         const qsizetype loadsBefore = env->requestCount("GET", QStringLiteral("users/me/regions"));
         QTest::mouseClick(view.findChild<QAbstractButton*>(QStringLiteral("regionsRetryButton")), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(view.rows().size() > 3, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(view.shownRegionIds().size() > 3, 5000);
         QCOMPARE(env->requestCount("GET", QStringLiteral("users/me/regions")), loadsBefore + 1);
         QTRY_VERIFY(!panel->isVisible());
-        QVERIFY(view.findChild<QWidget*>(QStringLiteral("regionScrollArea"))->isVisible());
+        QVERIFY(view.findChild<QWidget*>(QStringLiteral("regionList"))->isVisible());
 
         // A later failed load keeps the list that is there: nothing to retry in its place.
         env->answer("GET", QStringLiteral("users/me/regions"), {});
@@ -178,7 +178,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(ctrl.regionsLoadFailed(), 10000);
         QTest::qWait(50);
         QVERIFY(!panel->isVisible());
-        QVERIFY(view.rows().size() > 3);
+        QVERIFY(view.shownRegionIds().size() > 3);
     }
 
     void filterMatchesCountryOrCityIgnoringCase()
