@@ -42,6 +42,21 @@ bool isHttpStatusError(QNetworkReply::NetworkError error)
            (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError);
 }
 
+Error urlError(int code, const QString& description, const QUrl& url)
+{
+    return Error(kURLErrorDomain, code,
+                 {{Error::localizedDescriptionKey, description}, {kFailingURLKey, url.toString(QUrl::FullyEncoded)}});
+}
+
+// A redirect may stay on the origin it started from: the bearer token and a form body
+// (for a log-in, the account password) must never reach another host, port or scheme.
+bool sameOrigin(const QUrl& from, const QUrl& to)
+{
+    const int defaultPort = from.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80;
+    return from.scheme().compare(to.scheme(), Qt::CaseInsensitive) == 0 &&
+           from.host().compare(to.host(), Qt::CaseInsensitive) == 0 && from.port(defaultPort) == to.port(defaultPort);
+}
+
 Error transportError(QNetworkReply::NetworkError error, const QString& detail, const QUrl& url)
 {
     int code = -1;
@@ -94,8 +109,7 @@ Error transportError(QNetworkReply::NetworkError error, const QString& detail, c
             description = QStringLiteral("The request failed: %1.").arg(detail);
             break;
     }
-    return Error(kURLErrorDomain, code,
-                 {{Error::localizedDescriptionKey, description}, {kFailingURLKey, url.toString(QUrl::FullyEncoded)}});
+    return urlError(code, description, url);
 }
 
 // A URL from the address text, or nullopt when the text is not a valid URL.
@@ -252,6 +266,9 @@ void Client::startTask(const QByteArray& verb, const QUrl& url, const HeaderList
     }
     QNetworkRequest request(url);
     request.setTransferTimeout(kRequestTimeoutMilliseconds);
+    // Each redirect is checked before it is followed (Qt's default would follow it to any
+    // host, headers and body included).
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
     for (const auto& [name, value] : headers) {
         // Qt writes header values as they are: a line break in a stored token would start
         // a header of its own.
@@ -267,8 +284,41 @@ void Client::startTask(const QByteArray& verb, const QUrl& url, const HeaderList
     } else {
         reply = network()->get(request);
     }
-    connect(reply, &QNetworkReply::finished, this, [reply, url, finished = std::move(finished)] {
+
+    // Why the client itself ended the request, when it did.
+    struct Reading {
+        QByteArray body;
+        std::optional<Error> refusal;
+    };
+    auto reading = std::make_shared<Reading>();
+    auto refuse = [reply, reading](Error error) {
+        if (!reading->refusal) {
+            reading->refusal = std::move(error);
+            reading->body.clear();
+            reply->abort();
+        }
+    };
+    connect(reply, &QNetworkReply::redirected, this, [reply, url, reading, refuse](const QUrl& target) {
+        if (sameOrigin(url, target)) {
+            reading->body.clear();  // the answer is the redirect target's, not the redirect's
+            Q_EMIT reply->redirectAllowed();
+            return;
+        }
+        refuse(urlError(
+            -1011,
+            QStringLiteral("The server redirected the request to %1, away from the backend; it was not followed.")
+                .arg(target.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::RemoveUserInfo)
+                         .toString()),
+            url));
+    });
+    connect(reply, &QNetworkReply::finished, this, [reply, url, reading, finished = std::move(finished)] {
         TaskOutcome outcome;
+        if (reading->refusal) {
+            outcome.transportError = reading->refusal;
+            reply->deleteLater();
+            finished(outcome);
+            return;
+        }
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         if (status.isValid()) {
             outcome.status = status.toInt();
@@ -277,7 +327,7 @@ void Client::startTask(const QByteArray& verb, const QUrl& url, const HeaderList
         if (error != QNetworkReply::NoError && !(outcome.status && isHttpStatusError(error))) {
             outcome.transportError = transportError(error, reply->errorString(), url);
         } else {
-            outcome.body = reply->readAll();
+            outcome.body = reading->body + reply->readAll();
         }
         reply->deleteLater();
         finished(outcome);
