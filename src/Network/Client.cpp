@@ -20,6 +20,9 @@ namespace tandrel {
 namespace {
 
 constexpr int kRequestTimeoutMilliseconds = 10 * 1000;
+// Every backend answer is a small JSON document; anything near this size is a fault or an
+// attack, and reading it whole would take memory without bound.
+constexpr qint64 kMaxAnswerBytes = 16 * 1024 * 1024;
 
 const QString kClientErrorDomain = QStringLiteral("ClientError");
 const QString kURLErrorDomain = QStringLiteral("NSURLErrorDomain");
@@ -311,8 +314,29 @@ void Client::startTask(const QByteArray& verb, const QUrl& url, const HeaderList
                          .toString()),
             url));
     });
-    connect(reply, &QNetworkReply::finished, this, [reply, url, reading, finished = std::move(finished)] {
+    auto tooLarge = [url] {
+        return urlError(-1103, QStringLiteral("The server's answer is larger than 16 MiB; it was not read."), url);
+    };
+    connect(reply, &QNetworkReply::metaDataChanged, this, [reply, refuse, tooLarge] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid() && length.toLongLong() > kMaxAnswerBytes) {
+            refuse(tooLarge());
+        }
+    });
+    connect(reply, &QNetworkReply::readyRead, this, [reply, reading, refuse, tooLarge] {
+        if (reading->refusal) {
+            return;
+        }
+        reading->body += reply->read(kMaxAnswerBytes + 1 - reading->body.size());
+        if (reading->body.size() > kMaxAnswerBytes) {
+            refuse(tooLarge());
+        }
+    });
+    connect(reply, &QNetworkReply::finished, this, [reply, url, reading, tooLarge, finished = std::move(finished)] {
         TaskOutcome outcome;
+        if (!reading->refusal && reading->body.size() + reply->bytesAvailable() > kMaxAnswerBytes) {
+            reading->refusal = tooLarge();
+        }
         if (reading->refusal) {
             outcome.transportError = reading->refusal;
             reply->deleteLater();

@@ -537,6 +537,42 @@ private slots:
             QCOMPARE(api.requests[1].body, api.requests[0].body);
         }
     }
+
+    void answersOverSixteenMebibytesFail_data()
+    {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<bool>("accepted");
+        constexpr qint64 cap = 16 * 1024 * 1024;
+        for (const QByteArray method : {"GET", "POST"}) {
+            QTest::addRow("%s of exactly 16 MiB", method.constData()) << method << cap << true;
+            QTest::addRow("%s of 16 MiB and one byte", method.constData()) << method << cap + 1 << false;
+            QTest::addRow("%s of 64 MiB", method.constData()) << method << 4 * cap << false;
+        }
+    }
+
+    void answersOverSixteenMebibytesFail()
+    {
+        QFETCH(QByteArray, method);
+        QFETCH(qint64, size);
+        QFETCH(bool, accepted);
+        const QByteArray head = "{\"filler\":\"";
+        const QByteArray body = head + QByteArray(size - head.size() - 2, 'x') + "\"}";
+        QCOMPARE(body.size(), size);
+        m_backend.setResponse(method, "users/me", 200, body);
+        auto outcome = send(method, api("users/me"));
+        QTRY_VERIFY_WITH_TIMEOUT(outcome->done, 15000);
+        if (accepted) {
+            QVERIFY(!outcome->error);
+            QCOMPARE((*outcome->json)["filler"].stringValue().size(), size - head.size() - 2);
+            return;
+        }
+        QVERIFY(!outcome->json);
+        QVERIFY(!outcome->status);
+        QCOMPARE(outcome->error->code(), -1103);
+        QCOMPARE(outcome->error->localizedDescription(),
+                 QString("The server's answer is larger than 16 MiB; it was not read."));
+    }
 };
 
 TANDREL_TEST_MAIN_CORE(ClientTest)
