@@ -23,6 +23,28 @@ NEVPNIKEv2SecurityAssociationParameters tunnelSecurityAssociation()
     return parameters;
 }
 
+// The tunnel cannot work without all three; an answer lacking one (absent, not a text,
+// empty) must not replace good credentials with empty ones.
+std::optional<Error> incompleteConfiguration(const JSON& json)
+{
+    QStringList missing;
+    const std::pair<const char*, const char*> required[] = {
+        {"radius_login", "user name"}, {"radius_password", "password"}, {"server_domain", "server"}};
+    for (const auto& [key, meaning] : required) {
+        const std::optional<QString> value = json[key].string();
+        if (!value || value->isEmpty()) {
+            missing << QStringLiteral("no %1 (%2)").arg(QLatin1String(meaning), QLatin1String(key));
+        }
+    }
+    if (missing.isEmpty()) {
+        return std::nullopt;
+    }
+    return Error::withDescription(
+        QStringLiteral("VPNConfigurationError"), 1,
+        QStringLiteral("The server sent an incomplete VPN configuration: %1; nothing was saved.")
+            .arg(missing.join(QStringLiteral(", "))));
+}
+
 }  // namespace
 
 VPNHelper& VPNHelper::shared()
@@ -56,6 +78,11 @@ void VPNHelper::connectIPSecIKEv2()
             if ((*json)["code"].stringValue() == QLatin1String("E0121")) {
                 printLine(QStringLiteral("Plan not found (404, E0121). Showing subscription expired alert."));
                 MainQueue::async([] { NotificationCenter::defaultCenter().post(kSubscriptionExpiredNotification); });
+                return;
+            }
+            if (const std::optional<Error> incomplete = incompleteConfiguration(*json)) {
+                printLine(QStringLiteral("Invalid IPSec configuration: ") + incomplete->localizedDescription());
+                Q_EMIT connectFailed(*incomplete);
                 return;
             }
 

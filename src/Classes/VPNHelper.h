@@ -23,6 +23,11 @@ public:
 
     NEVPNManager& manager;
 
+Q_SIGNALS:
+    // A connect that cannot go on for a reason of its own making, after its printed line:
+    // the backend's configuration lacks the server, the user name or the password.
+    void connectFailed(const tandrel::Error& error);
+
 private:
     VPNHelper();
 };
