@@ -1,6 +1,7 @@
 #include "Classes/VPNHelper.h"
 
 #include "Classes/Preferences.h"
+#include "Classes/Session.h"
 #include "Network/Client.h"
 #include "Platform/Diagnostics.h"
 #include "Platform/MainQueue.h"
@@ -21,6 +22,17 @@ NEVPNIKEv2SecurityAssociationParameters tunnelSecurityAssociation()
     parameters.integrityAlgorithm = NEVPNIKEv2IntegrityAlgorithm::SHA384;
     parameters.diffieHellmanGroup = NEVPNIKEv2DiffieHellmanGroup::group31;
     return parameters;
+}
+
+// A connect step that finds the session it started in ended (logged out) goes no further:
+// it stores nothing and starts nothing.
+bool sessionEnded(quint64 session)
+{
+    if (Session::isCurrent(session)) {
+        return false;
+    }
+    printLine(QStringLiteral("Connect stopped: logged out"));
+    return true;
 }
 
 // The tunnel cannot work without all three; an answer lacking one (absent, not a text,
@@ -63,13 +75,21 @@ NEVPNStatus VPNHelper::currentStatus()
 
 void VPNHelper::connectIPSecIKEv2()
 {
-    manager.loadFromPreferences([this](std::optional<Error> error) {
+    const quint64 session = Session::current();
+    manager.loadFromPreferences([this, session](std::optional<Error> error) {
         if (error) {
             printLine(QStringLiteral("Error loading VPN preferences: ") + error->localizedDescription());
             return;
         }
-        Client::shared().IPSecConfiguration(QString::number(Preferences::configId()), [this](std::optional<Error> error,
-                                                                                             std::optional<JSON> json) {
+        if (sessionEnded(session)) {
+            return;
+        }
+        Client::shared().IPSecConfiguration(QString::number(Preferences::configId()), [this, session](
+                                                                                          std::optional<Error> error,
+                                                                                          std::optional<JSON> json) {
+            if (sessionEnded(session)) {
+                return;
+            }
             if (!json) {
                 printLine(QStringLiteral("Failed to retrieve IPSec configuration: ") +
                           (error ? error->localizedDescription() : QStringLiteral("Unknown error")));
@@ -127,17 +147,23 @@ void VPNHelper::connectIPSecIKEv2()
             printLine(QStringLiteral("Attempting to connect to server: ") +
                       Preferences::server().value_or(QStringLiteral("Unknown")));
 
-            manager.saveToPreferences([this](std::optional<Error> error) {
+            manager.saveToPreferences([this, session](std::optional<Error> error) {
                 if (error) {
                     // Two printed items, joined by one space after the label's own.
                     printLine(QStringLiteral("Save Error:  ") + error->description());
                     return;
                 }
+                if (sessionEnded(session)) {
+                    return;
+                }
                 printLine(QStringLiteral("CALL LOAD TO PREFERENCES AGAIN..."));
-                manager.loadFromPreferences([this](std::optional<Error> error) {
+                manager.loadFromPreferences([this, session](std::optional<Error> error) {
                     if (error) {
                         printLine(QStringLiteral("VPN Preferences error: 2 - Optional(") + error->description() +
                                   QLatin1Char(')'));
+                        return;
+                    }
+                    if (sessionEnded(session)) {
                         return;
                     }
                     if (const std::optional<Error> startError = manager.connection().startVPNTunnel()) {
