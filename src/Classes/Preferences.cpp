@@ -6,6 +6,7 @@
 #include "Platform/UserDefaults.h"
 
 #include <QCryptographicHash>
+#include <QMessageAuthenticationCode>
 #include <QUuid>
 
 #include <array>
@@ -239,7 +240,11 @@ std::optional<QString> Preferences::uid()
     QString identifier;
     const std::optional<QString> serial = macSerialNumber();
     if (serial && !serial->isEmpty()) {
-        const QByteArray digest = QCryptographicHash::hash(serial->toUtf8(), QCryptographicHash::Sha256);
+        // An application-specific keyed hash, as machine-id(5) asks: stable for this machine
+        // and program, but it cannot be matched with what other programs derive from the
+        // same /etc/machine-id (or serial), nor turned back into it.
+        const QByteArray digest = QMessageAuthenticationCode::hash(
+            serial->toUtf8(), QByteArray(BuildConfig::bundleIdentifier), QCryptographicHash::Sha256);
         identifier = uuidText(digest);
         printLine(QStringLiteral("Your UUID is ") + identifier);
     } else {
