@@ -253,6 +253,29 @@ private Q_SLOTS:
         }
     }
 
+    void twoWritersOfOneFileKeepEachOthersKeys()
+    {
+        // Two copies of the program, each with the file as it was when it started.
+        writeFile(settingsPath(), "[General]\nCountryConnected=string:Spain\nCompactView=bool:true\n");
+        UserDefaults first(settingsPath());
+        UserDefaults second(settingsPath());
+        first.set(false, QStringLiteral("KillSwitch"));
+        second.set(qint64(17), QStringLiteral("configId"));
+        first.removeObject(QStringLiteral("CompactView"));
+        second.set(QStringLiteral("France"), QStringLiteral("CountryConnected"));
+        first.removeObject(QStringLiteral("configId"));  // written by the other copy only
+        second.set(true, QStringLiteral("ExcludeLocalNetworks"));
+
+        UserDefaults reopened(settingsPath());
+        QCOMPARE(reopened.object(QStringLiteral("KillSwitch")), QVariant(false));
+        QCOMPARE(reopened.object(QStringLiteral("configId")), std::nullopt);
+        QCOMPARE(reopened.object(QStringLiteral("CompactView")), std::nullopt);
+        QCOMPARE(reopened.string(QStringLiteral("CountryConnected")), QStringLiteral("France"));
+        QCOMPARE(reopened.object(QStringLiteral("ExcludeLocalNetworks")), QVariant(true));
+        // Each copy reads what the other wrote once it writes itself.
+        QCOMPARE(second.object(QStringLiteral("KillSwitch")), QVariant(false));
+    }
+
     void standardSettingsLiveInTheConfigFolderUnderTheBundleIdentifier()
     {
         UserDefaults& standard = UserDefaults::standard();
