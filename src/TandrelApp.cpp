@@ -4,6 +4,7 @@
 #include "ContentView.h"
 #include "Platform/ApplicationIcon.h"
 #include "Platform/Host.h"
+#include "Platform/SessionBus.h"
 #include "Platform/UserDefaults.h"
 #include "Platform/Workspace.h"
 #include "Views/AppDelegate.h"
@@ -26,6 +27,8 @@ namespace tandrel {
 
 int TandrelApp::main(int argc, char** argv)
 {
+    // Before anything looks for the session bus, so nothing can launch one.
+    preventSessionBusAutolaunch();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tandrel"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tandrel"));

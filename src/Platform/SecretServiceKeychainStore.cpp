@@ -1,10 +1,10 @@
 #include "Platform/SecretServiceKeychainStore.h"
 
 #include "BuildConfig.h"
+#include "Platform/SessionBus.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QFileInfo>
 #include <QUuid>
 
 // GLib's headers use "signals" as a member name, which Qt defines as a keyword.
@@ -19,31 +19,6 @@ namespace {
 
 const char* const kSecretServiceName = "org.freedesktop.secrets";
 constexpr int kBusProbeTimeoutMs = 3000;
-
-// The session bus address to use, or an empty text when reaching one would mean
-// launching a bus (D-Bus autolaunch starts a daemon and may wait on X11).
-QString sessionBusAddress()
-{
-    QStringList usable;
-    const QString configured = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
-    for (const QString& entry : configured.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-        if (!entry.startsWith(QLatin1String("autolaunch:"))) {
-            usable << entry;
-        }
-    }
-    if (!usable.isEmpty()) {
-        return usable.join(QLatin1Char(';'));
-    }
-    if (!configured.isEmpty()) {
-        return {};
-    }
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    const QString socket = runtime + QStringLiteral("/bus");
-    if (runtime.isEmpty() || !QFileInfo::exists(socket)) {
-        return {};
-    }
-    return QStringLiteral("unix:path=") + socket;
-}
 
 // Asks the bus whether the Secret Service is running now; a service that would only be
 // started on demand does not count, since starting it may bring up an unlock prompt.
