@@ -320,9 +320,12 @@ UserDefaults& UserDefaults::standard()
     // Made on first use and never destroyed: the VPN back end may still read settings
     // from its thread while the process winds down.
     static UserDefaults* const instance = [] {
-        auto* defaults = new UserDefaults(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                                          QLatin1Char('/') + QString::fromUtf8(BuildConfig::bundleIdentifier) +
-                                          QStringLiteral("/settings.conf"));
+        const QString path = settingsPath(QString::fromUtf8(BuildConfig::bundleIdentifier));
+        const QString legacy = QString::fromUtf8(BuildConfig::legacyBundleIdentifier);
+        if (legacy != QString::fromUtf8(BuildConfig::bundleIdentifier)) {
+            moveLegacySettings(settingsPath(legacy), path);
+        }
+        auto* defaults = new UserDefaults(path);
         // First reached from a worker thread, it must still belong to the main thread,
         // which outlives every worker.
         if (QCoreApplication* app = QCoreApplication::instance()) {
@@ -331,6 +334,27 @@ UserDefaults& UserDefaults::standard()
         return defaults;
     }();
     return *instance;
+}
+
+QString UserDefaults::settingsPath(const QString& bundleIdentifier)
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QLatin1Char('/') +
+           bundleIdentifier + QStringLiteral("/settings.conf");
+}
+
+bool UserDefaults::moveLegacySettings(const QString& legacyPath, const QString& currentPath)
+{
+    if (legacyPath == currentPath || !QFileInfo(legacyPath).isFile() || QFileInfo::exists(currentPath)) {
+        return false;
+    }
+    if (!QDir().mkpath(QFileInfo(currentPath).absolutePath()) || !QFile::rename(legacyPath, currentPath)) {
+        printLine(QStringLiteral("Settings file %1 could not be moved to %2").arg(legacyPath, currentPath));
+        return false;
+    }
+    // The folder goes too once nothing else is left in it.
+    QDir().rmdir(QFileInfo(legacyPath).absolutePath());
+    printLine(QStringLiteral("Moved settings from %1 to %2").arg(legacyPath, currentPath));
+    return true;
 }
 
 UserDefaults::UserDefaults(const QString& filePath, QObject* parent) : QObject(parent), d(std::make_unique<Private>())

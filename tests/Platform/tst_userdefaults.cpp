@@ -276,6 +276,35 @@ private Q_SLOTS:
         QCOMPARE(second.object(QStringLiteral("KillSwitch")), QVariant(false));
     }
 
+    void legacySettingsMoveOnceToTheCurrentPlace_data()
+    {
+        QTest::addColumn<bool>("currentExists");
+        QTest::newRow("current place empty: moved") << false;
+        QTest::newRow("current place in use: left alone") << true;
+    }
+
+    void legacySettingsMoveOnceToTheCurrentPlace()
+    {
+        QFETCH(bool, currentExists);
+        const QString legacy = m_dir.filePath(QStringLiteral("example.tandrel.legacy/settings.conf"));
+        const QString current = m_dir.filePath(QStringLiteral("example.tandrel.Current/settings.conf"));
+        QDir(m_dir.filePath(QStringLiteral("example.tandrel.Current"))).removeRecursively();
+        QVERIFY(QDir().mkpath(QFileInfo(legacy).absolutePath()));
+        writeFile(legacy, "[General]\nKillSwitch=bool:false\nconfigId=int:17\n");
+        if (currentExists) {
+            UserDefaults(current).set(true, QStringLiteral("KillSwitch"));
+        }
+        CapturedOutput output;
+        QCOMPARE(UserDefaults::moveLegacySettings(legacy, current), !currentExists);
+        QCOMPARE(QFile::exists(legacy), currentExists);
+        QCOMPARE(UserDefaults(current).object(QStringLiteral("KillSwitch")), QVariant(currentExists));
+        QCOMPARE(UserDefaults(current).integer(QStringLiteral("configId")), currentExists ? 0 : 17);
+        // A second start has nothing left to move.
+        QVERIFY(!UserDefaults::moveLegacySettings(legacy, current));
+        QCOMPARE(output.lines().size(), currentExists ? 0 : 1);
+        QDir(QFileInfo(legacy).absolutePath()).removeRecursively();
+    }
+
     void standardSettingsLiveInTheConfigFolderUnderTheBundleIdentifier()
     {
         UserDefaults& standard = UserDefaults::standard();
