@@ -255,6 +255,13 @@ std::optional<QString> Preferences::uid()
     return identifier;
 }
 
+bool Preferences::isLocked(const QString& key)
+{
+    std::optional<Error> error;
+    defaultKeychain().get(key, &error);
+    return error && error->code() == KeychainStatus::interactionNotAllowed;
+}
+
 Keychain& Preferences::defaultKeychain()
 {
     // No store of its own: every call goes to the system store of that moment.

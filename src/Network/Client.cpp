@@ -374,6 +374,12 @@ void Client::sendWithoutBody(const QByteArray& verb, const QString& path, bool a
         completion(invalidURLError(), std::nullopt);
         return;
     }
+    if (auth && Preferences::isLocked(Preferences::Keys::token)) {
+        // Sent without its token, the backend would end the session; a locked keyring must not.
+        MainQueue::async(
+            [completion] { completion(keychainError(KeychainStatus::interactionNotAllowed), std::nullopt); });
+        return;
+    }
     startTask(verb, *url, headerList(auth ? authHeaders() : defaultHeaders()), QByteArray(),
               [this, completion = std::move(completion)](const TaskOutcome& outcome) {
                   MainQueue::async([this, completion, outcome] {
@@ -421,6 +427,12 @@ void Client::post(const QString& path, const FormParams& params, bool auth, Post
     const std::optional<QUrl> url = makeURL(path);
     if (!url) {
         completion(invalidURLError(), std::nullopt, std::nullopt);
+        return;
+    }
+    if (auth && Preferences::isLocked(Preferences::Keys::token)) {
+        MainQueue::async([completion] {
+            completion(keychainError(KeychainStatus::interactionNotAllowed), std::nullopt, std::nullopt);
+        });
         return;
     }
     const QString boundaryText = multipartBoundary(params);
