@@ -7,6 +7,7 @@
 #include <memory>
 
 class QMainWindow;
+class QMessageBox;
 class QWidget;
 
 namespace tandrel {
@@ -37,6 +38,9 @@ public:
     QMainWindow* makeWindow();
     // Opens the settings window (or raises the open one).
     QWidget* showSettings();
+    // When no Secret Service could be reached and the credentials go to the private file,
+    // says so once (ever) in a notice over `window`; the notice, or null when nothing is said.
+    static QMessageBox* showKeychainFileNotice(QWidget* window);
 
     // Hooks the core calls: opening URLs on the desktop and setting the window icon.
     static void installPlatformHooks();
