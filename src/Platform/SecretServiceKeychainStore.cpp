@@ -199,6 +199,21 @@ void release(const QList<SecretItem*>& items)
     }
 }
 
+// Deletes the items, stopping at the first that is locked or refused.
+int deleteAll(const QList<SecretItem*>& items)
+{
+    for (SecretItem* item : items) {
+        if (secret_item_get_locked(item)) {
+            return KeychainStatus::interactionNotAllowed;
+        }
+        GError* error = nullptr;
+        if (!secret_item_delete_sync(item, nullptr, &error)) {
+            return consume(error);
+        }
+    }
+    return KeychainStatus::success;
+}
+
 }  // namespace
 
 std::shared_ptr<SecretServiceKeychainStore> SecretServiceKeychainStore::connect()
@@ -353,18 +368,8 @@ int SecretServiceKeychainStore::remove(const QString& service, const QString& ac
     QMutexLocker locker(&m_lock);
     QList<SecretItem*> items;
     int status = find(service, account, &items);
-    for (SecretItem* item : std::as_const(items)) {
-        if (status != KeychainStatus::success) {
-            break;
-        }
-        if (secret_item_get_locked(item)) {
-            status = KeychainStatus::interactionNotAllowed;
-            break;
-        }
-        GError* error = nullptr;
-        if (!secret_item_delete_sync(item, nullptr, &error)) {
-            status = consume(error);
-        }
+    if (status == KeychainStatus::success) {
+        status = deleteAll(items);
     }
     release(items);
     return status;
@@ -431,18 +436,8 @@ int SecretServiceKeychainStore::removeAll(const QString& service)
     if (status == KeychainStatus::itemNotFound) {
         return KeychainStatus::success;
     }
-    for (SecretItem* item : std::as_const(items)) {
-        if (status != KeychainStatus::success) {
-            break;
-        }
-        if (secret_item_get_locked(item)) {
-            status = KeychainStatus::interactionNotAllowed;
-            break;
-        }
-        GError* error = nullptr;
-        if (!secret_item_delete_sync(item, nullptr, &error)) {
-            status = consume(error);
-        }
+    if (status == KeychainStatus::success) {
+        status = deleteAll(items);
     }
     release(items);
     return status;
