@@ -6,6 +6,7 @@
 #include "TandrelApp.h"
 #include "Views/Platform/Assets.h"
 #include "Views/Platform/Windows.h"
+#include "support/Screenshots.h"
 #include "support/TestMain.h"
 
 #include <QAction>
@@ -58,6 +59,8 @@ private Q_SLOTS:
         QCOMPARE(notice->informativeText(),
                  KeychainStore::fileStorePath(QString::fromUtf8(BuildConfig::bundleIdentifier)));
         QVERIFY(notice->text().contains(QStringLiteral("in a file only you can read")));
+        QTRY_VERIFY_WITH_TIMEOUT(notice->isVisible(), 5000);
+        testing::saveScreenshot(notice, QStringLiteral("keychain-file-notice"));
         notice->close();
         QVERIFY(!TandrelApp::showKeychainFileNotice(&window));
         // With a keyring there is nothing to say.
