@@ -7,6 +7,19 @@
 set(TANDREL_NPM_ASSETS "${PROJECT_SOURCE_DIR}/build/npm-assets/node_modules" CACHE PATH
     "Folder holding the installed npm asset packages (@tabler/icons, flag-icons, world-atlas)")
 
+# A program without its symbols, flags or map is not one to ship: stop, unless the build
+# asks for that explicitly.
+function(tandrel_missing_assets what lost)
+  if(TANDREL_ALLOW_MISSING_ASSETS)
+    message(WARNING "${what} not found in ${TANDREL_NPM_ASSETS}: building without ${lost} "
+                    "(TANDREL_ALLOW_MISSING_ASSETS is on).")
+  else()
+    message(FATAL_ERROR "${what} not found in ${TANDREL_NPM_ASSETS}. Run scripts/setup (it installs them "
+                        "from the npm registry), point TANDREL_NPM_ASSETS at an installed node_modules, or "
+                        "configure with -DTANDREL_ALLOW_MISSING_ASSETS=ON to build without ${lost}.")
+  endif()
+endfunction()
+
 function(tandrel_add_resources target)
   set(res ${PROJECT_SOURCE_DIR}/resources)
   set(files)
@@ -65,8 +78,7 @@ function(tandrel_add_resources target)
     qt_add_resources(${target} tandrel_npm_assets PREFIX "/" BASE ${staged}
       FILES ${npm_files})
   else()
-    message(WARNING "Icon and flag sets not found in ${TANDREL_NPM_ASSETS}: run scripts/setup. "
-                    "Building without system symbols and flags.")
+    tandrel_missing_assets("Icon and flag sets" "system symbols and flags")
   endif()
 
   # The map reads the TopoJSON as it is; the resource compiler compresses it.
@@ -83,8 +95,7 @@ function(tandrel_add_resources target)
     qt_add_resources(${target} tandrel_map_data PREFIX "/" BASE ${map_staged}
       FILES ${map_files} ${map_staged}/licenses/world-atlas.txt)
   else()
-    message(WARNING "World map data not found in ${TANDREL_NPM_ASSETS}: run scripts/setup. "
-                    "Building a map without land.")
+    tandrel_missing_assets("World map data" "the map's land")
   endif()
 
   qt_add_resources(${target} tandrel_assets PREFIX "/" FILES ${files})

@@ -5,50 +5,131 @@
 #include "Platform/ApplicationIcon.h"
 #include "Platform/Host.h"
 #include "Platform/Keychain.h"
+#include "Platform/LaunchAtLogin.h"
 #include "Platform/SessionBus.h"
+#include "Platform/SingleInstance.h"
 #include "Platform/UserDefaults.h"
 #include "Platform/Workspace.h"
 #include "Views/AppDelegate.h"
 #include "Views/CheckForUpdatesView.h"
 #include "Views/Platform/Assets.h"
+#include "Views/Platform/StatusTray.h"
 #include "Views/Platform/Windows.h"
 #include "Views/StandardUpdaterController.h"
 #include "Views/UpdaterSettingsView.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
+#include <QLibraryInfo>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QTranslator>
 #include <QVBoxLayout>
 
+#include <cstdio>
+
 namespace tandrel {
+
+namespace {
+
+// Qt's own command-line options, which QApplication takes out of the arguments itself.
+// They are known to the parser (hidden from the help) so that they are not refused.
+const char* const kQtValueOptions[] = {
+    "platform",     "platformpluginpath", "platformtheme", "plugin",     "qwindowgeometry",
+    "qwindowtitle", "qwindowicon",        "style",         "stylesheet", "session",
+    "display",      "geometry",           "name",          "title",      "visual",
+    "dialogs",      "fontengine"};
+const char* const kQtFlagOptions[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+
+}  // namespace
+
+std::optional<int> TandrelApp::answerCommandLine(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.setApplicationDescription(QStringLiteral("Tandrel, a VPN client."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    for (const char* name : kQtValueOptions) {
+        QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+    for (const char* name : kQtFlagOptions) {
+        QCommandLineOption option(QString::fromLatin1(name));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+    const bool parsed = parser.parse(arguments);
+    QString error = parser.errorText();
+    if (parsed && !parser.positionalArguments().isEmpty()) {
+        error = QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments().first());
+    }
+    if (error.isEmpty() && !parser.isSet(help) && !parser.isSet(version)) {
+        return std::nullopt;
+    }
+    // The help text names the executable through the application object; a core one is
+    // enough here and needs no display.
+    QCoreApplication core(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Tandrel"));
+    QCoreApplication::setApplicationVersion(QString::fromUtf8(BuildConfig::applicationVersion));
+    if (!error.isEmpty()) {
+        std::fputs(qPrintable(QStringLiteral("tandrel: %1\n\n").arg(error) + parser.helpText()), stderr);
+        return 2;
+    }
+    if (parser.isSet(help)) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+    } else {
+        std::fputs(qPrintable(QStringLiteral("Tandrel %1\n").arg(QCoreApplication::applicationVersion())), stdout);
+    }
+    std::fflush(stdout);
+    return 0;
+}
 
 int TandrelApp::main(int argc, char** argv)
 {
     // Before anything looks for the session bus, so nothing can launch one.
     preventSessionBusAutolaunch();
+    if (const std::optional<int> answered = answerCommandLine(argc, argv)) {
+        return *answered;
+    }
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tandrel"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tandrel"));
     QApplication::setApplicationVersion(QString::fromUtf8(BuildConfig::applicationVersion));
     QApplication::setDesktopFileName(QString::fromUtf8(BuildConfig::bundleIdentifier));
+    // A second launch shows the running program's window and ends here.
+    SingleInstance instance(QString::fromUtf8(BuildConfig::bundleIdentifier));
+    if (!instance.claim()) {
+        return 0;
+    }
     QApplication::setWindowIcon(Assets::image(QString::fromLatin1(AssetName::AppIconMacOS)));
     loadTranslations();
     installPlatformHooks();
+    LaunchAtLogin::migrateLegacyEntry();
 
     TandrelApp app(QUrl(QString::fromUtf8(BuildConfig::updateFeed)));
     app.appDelegate().applicationWillFinishLaunching();
+    app.showInStatusArea();
     app.body();
+    QObject::connect(&instance, &SingleInstance::activationRequested, &application, [&app] { app.showMainWindow(); });
     return QApplication::exec();
 }
 
 TandrelApp::TandrelApp(const QUrl& updateFeed)
     : m_appDelegate(std::make_unique<AppDelegate>()),
-      m_updaterController(std::make_unique<StandardUpdaterController>(
-          true, updateFeed, QString::fromUtf8(BuildConfig::applicationVersion)))
+      m_updaterController(BuildConfig::withUpdater
+                              ? std::make_unique<StandardUpdaterController>(
+                                    true, updateFeed, QString::fromUtf8(BuildConfig::applicationVersion))
+                              : nullptr)
 {
 }
 
@@ -94,7 +175,10 @@ QMainWindow* TandrelApp::makeWindow()
 {
     auto* window = new QMainWindow;
     window->setObjectName(QStringLiteral("mainWindow"));
-    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setAccessibleName(QStringLiteral("Tandrel"));
+    // With a status icon, closing only hides the window: the screen and its controller stay,
+    // and with them the tunnel's reconnection.
+    window->setAttribute(Qt::WA_DeleteOnClose, !m_statusTray);
     window->setCentralWidget(new ContentView(window));
     addMenuCommands(window);
     Windows::disableZoom(window);
@@ -110,20 +194,22 @@ void TandrelApp::addMenuCommands(QMainWindow* window)
     QAction* about = appMenu->addAction(QCoreApplication::translate("Tandrel", "About Tandrel"));
     about->setObjectName(QStringLiteral("aboutAction"));
     about->setMenuRole(QAction::AboutRole);
-    QObject::connect(about, &QAction::triggered, window, [window] {
-        QMessageBox::about(window, QCoreApplication::translate("Tandrel", "About Tandrel"),
-                           QStringLiteral("Tandrel %1").arg(QApplication::applicationVersion()));
-    });
-    // A fresh view (and model) each time the commands are built, starting from the
-    // updater's current state.
-    auto* checkForUpdates = new CheckForUpdatesView(m_updaterController->updater(), appMenu);
-    appMenu->addAction(checkForUpdates->action());
-    appMenu->addSeparator();
-    QAction* settings = appMenu->addAction(QCoreApplication::translate("Tandrel", "Settings…"));
-    settings->setObjectName(QStringLiteral("settingsAction"));
-    settings->setMenuRole(QAction::PreferencesRole);
-    settings->setShortcut(QKeySequence::Preferences);
-    QObject::connect(settings, &QAction::triggered, window, [this] { showSettings(); });
+    QObject::connect(about, &QAction::triggered, window, [window] { showAbout(window); });
+    // A build without the updater has neither its menu item nor its settings window.
+    if (m_updaterController) {
+        // A fresh view (and model) each time the commands are built, starting from the
+        // updater's current state.
+        auto* checkForUpdates = new CheckForUpdatesView(m_updaterController->updater(), appMenu);
+        appMenu->addAction(checkForUpdates->action());
+        appMenu->addSeparator();
+        QAction* settings = appMenu->addAction(QCoreApplication::translate("Tandrel", "Settings…"));
+        settings->setObjectName(QStringLiteral("settingsAction"));
+        settings->setMenuRole(QAction::PreferencesRole);
+        // The platform's Preferences shortcut is empty on Linux desktops; Ctrl+, is the usual one.
+        const QKeySequence preferences(QKeySequence::Preferences);
+        settings->setShortcut(preferences.isEmpty() ? QKeySequence(Qt::CTRL | Qt::Key_Comma) : preferences);
+        QObject::connect(settings, &QAction::triggered, window, [this] { showSettings(); });
+    }
     appMenu->addSeparator();
     QAction* quit = appMenu->addAction(QCoreApplication::translate("Tandrel", "Quit Tandrel"));
     quit->setObjectName(QStringLiteral("quitAction"));
@@ -144,12 +230,46 @@ void TandrelApp::addMenuCommands(QMainWindow* window)
     });
 }
 
+QMessageBox* TandrelApp::showAbout(QWidget* window)
+{
+    auto* box = new QMessageBox(window);
+    box->setObjectName(QStringLiteral("aboutBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowTitle(QCoreApplication::translate("Tandrel", "About Tandrel"));
+    box->setAccessibleName(box->windowTitle());
+    box->setIconPixmap(QApplication::windowIcon().pixmap(64, 64));
+    box->setText(QStringLiteral("Tandrel %1").arg(QApplication::applicationVersion()));
+    // The embedded third-party assets' licences, as installed beside the program.
+    QString licences;
+    for (const QString& name : QDir(QStringLiteral(":/licenses")).entryList(QDir::Files, QDir::Name)) {
+        QFile file(QStringLiteral(":/licenses/") + name);
+        if (file.open(QIODevice::ReadOnly)) {
+            licences += QStringLiteral("== %1 ==\n\n").arg(QFileInfo(name).completeBaseName()) +
+                        QString::fromUtf8(file.readAll()).trimmed() + QStringLiteral("\n\n");
+        }
+    }
+    if (!licences.isEmpty()) {
+        box->setInformativeText(QCoreApplication::translate(
+            "Tandrel",
+            "Includes icons from Tabler Icons and flag-icons and map data from Natural Earth (world-atlas); "
+            "their licences are under Show Details."));
+        box->setDetailedText(licences.trimmed());
+    }
+    box->setStandardButtons(QMessageBox::Ok);
+    box->open();
+    return box;
+}
+
 QWidget* TandrelApp::showSettings()
 {
+    if (!m_updaterController) {
+        return nullptr;
+    }
     if (!m_settingsWindow) {
         auto* window = new QWidget(nullptr, Qt::Window);
         window->setObjectName(QStringLiteral("settingsWindow"));
         window->setWindowTitle(QCoreApplication::translate("Tandrel", "Settings"));
+        window->setAccessibleName(window->windowTitle());
         window->setAttribute(Qt::WA_DeleteOnClose);
         auto* layout = new QVBoxLayout(window);
         layout->setContentsMargins(0, 0, 0, 0);
@@ -167,17 +287,53 @@ QWidget* TandrelApp::showSettings()
     return m_settingsWindow;
 }
 
+bool TandrelApp::showInStatusArea()
+{
+    if (!m_statusTray && StatusTray::isAvailable()) {
+        m_statusTray =
+            std::make_unique<StatusTray>(applicationIcon(ApplicationIcon::current()), [this] { showMainWindow(); });
+        QApplication::setQuitOnLastWindowClosed(false);
+        for (QWidget* window : Windows::windowList()) {
+            if (window->objectName() == QStringLiteral("mainWindow")) {
+                window->setAttribute(Qt::WA_DeleteOnClose, false);
+            }
+        }
+    }
+    return m_statusTray != nullptr;
+}
+
+QWidget* TandrelApp::showMainWindow()
+{
+    for (QWidget* window : Windows::windowList()) {
+        if (window->objectName() == QStringLiteral("mainWindow")) {
+            window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+            window->show();
+            window->raise();
+            window->activateWindow();
+            return window;
+        }
+    }
+    return body();
+}
+
+QIcon TandrelApp::applicationIcon(const QString& assetName)
+{
+    const QIcon icon = Assets::image(assetName);
+    return icon.isNull() ? Assets::image(QString::fromLatin1(AssetName::AppIconMacOS)) : icon;
+}
+
 void TandrelApp::installPlatformHooks()
 {
     Workspace::setOpener([](const QUrl& url) { return QDesktopServices::openUrl(url); });
     ApplicationIcon::setSetter([](const QString& assetName) {
         // The core may call this from any thread; windows belong to the main thread.
         QMetaObject::invokeMethod(qApp, [assetName] {
-            QIcon icon = Assets::image(assetName);
-            if (icon.isNull()) {
-                icon = Assets::image(QString::fromLatin1(AssetName::AppIconMacOS));
-            }
+            const QIcon icon = applicationIcon(assetName);
             QApplication::setWindowIcon(icon);
+            // The status area is where a Linux desktop shows an application's status.
+            if (StatusTray* tray = StatusTray::current()) {
+                tray->setIcon(icon);
+            }
         });
     });
 }
@@ -193,30 +349,41 @@ QString TandrelApp::loadTranslations()
     }
     // "es-ES", "es_MX" and "es" all use the Spanish table.
     language = language.section(QLatin1Char('-'), 0, 0).section(QLatin1Char('_'), 0, 0).toLower();
-    // Each screen keeps its own table (":/i18n/<screen>_<language>.qm"); install them all.
+    // Each screen keeps its own table (":/i18n/<screen>_<language>.qm"). The English tables
+    // hold only the texts whose keys speak of another platform; they lie under every other
+    // language, so a text a table lacks falls back to the Linux wording.
     static QList<QTranslator*> installed;
     for (QTranslator* translator : std::as_const(installed)) {
         QCoreApplication::removeTranslator(translator);
         delete translator;
     }
     installed.clear();
-    if (language.isEmpty() || language == QStringLiteral("en")) {
-        return QStringLiteral("en");
-    }
-    const QStringList tables =
-        QDir(QStringLiteral(":/i18n")).entryList({QStringLiteral("*_%1.qm").arg(language)}, QDir::Files, QDir::Name);
-    for (const QString& table : tables) {
+    const auto install = [](const QString& folder, const QString& table) {
         auto* translator = new QTranslator(qApp);
-        if (translator->load(QStringLiteral(":/i18n/") + table)) {
-            QCoreApplication::installTranslator(translator);
-            installed << translator;
-        } else {
+        if (!translator->load(table, folder)) {
             delete translator;
+            return false;
         }
-    }
-    if (installed.isEmpty()) {
+        QCoreApplication::installTranslator(translator);
+        installed << translator;
+        return true;
+    };
+    const QString ours = QStringLiteral(":/i18n");
+    const auto installOurs = [&](const QString& code) {
+        bool any = false;
+        for (const QString& table :
+             QDir(ours).entryList({QStringLiteral("*_%1.qm").arg(code)}, QDir::Files, QDir::Name)) {
+            any = install(ours, table) || any;
+        }
+        return any;
+    };
+    installOurs(QStringLiteral("en"));
+    if (language.isEmpty() || language == QStringLiteral("en") || !installOurs(language)) {
         return QStringLiteral("en");
     }
+    // Qt's own texts (context menus, standard buttons) in the same language, where the
+    // system has them.
+    install(QLibraryInfo::path(QLibraryInfo::TranslationsPath), QStringLiteral("qtbase_") + language);
     return language;
 }
 

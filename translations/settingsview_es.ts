@@ -17,7 +17,7 @@
     </message>
     <message>
         <source>Start Tandrel automatically when your Mac boots.</source>
-        <translation>Inicia Tandrel automáticamente al arrancar el ordenador.</translation>
+        <translation>Inicia Tandrel automáticamente al iniciar sesión.</translation>
     </message>
     <message>
         <source>Language</source>

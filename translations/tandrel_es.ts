@@ -84,6 +84,18 @@
         <translation>Aceptar</translation>
     </message>
     <message>
+        <source>Show Tandrel</source>
+        <translation>Mostrar Tandrel</translation>
+    </message>
+    <message>
+        <source>Quit</source>
+        <translation>Salir</translation>
+    </message>
+    <message>
+        <source>Includes icons from Tabler Icons and flag-icons and map data from Natural Earth (world-atlas); their licences are under Show Details.</source>
+        <translation>Incluye iconos de Tabler Icons y flag-icons y datos de mapa de Natural Earth (world-atlas); sus licencias están en Mostrar detalles.</translation>
+    </message>
+    <message>
         <source>Quit Tandrel</source>
         <translation>Salir de Tandrel</translation>
     </message>

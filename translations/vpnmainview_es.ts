@@ -4,6 +4,10 @@
 <context>
     <name>VPNMainView</name>
     <message>
+        <source>Platform: macOS</source>
+        <translation>Platform: Linux</translation>
+    </message>
+    <message>
         <source>Buy More Slots</source>
         <translation>Comprar más plazas</translation>
     </message>

@@ -12,6 +12,10 @@
         <translation>Buscar por país o ciudad...</translation>
     </message>
     <message>
+        <source>selected</source>
+        <translation>seleccionada</translation>
+    </message>
+    <message>
         <source>VPN Regions List</source>
         <translation>Lista de regiones VPN</translation>
     </message>

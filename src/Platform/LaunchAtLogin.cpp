@@ -41,29 +41,14 @@ bool hasControlCharacter(const QString& text)
                        [](QChar character) { return character.category() == QChar::Other_Control; });
 }
 
-}  // namespace
-
-QString entryPath()
+QString autostartPath(const QString& id)
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/autostart/") +
-           QString::fromUtf8(BuildConfig::bundleIdentifier) + QStringLiteral(".desktop");
+           id + QStringLiteral(".desktop");
 }
 
-QByteArray desktopEntry(const QString& executable)
-{
-    const QString name =
-        QCoreApplication::applicationName().isEmpty() ? QStringLiteral("Tandrel") : QCoreApplication::applicationName();
-    QString text;
-    text += QStringLiteral("[Desktop Entry]\n");
-    text += QStringLiteral("Type=Application\n");
-    text += QStringLiteral("Name=") + name + QLatin1Char('\n');
-    text += QStringLiteral("Exec=") + execArgument(executable) + QLatin1Char('\n');
-    text += QStringLiteral("Terminal=false\n");
-    text += QStringLiteral("X-GNOME-Autostart-enabled=true\n");
-    return text.toUtf8();
-}
-
-bool entryIsEnabled(const QByteArray& contents)
+// The value of a key in the main group of a desktop entry, as written (escapes kept).
+std::optional<QByteArray> mainGroupValue(const QByteArray& contents, const QByteArray& wanted)
 {
     bool inMainGroup = false;
     for (const QByteArray& rawLine : contents.split('\n')) {
@@ -72,20 +57,102 @@ bool entryIsEnabled(const QByteArray& contents)
             inMainGroup = line == "[Desktop Entry]";
             continue;
         }
-        if (!inMainGroup) {
-            continue;
-        }
         const qsizetype equals = line.indexOf('=');
-        if (equals < 0) {
-            continue;
-        }
-        const QByteArray key = line.left(equals).trimmed();
-        const QByteArray value = line.mid(equals + 1).trimmed();
-        if ((key == "Hidden" && value == "true") || (key == "X-GNOME-Autostart-enabled" && value == "false")) {
-            return false;
+        if (inMainGroup && equals > 0 && line.left(equals).trimmed() == wanted) {
+            return line.mid(equals + 1).trimmed();
         }
     }
-    return true;
+    return std::nullopt;
+}
+
+std::optional<Error> writeEntry(const QString& path, const QByteArray& contents)
+{
+    if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
+        return Error::withDescription(kErrorDomain, 3,
+                                      QStringLiteral("Could not create %1.").arg(QFileInfo(path).absolutePath()));
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(contents) < 0 || !file.commit()) {
+        return Error::withDescription(kErrorDomain, 4,
+                                      QStringLiteral("Could not write %1: %2").arg(path, file.errorString()));
+    }
+    return std::nullopt;
+}
+
+// The desktop entry that the installation put in the applications folders, if any.
+QString installedEntryPath()
+{
+    return QStandardPaths::locate(QStandardPaths::ApplicationsLocation,
+                                  QString::fromUtf8(BuildConfig::bundleIdentifier) + QStringLiteral(".desktop"));
+}
+
+QByteArray entryText(const QByteArray& exec, const QByteArray& icon)
+{
+    const QString name =
+        QCoreApplication::applicationName().isEmpty() ? QStringLiteral("Tandrel") : QCoreApplication::applicationName();
+    QByteArray text;
+    text += "[Desktop Entry]\n";
+    text += "Type=Application\n";
+    text += "Name=" + name.toUtf8() + '\n';
+    text += "Exec=" + exec + '\n';
+    text += "Icon=" + icon + '\n';
+    text += "Terminal=false\n";
+    text += "X-GNOME-Autostart-enabled=true\n";
+    return text;
+}
+
+}  // namespace
+
+QString entryPath()
+{
+    return autostartPath(QString::fromUtf8(BuildConfig::bundleIdentifier));
+}
+
+QByteArray desktopEntry(const QString& executable)
+{
+    return entryText(execArgument(executable).toUtf8(), QByteArray(BuildConfig::bundleIdentifier));
+}
+
+QByteArray entryForThisApplication()
+{
+    const QString installed = installedEntryPath();
+    QFile file(installed);
+    if (!installed.isEmpty() && file.open(QIODevice::ReadOnly)) {
+        const QByteArray contents = file.readAll();
+        const std::optional<QByteArray> exec = mainGroupValue(contents, "Exec");
+        if (exec && !exec->isEmpty()) {
+            return entryText(*exec,
+                             mainGroupValue(contents, "Icon").value_or(QByteArray(BuildConfig::bundleIdentifier)));
+        }
+    }
+    return desktopEntry(QCoreApplication::applicationFilePath());
+}
+
+void migrateLegacyEntry()
+{
+    const QString legacyId = QString::fromUtf8(BuildConfig::legacyBundleIdentifier);
+    if (legacyId.isEmpty() || legacyId == QString::fromUtf8(BuildConfig::bundleIdentifier)) {
+        return;
+    }
+    const QString legacyPath = autostartPath(legacyId);
+    QFile legacy(legacyPath);
+    if (!legacy.open(QIODevice::ReadOnly)) {
+        return;
+    }
+    const bool wasOn = entryIsEnabled(legacy.readAll());
+    legacy.close();
+    if (wasOn && !QFile::exists(entryPath())) {
+        if (const std::optional<Error> error = setEnabled(true)) {
+            return;  // the old entry stays rather than the setting being lost
+        }
+    }
+    QFile::remove(legacyPath);
+}
+
+bool entryIsEnabled(const QByteArray& contents)
+{
+    return mainGroupValue(contents, "Hidden").value_or(QByteArray()) != "true" &&
+           mainGroupValue(contents, "X-GNOME-Autostart-enabled").value_or(QByteArray()) != "false";
 }
 
 bool isEnabled()
@@ -106,21 +173,13 @@ std::optional<Error> setEnabled(bool enabled)
         }
         return std::nullopt;
     }
+    const bool installed = !installedEntryPath().isEmpty();
     const QString executable = QCoreApplication::applicationFilePath();
     // A line break in the path would end the Exec key early and start a key of its own.
-    if (executable.isEmpty() || hasControlCharacter(executable)) {
+    if (!installed && (executable.isEmpty() || hasControlCharacter(executable))) {
         return Error::withDescription(kErrorDomain, 2, QStringLiteral("The application's path cannot be started."));
     }
-    if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
-        return Error::withDescription(kErrorDomain, 3,
-                                      QStringLiteral("Could not create %1.").arg(QFileInfo(path).absolutePath()));
-    }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(desktopEntry(executable)) < 0 || !file.commit()) {
-        return Error::withDescription(kErrorDomain, 4,
-                                      QStringLiteral("Could not write %1: %2").arg(path, file.errorString()));
-    }
-    return std::nullopt;
+    return writeEntry(path, entryForThisApplication());
 }
 
 }  // namespace tandrel::LaunchAtLogin

@@ -142,9 +142,12 @@ LoginView::PasswordField::PasswordField(const QString& secureFieldLabel, QWidget
     m_field->setAccessibleName(secureFieldLabel);
     stylePlainField(m_field);
     m_eye->setAutoRaise(true);
-    m_eye->setFocusPolicy(Qt::NoFocus);
+    // Reached with Tab right after its field, so the password can be shown without a pointer.
+    m_eye->setFocusPolicy(Qt::StrongFocus);
     m_eye->setCursor(Qt::PointingHandCursor);
-    m_eye->setStyleSheet(QStringLiteral("QToolButton { border: none; background: transparent; }"));
+    m_eye->setStyleSheet(
+        QStringLiteral("QToolButton { border: none; background: transparent; }"
+                       "QToolButton:focus { border: 2px solid palette(highlight); border-radius: 4px; }"));
     row->addWidget(m_field, 1);
     row->addWidget(m_eye);
     QObject::connect(m_eye, &QToolButton::clicked, m_eye, [this] { setSecure(!m_isSecure); });

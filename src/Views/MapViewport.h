@@ -14,8 +14,10 @@ struct MapViewport {
     QPointF center{0.5, 0.5};
     double scale = 256;
 
-    // The deepest zoom: the land data holds no detail worth showing beyond it.
-    static constexpr double maximumScale = 1 << 19;
+    // The deepest zoom, about 1.2 km to the pixel at the equator: the land data (Natural
+    // Earth 1:50m) holds no detail worth showing beyond it, and deeper the map would show
+    // nothing but one colour.
+    static constexpr double maximumScale = 1 << 15;
     // The widest view: the world fills the height of the view, and repeats east and west.
     static double minimumScale(QSizeF size);
 

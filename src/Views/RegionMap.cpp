@@ -49,8 +49,11 @@ void RegionMap::redraw()
     }
     const std::optional<qint64> current = m_ctrl->currentRegion();
     std::vector<MapMarker> markers;
+    markers.reserve(m_ctrl->regions().size());
     for (const VPNRegion& region : m_ctrl->regions()) {
-        markers.push_back(markerFor(region, current == region.id));
+        MapMarker marker = markerFor(region, current == region.id);
+        marker.raised = current == region.id;
+        markers.push_back(std::move(marker));
     }
     m_map->setMarkers(std::move(markers));
 }

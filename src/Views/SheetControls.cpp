@@ -30,7 +30,8 @@ SheetCloseButton::SheetCloseButton(qreal hoverOpacity, QWidget* parent)
     : QAbstractButton(parent), m_hoverOpacity(hoverOpacity), m_animation(new QVariantAnimation(this))
 {
     setCursor(Qt::PointingHandCursor);
-    setFocusPolicy(Qt::NoFocus);
+    // Reached with Tab like any button, so the sheet closes without a pointer too.
+    setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_Hover);
     m_animation->setDuration(kHoverAnimationMs);
     m_animation->setEasingCurve(QEasingCurve::InOutQuad);
@@ -76,6 +77,10 @@ void SheetCloseButton::paintEvent(QPaintEvent*)
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF symbolRect((width() - kCloseSymbolSide) / 2.0, (height() - kCloseSymbolSide) / 2.0, kCloseSymbolSide,
                             kCloseSymbolSide);
+    if (hasFocus()) {
+        painter.setPen(QPen(palette().color(QPalette::Highlight), 2));
+        painter.drawEllipse(symbolRect.adjusted(-2, -2, 2, 2));
+    }
     scaleAboutCentre(painter, symbolRect, m_scale);
     painter.setOpacity(symbolOpacity());
     Assets::systemSymbol(QStringLiteral("xmark.circle.fill"), kGray).paint(&painter, symbolRect.toRect());

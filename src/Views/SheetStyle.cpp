@@ -3,6 +3,7 @@
 #include "Views/Platform/Assets.h"
 
 #include <QPainter>
+#include <QPainterPath>
 #include <QRegularExpression>
 #include <QVariantAnimation>
 
@@ -73,6 +74,21 @@ QString formatted(const QString& pattern, const QStringList& values)
     }
     result += pattern.mid(from);
     return result;
+}
+
+void paintShadow(QPainter& painter, const QRectF& shape, qreal radius, qreal opacity, int blur, QPointF offset)
+{
+    painter.save();
+    painter.setPen(Qt::NoPen);
+    for (int step = blur; step >= 1; --step) {
+        const qreal spread = step * 0.75;
+        QPainterPath path;
+        path.addRoundedRect(shape.translated(offset).adjusted(-spread, -spread, spread, spread), radius + spread,
+                            radius + spread);
+        painter.setBrush(QColor(0, 0, 0, static_cast<int>(255 * opacity / blur)));
+        painter.drawPath(path);
+    }
+    painter.restore();
 }
 
 }  // namespace SheetStyle

@@ -7,6 +7,7 @@
 
 #include <functional>
 
+class QPainter;
 class QVariantAnimation;
 
 namespace tandrel {
@@ -31,6 +32,8 @@ QLabel* label(const QString& text, const QFont& font, const QColor& color, QWidg
 // A looked-up pattern with its values put in, in order, one per "%@" or "%lld". The values
 // are shown as they are: a value that itself holds a specifier is not filled in again.
 QString formatted(const QString& pattern, const QStringList& values);
+// A soft black shadow under a rounded shape: a few widening, fading outlines.
+void paintShadow(QPainter& painter, const QRectF& shape, qreal radius, qreal opacity, int blur, QPointF offset);
 }  // namespace SheetStyle
 
 // Coalesces a screen's redraw requests into one redraw on the next turn of the event loop,

@@ -52,6 +52,22 @@ QString localized(const char* text)
     return QCoreApplication::translate("VPNMainView", text);
 }
 
+// A sheet's window title and accessible name: the menu item that opens it.
+QString sheetTitle(const char* objectName)
+{
+    const QLatin1String name(objectName);
+    if (name == QLatin1String("redeemSheet")) {
+        return localized(QT_TRANSLATE_NOOP("VPNMainView", "Redeem Code"));
+    }
+    if (name == QLatin1String("settingsSheet")) {
+        return localized(QT_TRANSLATE_NOOP("VPNMainView", "Settings"));
+    }
+    if (name == QLatin1String("pricingSheet")) {
+        return localized(QT_TRANSLATE_NOOP("VPNMainView", "Pricing"));
+    }
+    return localized(QT_TRANSLATE_NOOP("VPNMainView", "Manage Devices"));
+}
+
 // The left column: 300 wide beside the map. It may give up a few pixels where the window
 // frame drawn around a 300 wide compact window takes them.
 class Column : public QWidget {
@@ -137,9 +153,11 @@ VPNMainView::StatusAppearance VPNMainView::statusAppearance(NEVPNStatus status, 
 QString VPNMainView::supportMailText(const QString& systemVersion, const QString& applicationVersion,
                                      const QString& language, const QString& userName)
 {
-    const QString body = QStringLiteral("\n\nPlatform: macOS ") + systemVersion + QStringLiteral("\nApp version: ") +
-                         applicationVersion + QStringLiteral("\nDevice language ISO: ") + language +
-                         QStringLiteral("\nUsername: ") + userName;
+    // The platform line is a key: its table names the system Tandrel runs on.
+    const QString body = QStringLiteral("\n\n") + localized(QT_TRANSLATE_NOOP("VPNMainView", "Platform: macOS")) +
+                         QLatin1Char(' ') + systemVersion + QStringLiteral("\nApp version: ") + applicationVersion +
+                         QStringLiteral("\nDevice language ISO: ") + language + QStringLiteral("\nUsername: ") +
+                         userName;
     const QString subject = QStringLiteral("Tandrel Support ticket");
     // Letters, digits and -._~ stay as they are by default; these stay too.
     const QByteArray alsoKept = QByteArrayLiteral("!$&'()*+,:;=[]");
@@ -412,6 +430,8 @@ void VPNMainView::renderSheets()
             column->setContentsMargins(0, 0, 0, 0);
             QWidget* content = sheet.make();
             content->setParent(dialog);
+            dialog->setWindowTitle(sheetTitle(sheet.objectName));
+            dialog->setAccessibleName(dialog->windowTitle());
             column->addWidget(content);
             QPointer<TandrelController> ctrl = m_ctrl;
             Published<bool> TandrelController::*flag = sheet.flag;

@@ -4,51 +4,44 @@
 #include "Platform/MainQueue.h"
 #include "Views/Platform/Assets.h"
 #include "Views/SheetStyle.h"
+#include "Views/VPNRegionListModel.h"
+#include "Views/VPNRegionRow.h"
 
 #include <QCoreApplication>
-#include <QEnterEvent>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
+#include <QListView>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPropertyAnimation>
-#include <QScrollArea>
-#include <QScrollBar>
 #include <QShowEvent>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <QVariantAnimation>
+
+#include <algorithm>
+#include <functional>
+#include <iterator>
 
 namespace tandrel {
 namespace {
 
 constexpr int kHorizontalMargin = 16;
 
-// A soft shadow under a rounded shape: a few widening, fading outlines.
-void paintShadow(QPainter& painter, const QRectF& shape, qreal radius, qreal opacity, int blur, QPointF offset)
-{
-    painter.save();
-    painter.setPen(Qt::NoPen);
-    for (int step = blur; step >= 1; --step) {
-        const qreal spread = step * 0.75;
-        QPainterPath path;
-        path.addRoundedRect(shape.translated(offset).adjusted(-spread, -spread, spread, spread), radius + spread,
-                            radius + spread);
-        painter.setBrush(QColor(0, 0, 0, static_cast<int>(255 * opacity / blur)));
-        painter.drawPath(path);
-    }
-    painter.restore();
-}
-
 // The search bar's and list box's frame: a rounded fill with a thin gray outline.
 class RoundedPanel : public QWidget {
 public:
-    RoundedPanel(QPalette::ColorRole fill, qreal shadowOpacity, int shadowBlur, QWidget* parent)
-        : QWidget(parent), m_fill(fill), m_shadowOpacity(shadowOpacity), m_shadowBlur(shadowBlur)
+    // `keepPicture` for a panel under see-through content, which is painted again at every
+    // change of that content: its shadow's layers are then drawn once per size.
+    RoundedPanel(QPalette::ColorRole fill, qreal shadowOpacity, int shadowBlur, bool keepPicture, QWidget* parent)
+        : QWidget(parent),
+          m_fill(fill),
+          m_shadowOpacity(shadowOpacity),
+          m_shadowBlur(shadowBlur),
+          m_keepPicture(keepPicture)
     {
     }
 
@@ -56,9 +49,32 @@ protected:
     void paintEvent(QPaintEvent*) override
     {
         QPainter painter(this);
+        if (!m_keepPicture) {
+            paintPanel(painter);
+            return;
+        }
+        const QColor fill = palette().color(m_fill);
+        const qreal ratio = devicePixelRatioF();
+        if (m_picture.isNull() || m_picture.deviceIndependentSize() != QSizeF(size()) ||
+            m_picture.devicePixelRatio() != ratio || m_pictureFill != fill) {
+            m_pictureFill = fill;
+            QImage image(size() * ratio, QImage::Format_ARGB32_Premultiplied);
+            image.setDevicePixelRatio(ratio);
+            image.fill(Qt::transparent);
+            QPainter onImage(&image);
+            paintPanel(onImage);
+            onImage.end();
+            m_picture = QPixmap::fromImage(std::move(image));
+        }
+        painter.drawPixmap(0, 0, m_picture);
+    }
+
+private:
+    void paintPanel(QPainter& painter) const
+    {
         painter.setRenderHint(QPainter::Antialiasing);
         const QRectF shape = QRectF(rect()).adjusted(m_shadowBlur, m_shadowBlur / 2.0, -m_shadowBlur, -m_shadowBlur);
-        paintShadow(painter, shape, 12, m_shadowOpacity, m_shadowBlur, {0, 2});
+        SheetStyle::paintShadow(painter, shape, 12, m_shadowOpacity, m_shadowBlur, {0, 2});
         QPainterPath path;
         path.addRoundedRect(shape, 12, 12);
         painter.fillPath(path, palette().color(m_fill));
@@ -66,186 +82,148 @@ protected:
         painter.drawPath(path);
     }
 
-private:
     QPalette::ColorRole m_fill;
     qreal m_shadowOpacity;
     int m_shadowBlur;
+    bool m_keepPicture;
+    QPixmap m_picture;
+    QColor m_pictureFill;
 };
 
-QString normalizedForSearch(const QString& text)
-{
-    // Canonically equivalent spellings (a composed or a decomposed accent) compare equal;
-    // the accent itself still counts.
-    return QLocale().toLower(text.normalized(QString::NormalizationForm_C));
-}
+// The list box's rows: a list view over the region model whose delegate paints each row.
+// A click on a row's background, or Return or Space on the row the arrow keys reached,
+// selects that row's region through `onSelect`; the margins around a row are not the row.
+class RegionListView : public QListView {
+public:
+    RegionListView(VPNRegionListModel* model, std::function<void(qint64)> onSelect, QWidget* parent)
+        : QListView(parent), m_rows(new VPNRegionRow(this)), m_onSelect(std::move(onSelect))
+    {
+        setObjectName(QStringLiteral("regionList"));
+        setAccessibleName(QCoreApplication::translate("VPNRegionsView", "VPN Regions List"));
+        setModel(model);
+        setItemDelegate(m_rows);
+        // The controller's current region is the selection; the view only moves a cursor.
+        setSelectionMode(QAbstractItemView::NoSelection);
+        setEditTriggers(QAbstractItemView::NoEditTriggers);
+        setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        // Row heights follow the width: long names wrap in the compact column.
+        setResizeMode(QListView::Adjust);
+        setFrameShape(QFrame::NoFrame);
+        setMouseTracking(true);
+        // The rows' ground is the list box's own colour, filled here: a change of a row then
+        // repaints the rows alone, not the box and its shadow behind them.
+        viewport()->setBackgroundRole(QPalette::Window);
+        viewport()->setAutoFillBackground(true);
+        // With the rows' own margins of half the spacing, the stack's padding of 8.
+        setViewportMargins(0, 8 - VPNRegionRow::verticalMargin, 0, 8 - VPNRegionRow::verticalMargin);
+        connect(model, &QAbstractItemModel::dataChanged, this,
+                [this](const QModelIndex&, const QModelIndex&, const QList<int>& roles) {
+                    // The check mark narrows the names, which may then wrap onto more lines.
+                    if (roles.contains(VPNRegionListModel::SelectedRole)) {
+                        scheduleDelayedItemsLayout();
+                    }
+                });
+    }
 
+    VPNRegionRow* rows() const { return m_rows; }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        m_rows->setShowsFocus(true);
+        switch (event->key()) {
+            case Qt::Key_Return:
+            case Qt::Key_Enter:
+            case Qt::Key_Space:
+                if (currentIndex().isValid()) {
+                    m_onSelect(currentIndex().data(VPNRegionListModel::RegionIdRole).toLongLong());
+                    event->accept();
+                    return;
+                }
+                break;
+            default:
+                break;
+        }
+        QListView::keyPressEvent(event);
+    }
+
+    void focusInEvent(QFocusEvent* event) override
+    {
+        // The keyboard starts on the current region's row, else on the first.
+        if (!currentIndex().isValid() && model()->rowCount() > 0) {
+            const auto* regions = static_cast<const VPNRegionListModel*>(model());
+            const int row = regions->currentRegion() ? regions->rowOf(*regions->currentRegion()) : -1;
+            selectionModel()->setCurrentIndex(model()->index(std::max(row, 0), 0), QItemSelectionModel::NoUpdate);
+        }
+        QListView::focusInEvent(event);
+    }
+
+    void mousePressEvent(QMouseEvent* event) override
+    {
+        m_rows->setShowsFocus(false);
+        m_pressed = rowAt(event->position().toPoint());
+        QListView::mousePressEvent(event);
+    }
+
+    void mouseReleaseEvent(QMouseEvent* event) override
+    {
+        const QModelIndex released = rowAt(event->position().toPoint());
+        const bool tap = event->button() == Qt::LeftButton && released.isValid() && released == m_pressed;
+        m_pressed = QPersistentModelIndex();
+        QListView::mouseReleaseEvent(event);
+        if (tap) {
+            m_onSelect(released.data(VPNRegionListModel::RegionIdRole).toLongLong());
+        }
+    }
+
+    void mouseMoveEvent(QMouseEvent* event) override
+    {
+        hover(event->position().toPoint());
+        QListView::mouseMoveEvent(event);
+    }
+
+    void leaveEvent(QEvent* event) override
+    {
+        m_rows->setHoveredRegion(std::nullopt);
+        viewport()->unsetCursor();
+        QListView::leaveEvent(event);
+    }
+
+    void reset() override
+    {
+        // New rows under a still pointer: the hover follows what is under it now.
+        QListView::reset();
+        hover(viewport()->mapFromGlobal(QCursor::pos()));
+    }
+
+private:
+    // The row whose rounded background holds the point (viewport coordinates).
+    QModelIndex rowAt(QPoint point) const
+    {
+        const QModelIndex index = indexAt(point);
+        return index.isValid() && VPNRegionRow::backgroundRect(visualRect(index)).contains(point) ? index
+                                                                                                  : QModelIndex();
+    }
+
+    void hover(QPoint point)
+    {
+        const QModelIndex index = viewport()->rect().contains(point) && underMouse() ? rowAt(point) : QModelIndex();
+        if (index.isValid()) {
+            m_rows->setHoveredRegion(index.data(VPNRegionListModel::RegionIdRole).toLongLong());
+            viewport()->setCursor(Qt::PointingHandCursor);
+        } else {
+            m_rows->setHoveredRegion(std::nullopt);
+            viewport()->unsetCursor();
+        }
+    }
+
+    VPNRegionRow* m_rows;
+    std::function<void(qint64)> m_onSelect;
+    QPersistentModelIndex m_pressed;
+};
 }  // namespace
-
-VPNRegionRow::VPNRegionRow(const VPNRegion& region, bool isSelected, QWidget* parent)
-    : QWidget(parent),
-      m_regionId(region.id),
-      m_flag(new QLabel(this)),
-      m_country(new QLabel(this)),
-      m_city(new QLabel(this)),
-      m_check(new QLabel(this)),
-      m_look(new QVariantAnimation(this))
-{
-    setObjectName(QStringLiteral("regionRow_%1").arg(region.id));
-    setCursor(Qt::PointingHandCursor);
-    setAttribute(Qt::WA_Hover);
-
-    auto* row = new QHBoxLayout(this);
-    // Room for the shadow around the rounded background.
-    row->setContentsMargins(12 + 2, 8 + 2, 12 + 2, 8 + 4);
-    row->setSpacing(12);
-
-    m_flag->setFixedSize(40, 40);
-    m_flag->setAlignment(Qt::AlignCenter);
-    row->addWidget(m_flag);
-
-    auto* divider = new QWidget(this);
-    divider->setFixedSize(1, 30);
-    divider->setAutoFillBackground(true);
-    QPalette dividerPalette = divider->palette();
-    dividerPalette.setColor(QPalette::Window, SheetStyle::withAlpha(SheetStyle::gray, 0.3));
-    divider->setPalette(dividerPalette);
-    row->addWidget(divider);
-
-    auto* names = new QVBoxLayout;
-    names->setSpacing(4);
-    QFont countryFont = m_country->font();
-    countryFont.setPixelSize(16);
-    countryFont.setWeight(QFont::DemiBold);
-    m_country->setFont(countryFont);
-    m_country->setObjectName(QStringLiteral("countryLabel"));
-    QFont cityFont = m_city->font();
-    cityFont.setPixelSize(14);
-    m_city->setFont(cityFont);
-    m_city->setObjectName(QStringLiteral("cityLabel"));
-    QPalette secondary = m_city->palette();
-    secondary.setColor(QPalette::WindowText, SheetStyle::withAlpha(palette().color(QPalette::WindowText), 0.6));
-    m_city->setPalette(secondary);
-    // Names are shown as the backend sends them, never as markup.
-    m_country->setTextFormat(Qt::PlainText);
-    m_city->setTextFormat(Qt::PlainText);
-    // Long names wrap between words inside the row (which grows taller) rather than
-    // widening the list or being cut at the row's edge.
-    for (QLabel* label : {m_country, m_city}) {
-        label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-        label->setMinimumWidth(0);
-        label->setWordWrap(true);
-    }
-    names->addWidget(m_country);
-    names->addWidget(m_city);
-    // The names take the room between the divider and the check mark.
-    row->addLayout(names, 1);
-
-    m_check->setObjectName(QStringLiteral("selectedMark"));
-    m_check->setFixedSize(18, 18);
-    m_check->setPixmap(Assets::systemSymbol(QStringLiteral("checkmark.circle.fill"), SheetStyle::blue).pixmap(18, 18));
-    row->addWidget(m_check);
-
-    m_look->setDuration(200);
-    m_look->setEasingCurve(QEasingCurve::InOutQuad);
-    m_look->setStartValue(0.0);
-    m_look->setEndValue(1.0);
-    setRegion(region);
-    m_isSelected = !isSelected;
-    setSelected(isSelected);
-}
-
-void VPNRegionRow::setRegion(const VPNRegion& region)
-{
-    const QIcon flag = Assets::flag(region.country_code.toLower());
-    m_flag->setPixmap(flag.isNull() ? QPixmap() : flag.pixmap(QSize(40, 40), devicePixelRatioF()));
-    m_country->setText(region.country_name);
-    m_city->setText(region.city);
-    setAccessibleName(QStringList{region.country_name, region.city}.join(QLatin1Char(' ')).simplified());
-}
-
-void VPNRegionRow::setSelected(bool selected)
-{
-    const bool changed = m_isSelected != selected;
-    m_isSelected = selected;
-    m_check->setVisible(selected);
-    if (changed) {
-        animateLook();
-    }
-}
-
-QColor VPNRegionRow::targetTint() const
-{
-    // Selection wins over hover.
-    return m_isSelected  ? SheetStyle::withAlpha(SheetStyle::blue, 0.2)
-           : m_isHovered ? SheetStyle::withAlpha(SheetStyle::gray, 0.1)
-                         : SheetStyle::withAlpha(SheetStyle::gray, 0.05);
-}
-
-void VPNRegionRow::animateLook()
-{
-    // Hover and selection changes ease in and out over 0.2 s, from wherever the look is now.
-    const QColor fromTint = m_tint;
-    const qreal fromScale = m_scale;
-    const QColor toTint = targetTint();
-    const qreal toScale = m_isHovered ? 1.02 : 1.0;
-    m_look->stop();
-    m_look->disconnect(this);
-    connect(m_look, &QVariantAnimation::valueChanged, this, [=, this](const QVariant& value) {
-        const qreal t = value.toReal();
-        const auto mix = [t](int from, int to) { return static_cast<int>(from + (to - from) * t); };
-        m_tint = QColor(mix(fromTint.red(), toTint.red()), mix(fromTint.green(), toTint.green()),
-                        mix(fromTint.blue(), toTint.blue()), mix(fromTint.alpha(), toTint.alpha()));
-        m_scale = fromScale + (toScale - fromScale) * t;
-        update();
-    });
-    if (!isVisible()) {
-        m_tint = toTint;
-        m_scale = toScale;
-        update();
-        return;
-    }
-    m_look->start();
-}
-
-void VPNRegionRow::paintEvent(QPaintEvent*)
-{
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QRectF shape = QRectF(rect()).adjusted(2, 2, -2, -4);
-    // The hovered row stands out slightly larger, about its centre.
-    const QPointF centre = shape.center();
-    shape.setSize(shape.size() * m_scale);
-    shape.moveCenter(centre);
-    paintShadow(painter, shape, 10, 0.1, 3, {0, 2});
-    QPainterPath path;
-    path.addRoundedRect(shape, 10, 10);
-    // The window's colour first, so the tints read the same over the shadow.
-    painter.fillPath(path, palette().color(QPalette::Window));
-    painter.fillPath(path, m_tint);
-}
-
-void VPNRegionRow::enterEvent(QEnterEvent* event)
-{
-    QWidget::enterEvent(event);
-    m_isHovered = true;
-    animateLook();
-}
-
-void VPNRegionRow::leaveEvent(QEvent* event)
-{
-    QWidget::leaveEvent(event);
-    m_isHovered = false;
-    animateLook();
-}
-
-void VPNRegionRow::mouseReleaseEvent(QMouseEvent* event)
-{
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && onTap) {
-        onTap(m_regionId);
-        return;
-    }
-    QWidget::mouseReleaseEvent(event);
-}
 
 VPNRegionsView::VPNRegionsView(TandrelController& ctrl, QWidget* parent)
     : QWidget(parent), m_ctrl(&ctrl), m_redraw(this, [this] { render(); })
@@ -258,6 +236,8 @@ VPNRegionsView::VPNRegionsView(TandrelController& ctrl, QWidget* parent)
     column->addWidget(buildListBox(), 1);
 
     connect(&ctrl, &ObservableObject::objectWillChange, this, [this] { m_redraw.schedule(); });
+    // Copying and narrowing the list is the costly part of a redraw: only when it changed.
+    m_regionsSubscription = ctrl.regions.sink([this](const std::vector<VPNRegion>&) { m_regionsChanged = true; });
     render();
 }
 
@@ -267,7 +247,7 @@ QWidget* VPNRegionsView::buildSearchBar()
     auto* outer = new QHBoxLayout(margins);
     // The panel draws its shadow inside its own rectangle, so its margins shrink by that much.
     outer->setContentsMargins(kHorizontalMargin - 4, 0, kHorizontalMargin - 4, 0);
-    auto* bar = new RoundedPanel(QPalette::Base, 0.1, 4, margins);
+    auto* bar = new RoundedPanel(QPalette::Base, 0.1, 4, true, margins);
     bar->setObjectName(QStringLiteral("searchBar"));
     outer->addWidget(bar);
 
@@ -314,30 +294,19 @@ QWidget* VPNRegionsView::buildListBox()
     auto* outer = new QVBoxLayout(margins);
     // Half the caption's height above the box, where the caption sits across its border.
     outer->setContentsMargins(kHorizontalMargin - 6, 10, kHorizontalMargin - 6, 0);
-    m_listBox = new RoundedPanel(QPalette::Window, 0.05, 6, margins);
+    m_listBox = new RoundedPanel(QPalette::Window, 0.05, 6, false, margins);
     m_listBox->setObjectName(QStringLiteral("regionListBox"));
     outer->addWidget(m_listBox);
 
     auto* inner = new QVBoxLayout(m_listBox);
+    // Inside the panel's shadow and outline; the rows keep their own margins of 16.
     inner->setContentsMargins(6 + 1, 3 + 1, 6 + 1, 6 + 1);
-    m_scrollArea = new QScrollArea(m_listBox);
-    m_scrollArea->setObjectName(QStringLiteral("regionScrollArea"));
-    m_scrollArea->setFrameShape(QFrame::NoFrame);
-    m_scrollArea->setWidgetResizable(true);
-    m_scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_scrollArea->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    m_scrollArea->viewport()->setAutoFillBackground(false);
-    m_scrollArea->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; }"));
-    inner->addWidget(m_scrollArea);
-
-    auto* content = new QWidget(m_scrollArea);
-    content->setObjectName(QStringLiteral("regionRows"));
-    content->setAutoFillBackground(false);
-    m_rowsLayout = new QVBoxLayout(content);
-    m_rowsLayout->setContentsMargins(kHorizontalMargin - 2, 8, kHorizontalMargin - 2, 8);
-    m_rowsLayout->setSpacing(8 - 6);
-    m_rowsLayout->addStretch(1);
-    m_scrollArea->setWidget(content);
+    m_model = new VPNRegionListModel(this);
+    auto* list = new RegionListView(
+        m_model, [this](qint64 regionId) { select(regionId); }, m_listBox);
+    m_list = list;
+    m_rowDelegate = list->rows();
+    inner->addWidget(m_list);
 
     m_caption = new QLabel(QCoreApplication::translate("VPNRegionsView", "VPN Regions List"), margins);
     m_caption->setObjectName(QStringLiteral("regionListCaption"));
@@ -388,29 +357,27 @@ void VPNRegionsView::showEvent(QShowEvent* event)
 
 std::vector<VPNRegion> VPNRegionsView::filteredRegions(const std::vector<VPNRegion>& regions, const QString& term)
 {
-    if (term.isEmpty()) {
-        return regions;
-    }
-    const QString needle = normalizedForSearch(term);
     std::vector<VPNRegion> result;
-    for (const VPNRegion& region : regions) {
-        if (normalizedForSearch(region.country_name).contains(needle) ||
-            normalizedForSearch(region.city).contains(needle)) {
-            result.push_back(region);
-        }
+    std::copy_if(regions.begin(), regions.end(), std::back_inserter(result),
+                 [&term](const VPNRegion& region) { return VPNRegionListModel::matches(region, term); });
+    return result;
+}
+
+QList<qint64> VPNRegionsView::shownRegionIds() const
+{
+    QList<qint64> result;
+    for (int row = 0; row < m_model->rowCount(); ++row) {
+        result << m_model->regionAt(row).id;
     }
     return result;
 }
 
-QList<VPNRegionRow*> VPNRegionsView::rows() const
+void VPNRegionsView::select(qint64 regionId)
 {
-    QList<VPNRegionRow*> result;
-    for (int index = 0; index < m_rowsLayout->count(); ++index) {
-        if (auto* row = qobject_cast<VPNRegionRow*>(m_rowsLayout->itemAt(index)->widget())) {
-            result << row;
-        }
+    // The list changes nothing itself: the look follows the controller's published region.
+    if (m_ctrl) {
+        m_ctrl->didSelectRegion(regionId);
     }
-    return result;
 }
 
 void VPNRegionsView::render()
@@ -429,37 +396,22 @@ void VPNRegionsView::render()
     if (!m_ctrl) {
         return;
     }
-    const std::vector<VPNRegion> shown = filteredRegions(m_ctrl->regions(), m_searchTerm);
-    const std::optional<qint64> current = m_ctrl->currentRegion();
-
-    // Rows are kept by region id, so a row keeps its hover state across reloads.
-    QHash<qint64, QList<VPNRegionRow*>> unused = std::exchange(m_rows, {});
-    for (const VPNRegion& region : shown) {
-        QList<VPNRegionRow*>& sameId = unused[region.id];
-        VPNRegionRow* row = sameId.isEmpty() ? nullptr : sameId.takeFirst();
-        const bool selected = current && *current == region.id;
-        if (row) {
-            row->setRegion(region);
-            row->setSelected(selected);
-        } else {
-            row = new VPNRegionRow(region, selected, m_rowsLayout->parentWidget());
-            QPointer<TandrelController> ctrl = m_ctrl;
-            row->onTap = [ctrl](qint64 regionId) {
-                if (ctrl) {
-                    ctrl->didSelectRegion(regionId);
-                }
-            };
-        }
-        m_rows[region.id].append(row);
-        m_rowsLayout->removeWidget(row);
-        m_rowsLayout->insertWidget(m_rowsLayout->count() - 1, row);
-        row->show();
+    // The keyboard's row stays on its region across a reload or a new term.
+    const QModelIndex cursor = m_list->currentIndex();
+    const bool hasCursor = cursor.isValid();
+    const qint64 cursorRegion = hasCursor ? m_model->regionAt(cursor.row()).id : 0;
+    const bool rowsChange = m_regionsChanged || m_searchTerm != m_model->searchTerm();
+    if (m_regionsChanged) {
+        m_regionsChanged = false;
+        m_model->setRegions(m_ctrl->regions());
     }
-    for (const QList<VPNRegionRow*>& rows : std::as_const(unused)) {
-        for (VPNRegionRow* gone : rows) {
-            m_rowsLayout->removeWidget(gone);
-            gone->hide();
-            gone->deleteLater();
+    m_model->setSearchTerm(m_searchTerm);
+    m_model->setCurrentRegion(m_ctrl->currentRegion());
+    m_rowDelegate->setSelectedRegion(m_ctrl->currentRegion());
+    if (rowsChange && hasCursor) {
+        const int row = m_model->rowOf(cursorRegion);
+        if (row >= 0) {
+            m_list->selectionModel()->setCurrentIndex(m_model->index(row), QItemSelectionModel::NoUpdate);
         }
     }
 }

@@ -1,67 +1,29 @@
 #pragma once
 
 #include "Models/VPNRegion.h"
+#include "Platform/Published.h"
 #include "Views/SheetStyle.h"
 
-#include <QHash>
 #include <QPointer>
 #include <QWidget>
 
-#include <functional>
 #include <vector>
 
 class QLabel;
 class QLineEdit;
-class QScrollArea;
+class QListView;
 class QToolButton;
-class QVariantAnimation;
-class QVBoxLayout;
 
 namespace tandrel {
 
 class TandrelController;
-
-// One region of the list: flag, country and city, and the check mark of the current region.
-// A click hands the region's id to `onTap`.
-class VPNRegionRow : public QWidget {
-    Q_OBJECT
-public:
-    VPNRegionRow(const VPNRegion& region, bool isSelected, QWidget* parent = nullptr);
-
-    qint64 regionId() const { return m_regionId; }
-    bool isSelected() const { return m_isSelected; }
-    bool isHovered() const { return m_isHovered; }
-    // The region's texts may change between loads (the optimal entry's name does).
-    void setRegion(const VPNRegion& region);
-    void setSelected(bool selected);
-
-    std::function<void(qint64)> onTap;
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-    void enterEvent(QEnterEvent* event) override;
-    void leaveEvent(QEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-
-private:
-    QColor targetTint() const;
-    void animateLook();
-
-    qint64 m_regionId;
-    bool m_isSelected = false;
-    bool m_isHovered = false;
-    QLabel* m_flag;
-    QLabel* m_country;
-    QLabel* m_city;
-    QLabel* m_check;
-    QVariantAnimation* m_look;
-    QColor m_tint;
-    qreal m_scale = 1.0;
-};
+class VPNRegionListModel;
+class VPNRegionRow;
 
 // The searchable list of the regions the account may use, in the controller's order, with
 // the current region marked. Each time it is shown it asks the controller to reload the
-// regions and the plan.
+// regions and the plan. The rows are a model's, painted by VPNRegionRow only while in view;
+// a click, or Return or Space on the row the arrow keys reached, selects the region.
 class VPNRegionsView : public QWidget {
     Q_OBJECT
 public:
@@ -72,8 +34,8 @@ public:
     static std::vector<VPNRegion> filteredRegions(const std::vector<VPNRegion>& regions, const QString& term);
 
     QString searchTerm() const { return m_searchTerm; }
-    // The rows now listed, top to bottom.
-    QList<VPNRegionRow*> rows() const;
+    // The region ids of the rows now listed, top to bottom.
+    QList<qint64> shownRegionIds() const;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -84,18 +46,21 @@ private:
     QWidget* buildListBox();
     void render();
     void placeCaption();
+    void select(qint64 regionId);
 
     QPointer<TandrelController> m_ctrl;
     QString m_searchTerm;
     NextTurnRedraw m_redraw;
+    Cancellable m_regionsSubscription;
+    bool m_regionsChanged = true;
 
     QLineEdit* m_searchField = nullptr;
     QToolButton* m_clearButton = nullptr;
     QWidget* m_listBox = nullptr;
-    QScrollArea* m_scrollArea = nullptr;
-    QVBoxLayout* m_rowsLayout = nullptr;
+    QListView* m_list = nullptr;
+    VPNRegionListModel* m_model = nullptr;
+    VPNRegionRow* m_rowDelegate = nullptr;
     QLabel* m_caption = nullptr;
-    QHash<qint64, QList<VPNRegionRow*>> m_rows;
 };
 
 }  // namespace tandrel

@@ -3,6 +3,7 @@
 #include "Views/Platform/Assets.h"
 
 #include <QCoreApplication>
+#include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -28,6 +29,14 @@ constexpr int kDragThreshold = 4;
 // Below this many pixels for the world's width the coarser land shows no less.
 constexpr double kOverviewScale = 3000;
 
+constexpr double kHitTolerance = 2;
+// Labels are kept apart on a grid of cells this size: a title is checked only against
+// the titles in the cells it covers.
+constexpr int kLabelCellWidth = 64;
+constexpr int kLabelCellHeight = 16;
+// Titles cannot overlap, so a view holds a few hundred at most: room for those.
+constexpr qint64 kTitleCacheBytes = 2 << 20;
+
 double balloonRadius(bool selected)
 {
     return selected ? kSelectedBalloonRadius : kBalloonRadius;
@@ -39,8 +48,9 @@ QPointF balloonCenter(QPointF tip, double radius)
     return tip - QPointF(0, radius * 1.6);
 }
 
-QPainterPath balloonPath(QPointF tip, double radius)
+QPainterPath makeBalloonPath(double radius)
 {
+    const QPointF tip(0, 0);
     const QPointF center = balloonCenter(tip, radius);
     QPainterPath circle;
     circle.addEllipse(center, radius, radius);
@@ -51,20 +61,46 @@ QPainterPath balloonPath(QPointF tip, double radius)
     stem.closeSubpath();
     return circle.united(stem);
 }
-}  // namespace
 
-struct WorldMap::PlacedMarker {
-    const MapMarker* marker;
-    QPointF tip;
-    bool selected;
+// The balloon with its tip at the origin: built once per size and moved to each marker.
+struct BalloonShape {
+    QPainterPath path;
+    QPainterPath hitPath;  // a little larger, so a click on the edge counts
+    QRectF hitBounds;
 };
+
+const BalloonShape& balloonShape(bool selected)
+{
+    static const auto build = [](double radius) {
+        BalloonShape shape;
+        shape.path = makeBalloonPath(radius);
+        QPainterPathStroker widen;
+        widen.setWidth(2 * kHitTolerance);
+        widen.setJoinStyle(Qt::RoundJoin);
+        shape.hitPath = shape.path.united(widen.createStroke(shape.path)).simplified();
+        shape.hitBounds = shape.hitPath.boundingRect();
+        return shape;
+    };
+    static const BalloonShape plain = build(kBalloonRadius);
+    static const BalloonShape large = build(kSelectedBalloonRadius);
+    return selected ? large : plain;
+}
+}  // namespace
 
 WorldMap::WorldMap(QWidget* parent)
     : QWidget(parent),
       m_land(LandShapes::world()),
       m_overviewLand(LandShapes::world(LandShapes::Detail::overview)),
+      m_titlePictures(kTitleCacheBytes),
+      m_titleMetrics(QFont()),
+      m_selectedTitleMetrics(QFont()),
       m_animation(new QVariantAnimation(this))
 {
+    m_titleFont.setPixelSize(11);
+    m_selectedTitleFont = m_titleFont;
+    m_selectedTitleFont.setBold(true);
+    m_titleMetrics = QFontMetricsF(m_titleFont);
+    m_selectedTitleMetrics = QFontMetricsF(m_selectedTitleFont);
     setObjectName(QStringLiteral("worldMap"));
     setAccessibleName(QCoreApplication::translate("MapView", "Map"));
     setCursor(Qt::OpenHandCursor);
@@ -124,6 +160,16 @@ void WorldMap::setMarkers(std::vector<MapMarker> markers)
 {
     if (markers != m_markers) {
         m_markers = std::move(markers);
+        m_worldPoints.clear();
+        m_worldPoints.reserve(m_markers.size());
+        for (const MapMarker& marker : m_markers) {
+            QPointF world = Mercator::project(marker.coordinate);
+            // Into the first repetition of the world: far out, whole steps of one are lost
+            // in the rounding. A longitude that is no number stays one and places nothing.
+            world.setX(world.x() - std::floor(world.x()));
+            m_worldPoints.push_back(world);
+        }
+        ++m_markersGeneration;
         update();
     }
 }
@@ -148,6 +194,7 @@ void WorldMap::setLandShapes(std::shared_ptr<const LandShapes> land, std::shared
 {
     m_land = std::move(land);
     m_overviewLand = std::move(overview);
+    ++m_landGeneration;
     update();
 }
 
@@ -158,40 +205,46 @@ QPointF WorldMap::screenPosition(MapCoordinate coordinate) const
     return m_viewport.toScreen(world, viewSize());
 }
 
-std::vector<WorldMap::PlacedMarker> WorldMap::placedMarkers() const
+const std::vector<WorldMap::PlacedMarker>& WorldMap::placedMarkers() const
 {
     const QSizeF size = viewSize();
+    const PlacementKey key{m_viewport, size, m_selection, m_markersGeneration};
+    if (m_placedFor == key) {
+        return m_placed;
+    }
+    m_placedFor = key;
+    m_placed.clear();
     const QRectF visible = QRectF(QPointF(0, 0), size).adjusted(-40, -10, 40, 60);
     const double left = m_viewport.toWorld({visible.left(), 0}, size).x();
     const double right = m_viewport.toWorld({visible.right(), 0}, size).x();
-    std::vector<PlacedMarker> placed;
     std::vector<PlacedMarker> selected;
-    for (const MapMarker& marker : m_markers) {
-        QPointF world = Mercator::project(marker.coordinate);
-        // Into the first repetition of the world: far out, whole steps of one are lost in
-        // the rounding and the loop below would never end. A longitude that is no number
-        // stays one and places nothing.
-        world.setX(world.x() - std::floor(world.x()));
+    std::vector<PlacedMarker> raised;
+    for (std::size_t index = 0; index < m_markers.size(); ++index) {
+        const MapMarker& marker = m_markers[index];
+        const QPointF world = m_worldPoints[index];
         const bool isSelected = m_selection == marker.tag;
+        std::vector<PlacedMarker>& layer = marker.raised ? raised : isSelected ? selected : m_placed;
         // One copy per repetition of the world that is in view.
         for (double copy = std::floor(left - world.x()); world.x() + copy <= right; copy += 1) {
             const QPointF tip = m_viewport.toScreen(world + QPointF(copy, 0), size);
             if (visible.contains(tip)) {
-                (isSelected ? selected : placed).push_back({&marker, tip, isSelected});
+                layer.push_back({&marker, tip, isSelected});
             }
         }
     }
-    // The selected marker is drawn last, over its neighbours.
-    placed.insert(placed.end(), selected.begin(), selected.end());
-    return placed;
+    // The selected marker over its neighbours, and the current region's over them all.
+    m_placed.insert(m_placed.end(), selected.begin(), selected.end());
+    m_placed.insert(m_placed.end(), raised.begin(), raised.end());
+    return m_placed;
 }
 
 std::optional<qint64> WorldMap::markerAt(QPointF point) const
 {
-    const auto placed = placedMarkers();
+    const auto& placed = placedMarkers();
     for (auto it = placed.rbegin(); it != placed.rend(); ++it) {
-        const double radius = balloonRadius(it->selected);
-        if (balloonPath(it->tip, radius).boundingRect().adjusted(-2, -2, 2, 2).contains(point)) {
+        const BalloonShape& shape = balloonShape(it->selected);
+        const QPointF local = point - it->tip;
+        if (shape.hitBounds.contains(local) && shape.hitPath.contains(local)) {
             return it->marker->tag;
         }
     }
@@ -201,107 +254,207 @@ std::optional<qint64> WorldMap::markerAt(QPointF point) const
 void WorldMap::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QSizeF size = viewSize();
-    painter.fillRect(rect(), kOcean);
+    paintLand(painter);
+    const auto& placed = placedMarkers();
+    for (const PlacedMarker& entry : placed) {
+        QPointF anchor;
+        const QPixmap& picture = markerPicture(*entry.marker, entry.selected, anchor);
+        // Whole pixels: the picture is drawn as it was rendered, sharp and without filtering.
+        painter.drawPixmap(QPointF(std::round(entry.tip.x()), std::round(entry.tip.y())) - anchor, picture);
+    }
+    paintTitles(painter, placed);
+}
 
-    if (m_land) {
-        const LandShapes& land = m_overviewLand && m_viewport.scale < kOverviewScale ? *m_overviewLand : *m_land;
-        const QRectF visible(m_viewport.toWorld({0, 0}, size), m_viewport.toWorld({size.width(), size.height()}, size));
-        QPen coast(kCoast, 0.8);
-        coast.setCosmetic(true);
-        painter.setPen(coast);
-        painter.setBrush(kLand);
-        // A ring may run on east of its world's edge: the copy to the west can reach into view.
-        for (double copy = std::floor(visible.left()) - 1; copy <= visible.right(); copy += 1) {
-            const QPointF origin = m_viewport.toScreen({copy, 0}, size);
-            QTransform transform;
-            transform.translate(origin.x(), origin.y());
-            transform.scale(m_viewport.scale, m_viewport.scale);
-            painter.setTransform(transform);
-            const QRectF inCopy = visible.translated(-copy, 0);
-            for (const LandShapes::Piece& piece : land.mercatorPieces()) {
-                if (piece.bounds.intersects(inCopy)) {
-                    painter.drawPath(piece.path);
+void WorldMap::paintLand(QPainter& painter) const
+{
+    const QSizeF size = viewSize();
+    const qreal ratio = devicePixelRatioF();
+    // The land is drawn again only when the view moved: a repaint for the markers alone
+    // reuses the picture.
+    const PlacementKey key{m_viewport, size * ratio, std::nullopt, m_landGeneration};
+    if (m_landFor != key || m_landPicture.isNull()) {
+        m_landFor = key;
+        m_landPicture = QPixmap((size * ratio).toSize().expandedTo({1, 1}));
+        m_landPicture.setDevicePixelRatio(ratio);
+        m_landPicture.fill(kOcean);
+        QPainter land(&m_landPicture);
+        land.setRenderHint(QPainter::Antialiasing);
+        if (m_land) {
+            const LandShapes& shapes = m_overviewLand && m_viewport.scale < kOverviewScale ? *m_overviewLand : *m_land;
+            const QRectF visible(m_viewport.toWorld({0, 0}, size),
+                                 m_viewport.toWorld({size.width(), size.height()}, size));
+            QPen coast(kCoast, 0.8);
+            coast.setCosmetic(true);
+            land.setPen(coast);
+            land.setBrush(kLand);
+            // A ring may run on east of its world's edge: the copy to the west can reach into view.
+            for (double copy = std::floor(visible.left()) - 1; copy <= visible.right(); copy += 1) {
+                const QPointF origin = m_viewport.toScreen({copy, 0}, size);
+                QTransform transform;
+                transform.translate(origin.x(), origin.y());
+                transform.scale(m_viewport.scale, m_viewport.scale);
+                land.setTransform(transform);
+                const QRectF inCopy = visible.translated(-copy, 0);
+                for (const LandShapes::Piece& piece : shapes.mercatorPieces()) {
+                    if (piece.bounds.intersects(inCopy)) {
+                        land.drawPath(piece.path);
+                    }
                 }
             }
+        } else {
+            QFont font = land.font();
+            font.setPixelSize(13);
+            land.setFont(font);
+            land.setPen(QColor(0x3A, 0x55, 0x70));
+            land.drawText(QRectF(0, 12, size.width(), 24), Qt::AlignCenter,
+                          QCoreApplication::translate("MapView", "No map data"));
         }
-        painter.resetTransform();
-    } else {
-        QFont font = painter.font();
-        font.setPixelSize(13);
-        painter.setFont(font);
-        painter.setPen(QColor(0x3A, 0x55, 0x70));
-        painter.drawText(QRectF(0, 12, size.width(), 24), Qt::AlignCenter,
-                         QCoreApplication::translate("MapView", "No map data"));
     }
+    painter.drawPixmap(0, 0, m_landPicture);
+}
 
-    const auto placed = placedMarkers();
-    for (const PlacedMarker& entry : placed) {
-        paintMarker(painter, *entry.marker, entry.tip, entry.selected);
-    }
-
-    // Titles go below their markers; where two would overlap, the one drawn first (the
-    // selected marker's, then list order) keeps its place and the other is left out.
-    std::vector<QRectF> taken;
+void WorldMap::paintTitles(QPainter& painter, const std::vector<PlacedMarker>& placed) const
+{
+    // Titles go below their markers; where two would overlap, the one placed first (the
+    // current region's, the selected marker's, then list order) keeps its place and the
+    // other is left out.
     std::vector<const PlacedMarker*> order;
-    for (auto it = placed.rbegin(); it != placed.rend() && it->selected; ++it) {
+    order.reserve(placed.size());
+    for (auto it = placed.rbegin(); it != placed.rend() && (it->marker->raised || it->selected); ++it) {
         order.push_back(&*it);
     }
     for (const PlacedMarker& entry : placed) {
-        if (!entry.selected) {
+        if (!entry.marker->raised && !entry.selected) {
             order.push_back(&entry);
         }
     }
+
+    const QSizeF size = viewSize();
+    const int columns = static_cast<int>(size.width()) / kLabelCellWidth + 3;
+    const int rows = static_cast<int>(size.height()) / kLabelCellHeight + 6;
+    std::vector<std::vector<QRectF>> cells(static_cast<std::size_t>(columns * rows));
+    const auto cellRange = [&](const QRectF& box, int& left, int& top, int& right, int& bottom) {
+        // The grid starts one cell left of and a few above the view, where titles may reach.
+        left = std::clamp(static_cast<int>(std::floor(box.left() / kLabelCellWidth)) + 1, 0, columns - 1);
+        right = std::clamp(static_cast<int>(std::floor(box.right() / kLabelCellWidth)) + 1, 0, columns - 1);
+        top = std::clamp(static_cast<int>(std::floor(box.top() / kLabelCellHeight)) + 1, 0, rows - 1);
+        bottom = std::clamp(static_cast<int>(std::floor(box.bottom() / kLabelCellHeight)) + 1, 0, rows - 1);
+    };
+    const qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
     for (const PlacedMarker* entry : order) {
-        if (entry->marker->title.isEmpty()) {
+        const QString& title = entry->marker->title;
+        if (title.isEmpty()) {
             continue;
         }
-        QFont font = painter.font();
-        font.setPixelSize(11);
-        font.setBold(entry->selected);
-        const QFontMetricsF metrics(font);
-        const double width = metrics.horizontalAdvance(entry->marker->title);
+        const bool bold = entry->selected;
+        const QString key =
+            (bold ? QStringLiteral("b@") : QStringLiteral("r@")) + QString::number(ratio) + QLatin1Char('@') + title;
+        const QFontMetricsF& metrics = bold ? m_selectedTitleMetrics : m_titleMetrics;
+        QPixmap* picture = m_titlePictures.object(key);
+        const double width =
+            picture ? picture->width() / picture->devicePixelRatio() - 6 : metrics.horizontalAdvance(title);
         const QRectF box(entry->tip.x() - width / 2, entry->tip.y() + 3, width, metrics.height());
-        if (std::any_of(taken.begin(), taken.end(), [&](const QRectF& other) { return other.intersects(box); })) {
+        const QRectF claimed = box.adjusted(-3, -1, 3, 1);
+        int left = 0, top = 0, right = 0, bottom = 0;
+        cellRange(claimed, left, top, right, bottom);
+        bool free = true;
+        for (int row = top; row <= bottom && free; ++row) {
+            for (int column = left; column <= right && free; ++column) {
+                for (const QRectF& other : cells[static_cast<std::size_t>(row * columns + column)]) {
+                    if (other.intersects(box)) {
+                        free = false;
+                        break;
+                    }
+                }
+            }
+        }
+        if (!free) {
             continue;
         }
-        taken.push_back(box.adjusted(-3, -1, 3, 1));
-        QPainterPath text;
-        text.addText(box.left(), box.top() + metrics.ascent(), font, entry->marker->title);
-        painter.setBrush(Qt::NoBrush);
-        painter.setPen(QPen(QColor(255, 255, 255, 220), 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        painter.drawPath(text);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(kTitle);
-        painter.drawPath(text);
+        for (int row = top; row <= bottom; ++row) {
+            for (int column = left; column <= right; ++column) {
+                cells[static_cast<std::size_t>(row * columns + column)].push_back(claimed);
+            }
+        }
+        if (!picture) {
+            // The title with a white halo, 3 pixels of room around the text. Drawn on an
+            // image that goes away with its painter's buffers: only the pixels are kept.
+            const QSizeF pictureSize(width + 6, metrics.height() + 6);
+            QImage image((pictureSize * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+            image.setDevicePixelRatio(ratio);
+            image.fill(Qt::transparent);
+            QPainter text(&image);
+            text.setFont(bold ? m_selectedTitleFont : m_titleFont);
+            // The halo: the title in white, shifted a little every way round. (A stroked
+            // outline of the text would leave the raster engine holding a cached outline
+            // per glyph drawn.)
+            const QPointF baseline(3, 3 + metrics.ascent());
+            text.setPen(QColor(255, 255, 255, 220));
+            for (const QPointF shift : {QPointF(-1.5, 0), QPointF(1.5, 0), QPointF(0, -1.5), QPointF(0, 1.5),
+                                        QPointF(-1, -1), QPointF(1, -1), QPointF(-1, 1), QPointF(1, 1)}) {
+                text.drawText(baseline + shift, title);
+            }
+            text.setPen(kTitle);
+            text.drawText(baseline, title);
+            text.end();
+            auto* rendered = new QPixmap(QPixmap::fromImage(std::move(image)));
+            const qint64 cost = static_cast<qint64>(rendered->width()) * rendered->height() * 4;
+            m_titlePictures.insert(key, rendered, cost);
+            picture = m_titlePictures.object(key);
+            if (!picture) {
+                continue;
+            }
+        }
+        painter.drawPixmap(QPointF(std::round(box.left() - 3), std::round(box.top() - 3)), *picture);
     }
 }
 
-void WorldMap::paintMarker(QPainter& painter, const MapMarker& marker, QPointF tip, bool selected) const
+const QPixmap& WorldMap::markerPicture(const MapMarker& marker, bool selected, QPointF& anchor) const
 {
-    const double radius = balloonRadius(selected);
-    const QPainterPath balloon = balloonPath(tip, radius);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(0, 0, 0, 45));
-    painter.drawPath(balloon.translated(0, 1.5));
-    painter.setPen(QPen(Qt::white, 1.5));
-    painter.setBrush(marker.tint.isValid() ? marker.tint : QColor(Qt::red));
-    painter.drawPath(balloon);
-
-    const QPointF center = balloonCenter(tip, radius);
-    if (!marker.systemSymbol.isEmpty()) {
-        const QIcon symbol = Assets::systemSymbol(marker.systemSymbol, Qt::white);
-        const double side = radius * 1.25;
-        const QRectF box(center - QPointF(side / 2, side / 2), QSizeF(side, side));
-        if (!symbol.isNull()) {
-            symbol.paint(&painter, box.toAlignedRect());
-            return;
+    const QColor tint = marker.tint.isValid() ? marker.tint : QColor(Qt::red);
+    const qreal ratio = devicePixelRatioF();
+    const QString key =
+        QStringLiteral("%1|%2|%3|%4").arg(tint.rgba()).arg(selected ? 1 : 0).arg(marker.systemSymbol).arg(ratio);
+    auto it = m_markerPictures.constFind(key);
+    if (it == m_markerPictures.constEnd()) {
+        const double radius = balloonRadius(selected);
+        const BalloonShape& shape = balloonShape(selected);
+        // Room for the outline and the shadow below.
+        const QRectF bounds = QRectF(shape.path.boundingRect().adjusted(-2, -2, 2, 4).toAlignedRect());
+        const QPointF tipInPicture = -bounds.topLeft();
+        QImage image((bounds.size() * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(ratio);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.translate(tipInPicture);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(0, 0, 0, 45));
+        painter.drawPath(shape.path.translated(0, 1.5));
+        painter.setPen(QPen(Qt::white, 1.5));
+        painter.setBrush(tint);
+        painter.drawPath(shape.path);
+        const QPointF center = balloonCenter({0, 0}, radius);
+        bool drewSymbol = false;
+        if (!marker.systemSymbol.isEmpty()) {
+            const QIcon symbol = Assets::systemSymbol(marker.systemSymbol, Qt::white);
+            const double side = radius * 1.25;
+            if (!symbol.isNull()) {
+                symbol.paint(&painter,
+                             QRectF(center - QPointF(side / 2, side / 2), QSizeF(side, side)).toAlignedRect());
+                drewSymbol = true;
+            }
         }
+        if (!drewSymbol) {
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(Qt::white);
+            painter.drawEllipse(center, radius * 0.32, radius * 0.32);
+        }
+        painter.end();
+        it = m_markerPictures.insert(key, {QPixmap::fromImage(std::move(image)), tipInPicture});
     }
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(Qt::white);
-    painter.drawEllipse(center, radius * 0.32, radius * 0.32);
+    anchor = it->anchor;
+    return it->pixmap;
 }
 
 void WorldMap::resizeEvent(QResizeEvent*)

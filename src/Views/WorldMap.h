@@ -4,7 +4,12 @@
 #include "Views/MapCoordinate.h"
 #include "Views/MapViewport.h"
 
+#include <QCache>
 #include <QColor>
+#include <QFont>
+#include <QFontMetricsF>
+#include <QHash>
+#include <QPixmap>
 #include <QPoint>
 #include <QString>
 #include <QWidget>
@@ -25,6 +30,7 @@ struct MapMarker {
     QString systemSymbol;  // a system symbol name ("checkmark.shield.fill"); empty for none
     QColor tint;
     qint64 tag = 0;
+    bool raised = false;  // drawn over its neighbours (the current region's marker)
 
     bool operator==(const MapMarker&) const = default;
 };
@@ -63,7 +69,7 @@ public:
     // Where the coordinate stands in the widget now (during a move, where it is drawn),
     // on the copy of the world nearest the centre of the view.
     QPointF screenPosition(MapCoordinate coordinate) const;
-    // The topmost marker whose balloon or tip covers the point.
+    // The topmost marker whose balloon or tip covers the point (give or take two pixels).
     std::optional<qint64> markerAt(QPointF point) const;
 
 protected:
@@ -76,20 +82,62 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
 
 private:
-    struct PlacedMarker;
+    struct PlacedMarker {
+        const MapMarker* marker;
+        QPointF tip;
+        bool selected;
+    };
 
     QSizeF viewSize() const;
     void stopAnimation();
     // Sets what is drawn after the user moved the map; the camera follows the view.
     void showUserViewport(const MapViewport& viewport);
     void zoomAround(QPointF anchor, double factor);
-    // Every marker with the screen positions of its copies in view, in drawing order.
-    std::vector<PlacedMarker> placedMarkers() const;
-    void paintMarker(class QPainter& painter, const MapMarker& marker, QPointF tip, bool selected) const;
+    // Every marker with the screen positions of its copies in view, in drawing order;
+    // worked out again only when the view, the markers or the selection changed.
+    const std::vector<PlacedMarker>& placedMarkers() const;
+    void paintLand(class QPainter& painter) const;
+    void paintTitles(class QPainter& painter, const std::vector<PlacedMarker>& placed) const;
+    // The balloon of a marker's look, with its shadow, rendered once; `anchor` is where
+    // the tip stands in it.
+    const QPixmap& markerPicture(const MapMarker& marker, bool selected, QPointF& anchor) const;
 
     std::shared_ptr<const LandShapes> m_land;
     std::shared_ptr<const LandShapes> m_overviewLand;
     std::vector<MapMarker> m_markers;
+    // Each marker's place on the Mercator unit square, x within 0…1 (NaN where the
+    // coordinate is no number): projected once per set of markers.
+    std::vector<QPointF> m_worldPoints;
+
+    // What the last paint and pointer move worked out, kept while it still holds.
+    struct PlacementKey {
+        MapViewport viewport;
+        QSizeF size;
+        std::optional<qint64> selection;
+        quint64 markersGeneration = 0;
+        bool operator==(const PlacementKey& other) const
+        {
+            return viewport.center == other.viewport.center && viewport.scale == other.viewport.scale &&
+                   size == other.size && selection == other.selection && markersGeneration == other.markersGeneration;
+        }
+    };
+    quint64 m_markersGeneration = 0;
+    quint64 m_landGeneration = 0;
+    mutable std::optional<PlacementKey> m_placedFor;
+    mutable std::vector<PlacedMarker> m_placed;
+    struct MarkerPicture {
+        QPixmap pixmap;
+        QPointF anchor;
+    };
+    mutable QHash<QString, MarkerPicture> m_markerPictures;
+    // Titles with their white halo; bounded, since a world of cities has many.
+    mutable QCache<QString, QPixmap> m_titlePictures;
+    mutable QPixmap m_landPicture;
+    mutable std::optional<PlacementKey> m_landFor;
+    QFont m_titleFont;
+    QFont m_selectedTitleFont;
+    QFontMetricsF m_titleMetrics;
+    QFontMetricsF m_selectedTitleMetrics;
     std::optional<qint64> m_selection;
     bool m_selectionEnabled = true;
 

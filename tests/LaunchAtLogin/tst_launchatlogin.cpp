@@ -25,6 +25,12 @@ void writeEntry(const QByteArray& contents)
     file.write(contents);
 }
 
+// Where an installed desktop entry is looked up first (the test's own data folder).
+QString installedApplications()
+{
+    return qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/applications");
+}
+
 QByteArray execLine(const QByteArray& entry)
 {
     for (const QByteArray& line : entry.split('\n')) {
@@ -40,11 +46,91 @@ QByteArray execLine(const QByteArray& entry)
 class LaunchAtLoginTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase()
+    {
+        // Only the test's own data folder holds installed entries, whatever this machine has.
+        qputenv("XDG_DATA_DIRS", (qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/none")).toUtf8());
+    }
+
     void cleanup()
     {
         QFile::remove(LaunchAtLogin::entryPath());
         QFile::remove(QFileInfo(LaunchAtLogin::entryPath()).absolutePath());
         QDir(QFileInfo(LaunchAtLogin::entryPath()).absolutePath()).removeRecursively();
+        QDir(installedApplications()).removeRecursively();
+    }
+
+    void entryCarriesTheInstalledEntrysExecAndIcon_data()
+    {
+        QTest::addColumn<QByteArray>("installed");
+        QTest::addColumn<QByteArray>("exec");
+        QTest::addColumn<QByteArray>("icon");
+        const QByteArray ownExec = '"' + QCoreApplication::applicationFilePath().toUtf8() + '"';
+        const QByteArray id(BuildConfig::bundleIdentifier);
+        QTest::newRow("not installed: this executable, the id as icon") << QByteArray() << ownExec << id;
+        QTest::newRow("installed") << QByteArray("[Desktop Entry]\nType=Application\nExec=tandrel\nIcon=" + id + "\n")
+                                   << QByteArray("tandrel") << id;
+        QTest::newRow("installed, keys of another group ignored")
+            << QByteArray("[Desktop Action x]\nExec=other\n[Desktop Entry]\nIcon=custom\nExec=/usr/bin/tandrel\n")
+            << QByteArray("/usr/bin/tandrel") << QByteArray("custom");
+        QTest::newRow("installed without Exec: this executable")
+            << QByteArray("[Desktop Entry]\nIcon=custom\n") << ownExec << id;
+    }
+
+    void entryCarriesTheInstalledEntrysExecAndIcon()
+    {
+        QFETCH(QByteArray, installed);
+        QFETCH(QByteArray, exec);
+        QFETCH(QByteArray, icon);
+        if (!installed.isEmpty()) {
+            QDir().mkpath(installedApplications());
+            QFile file(installedApplications() + QStringLiteral("/%1.desktop").arg(BuildConfig::bundleIdentifier));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(installed);
+        }
+        QCOMPARE(LaunchAtLogin::setEnabled(true), std::nullopt);
+        const QByteArray entry = readEntry();
+        QCOMPARE(execLine(entry), exec);
+        QVERIFY2(entry.contains("\nIcon=" + icon + "\n"), entry.constData());
+    }
+
+    void legacyEntryMovesOverOnce_data()
+    {
+        QTest::addColumn<QByteArray>("legacy");
+        QTest::addColumn<bool>("current");  // an entry under the current id already exists
+        QTest::addColumn<bool>("enabled");
+        QTest::newRow("on") << QByteArray("[Desktop Entry]\nExec=x\n") << false << true;
+        QTest::newRow("switched off by the session")
+            << QByteArray("[Desktop Entry]\nExec=x\nHidden=true\n") << false << false;
+        QTest::newRow("on, current one switched off stays off")
+            << QByteArray("[Desktop Entry]\nExec=x\n") << true << false;
+    }
+
+    void legacyEntryMovesOverOnce()
+    {
+        QFETCH(QByteArray, legacy);
+        QFETCH(bool, current);
+        QFETCH(bool, enabled);
+        const QString folder = QFileInfo(LaunchAtLogin::entryPath()).absolutePath();
+        const QString legacyPath = folder + QStringLiteral("/%1.desktop").arg(BuildConfig::legacyBundleIdentifier);
+        QVERIFY(legacyPath != LaunchAtLogin::entryPath());
+        QDir().mkpath(folder);
+        QFile file(legacyPath);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(legacy);
+        file.close();
+        if (current) {
+            writeEntry("[Desktop Entry]\nExec=x\nHidden=true\n");
+        }
+        LaunchAtLogin::migrateLegacyEntry();
+        QVERIFY(!QFile::exists(legacyPath));
+        QCOMPARE(LaunchAtLogin::isEnabled(), enabled);
+        if (enabled) {
+            QCOMPARE(execLine(readEntry()), '"' + QCoreApplication::applicationFilePath().toUtf8() + '"');
+        }
+        // Once: a second start finds nothing to move and changes nothing.
+        LaunchAtLogin::migrateLegacyEntry();
+        QCOMPARE(LaunchAtLogin::isEnabled(), enabled);
     }
 
     void entryLivesInTheUsersAutostartFolderUnderTheBundleId()

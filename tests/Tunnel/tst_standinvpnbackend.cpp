@@ -87,8 +87,9 @@ private slots:
 
     void configurationSurvivesARestartUntilRemoved()
     {
-        QCOMPARE(StandInVPNBackend::defaultConfigurationPath(),
-                 qEnvironmentVariable("XDG_DATA_HOME") + "/example.tandrel.desktop/vpn-configuration.json");
+        QCOMPARE(StandInVPNBackend::defaultConfigurationPath(), qEnvironmentVariable("XDG_DATA_HOME") + "/" +
+                                                                    QString::fromUtf8(BuildConfig::bundleIdentifier) +
+                                                                    "/vpn-configuration.json");
         const NEVPNConfiguration configuration = usableConfiguration(m_reference);
         {
             StandInVPNBackend first(m_path);

@@ -12,10 +12,12 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QDirIterator>
+#include <QLibraryInfo>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QThread>
 
@@ -84,6 +86,76 @@ private Q_SLOTS:
         QCOMPARE(appItems.value(1)->objectName(), QStringLiteral("checkForUpdatesAction"));
         QCOMPARE(appItems.value(1)->text(), QStringLiteral("Check for Updates\u2026"));
         QVERIFY(appItems.value(1)->isEnabled());
+    }
+
+    void commandLineIsAnsweredWithoutAWindow_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err");
+        const QString version = QStringLiteral("Tandrel %1\n").arg(QString::fromUtf8(BuildConfig::applicationVersion));
+        QTest::newRow("--version") << QStringList{"--version"} << 0 << version << "";
+        QTest::newRow("-v") << QStringList{"-v"} << 0 << version << "";
+        QTest::newRow("--help") << QStringList{"--help"} << 0 << "Usage: "
+                                << "";
+        QTest::newRow("-h") << QStringList{"-h"} << 0 << "Usage: "
+                            << "";
+        QTest::newRow("unknown option") << QStringList{"--frobnicate"} << 2 << ""
+                                        << "tandrel: Unknown option 'frobnicate'.";
+        QTest::newRow("stray argument") << QStringList{"somewhere"} << 2 << ""
+                                        << "tandrel: Unexpected argument 'somewhere'.";
+        QTest::newRow("Qt's own option with --help")
+            << QStringList{"-platform", "offscreen", "--help"} << 0 << "Usage: "
+            << "";
+    }
+
+    void commandLineIsAnsweredWithoutAWindow()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        // No display at all: answering must not need one.
+        environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        environment.remove(QStringLiteral("DISPLAY"));
+        environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        program.setProcessEnvironment(environment);
+        program.start(QStringLiteral(TANDREL_EXECUTABLE), arguments);
+        QVERIFY(program.waitForFinished(10000));
+        const QString stdOut = QString::fromLocal8Bit(program.readAllStandardOutput());
+        const QString stdErr = QString::fromLocal8Bit(program.readAllStandardError());
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(program.exitCode() == exitCode, qPrintable(stdErr));
+        if (out.isEmpty()) {
+            QCOMPARE(stdOut, QString());
+        } else {
+            QVERIFY2(out.endsWith(QLatin1Char('\n')) ? stdOut == out : stdOut.startsWith(out), qPrintable(stdOut));
+        }
+        if (err.isEmpty()) {
+            QCOMPARE(stdErr, QString());
+        } else {
+            QVERIFY2(stdErr.startsWith(err), qPrintable(stdErr));
+            QVERIFY2(stdErr.contains(QStringLiteral("Usage: ")), qPrintable(stdErr));
+        }
+        if (stdOut.startsWith(QStringLiteral("Usage: "))) {
+            QVERIFY(stdOut.contains(QStringLiteral("--version")));
+            QVERIFY(!stdOut.contains(QStringLiteral("platform")));
+        }
+    }
+
+    void controlCommaOpensSettings()
+    {
+        QMainWindow* window = m_app->body();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        window->activateWindow();
+        QTRY_VERIFY(window->isActiveWindow());
+        QTest::keyClick(window, Qt::Key_Comma, Qt::ControlModifier);
+        QWidget* settings = nullptr;
+        QTRY_VERIFY((settings = QApplication::activeWindow()) &&
+                    settings->objectName() == QStringLiteral("settingsWindow"));
     }
 
     void firstWindowGetsItsContentSizeAndIsCentred()
@@ -238,6 +310,13 @@ private Q_SLOTS:
         QCOMPARE(TandrelApp::loadTranslations(), applied);
         QCOMPARE(QCoreApplication::translate("Tandrel", "Login"), login);
         QCOMPARE(QCoreApplication::translate("Tandrel", "Check for Updates…").isEmpty(), false);
+        // Qt's own texts (standard buttons, context menus) follow, where the system has them.
+        if (applied == QStringLiteral("es") &&
+            QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + QStringLiteral("/qtbase_es.qm"))) {
+            QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancelar"));
+        } else {
+            QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
+        }
         UserDefaults::standard().removeObject(QStringLiteral("AppleLanguages"));
         TandrelApp::loadTranslations();
     }

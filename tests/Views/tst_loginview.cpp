@@ -9,6 +9,7 @@
 #include "Platform/Workspace.h"
 #include "TandrelApp.h"
 #include "Views/LoginView.h"
+#include "Views/Platform/Assets.h"
 #include "Views/Platform/Windows.h"
 #include "Views/VPNMainView.h"
 #include "support/TestMain.h"
@@ -69,6 +70,28 @@ void typeInto(QWidget* root, const char* objectName, const QString& text)
     QVERIFY2(field, objectName);
     field->clear();
     QTest::keyClicks(field, text);
+}
+
+// The bounding box of the pixels that differ from the background.
+QRectF inkBox(const QImage& image, const QColor& background)
+{
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    const QRgb plain = background.rgba();
+    QRect box;
+    for (int y = 0; y < argb.height(); ++y) {
+        for (int x = 0; x < argb.width(); ++x) {
+            const QRgb pixel = argb.pixel(x, y);
+            const bool ink = background.alpha() == 0
+                                 ? qAlpha(pixel) > 16
+                                 : qAbs(qRed(pixel) - qRed(plain)) + qAbs(qGreen(pixel) - qGreen(plain)) +
+                                           qAbs(qBlue(pixel) - qBlue(plain)) >
+                                       24;
+            if (ink) {
+                box |= QRect(x, y, 1, 1);
+            }
+        }
+    }
+    return QRectF(box);
 }
 
 QMessageBox* visibleAlert(QWidget* root)
@@ -431,6 +454,48 @@ private Q_SLOTS:
         QCOMPARE(field->text(), QStringLiteral("hunter22"));
         QTest::mouseClick(eye, Qt::LeftButton);
         QCOMPARE(field->echoMode(), QLineEdit::Password);
+        // Without a pointer: Tab from the field reaches the eye, Space shows the password.
+        window->activateWindow();
+        field->setFocus();
+        QTRY_VERIFY(field->hasFocus());
+        QTest::keyClick(field, Qt::Key_Tab);
+        QTRY_VERIFY(eye->hasFocus());
+        QTest::keyClick(eye, Qt::Key_Space);
+        QCOMPARE(field->echoMode(), QLineEdit::Normal);
+    }
+
+    // Runs at scale 1 with the other tests and once more in a process of its own under
+    // QT_SCALE_FACTOR=2 (see CMakeLists.txt).
+    void logoKeepsItsSizeInPointsAtAnyScale()
+    {
+        QMainWindow* window = showWindow();
+        LoginView* login = loginView(window);
+        auto* logo = login->findChild<QLabel*>(QStringLiteral("logo"));
+        QVERIFY(logo);
+        const qreal scale =
+            qEnvironmentVariableIsSet("QT_SCALE_FACTOR") ? qEnvironmentVariable("QT_SCALE_FACTOR").toDouble() : 1.0;
+        QCOMPARE(logo->devicePixelRatioF(), scale);
+        QCOMPARE(logo->pixmap().deviceIndependentSize(), QSizeF(128, 128));
+        // What the label draws, measured in points, against the artwork drawn at scale 1.
+        const QImage drawn = logo->grab().toImage();
+        const QImage reference =
+            Assets::image(QString::fromLatin1(AssetName::logo)).pixmap(QSize(128, 128), 1.0).toImage();
+        const QRectF drawnBox = inkBox(drawn, logo->palette().color(logo->backgroundRole()));
+        const QRectF referenceBox = inkBox(reference, Qt::transparent);
+        QVERIFY(!referenceBox.isEmpty());
+        const QRectF drawnInPoints(drawnBox.topLeft() / drawn.devicePixelRatio(),
+                                   drawnBox.size() / drawn.devicePixelRatio());
+        QVERIFY2(qAbs(drawnInPoints.width() - referenceBox.width()) <= 1.5 &&
+                     qAbs(drawnInPoints.height() - referenceBox.height()) <= 1.5 &&
+                     qAbs(drawnInPoints.left() - referenceBox.left()) <= 1.5,
+                 qPrintable(QStringLiteral("drawn %1x%2 at %3, artwork %4x%5 at %6")
+                                .arg(drawnInPoints.width())
+                                .arg(drawnInPoints.height())
+                                .arg(drawnInPoints.left())
+                                .arg(referenceBox.width())
+                                .arg(referenceBox.height())
+                                .arg(referenceBox.left())));
+        saveScreenshot(window, QStringLiteral("login-scale-%1").arg(scale));
     }
 
     void everyControlIsNamedForAccessibility()

@@ -427,6 +427,11 @@ private slots:
         QTest::mouseMove(map, QPoint(20, 690));
         QCOMPARE(map->cursor().shape(), Qt::OpenHandCursor);
 
+        // Beside the tip, inside the balloon's bounding box but off its shape: no marker.
+        const QPointF londonTip = map->screenPosition(marker(6)->coordinate);
+        QCOMPARE(map->markerAt(londonTip + QPointF(-10, -3)), std::nullopt);
+        QCOMPARE(map->markerAt(londonTip + QPointF(0, -1)), std::optional<qint64>(6));
+
         clickMarker(6);  // London, gray, in view next to Frankfurt
         QCOMPARE(map->selection(), std::optional<qint64>(6));
         testing::saveScreenshot(window.get(), QStringLiteral("mapview-london-clicked"));
@@ -551,6 +556,55 @@ private slots:
         QCoreApplication::removeTranslator(&spanish);
         QCOMPARE(translated.accessibleName(), QStringLiteral("Mapa"));
         QCOMPARE(note, QStringLiteral("Sin datos del mapa"));
+    }
+
+    // A later marker on the same spot does not hide the current region's, whose title wins too.
+    void currentRegionsMarkerStaysOnTop()
+    {
+        json regions = worldRegions();
+        regions.push_back(city(9, "Germany", "Frankfurt West", 50.11, 8.68));
+        showMap(regions);
+        loadRegions();
+        QCOMPARE(controller->currentRegion(), std::optional<qint64>(1));
+        map->setSelection(std::nullopt);
+        const QPointF tip = map->screenPosition(marker(1)->coordinate);
+        QCOMPARE(map->markerAt(tip - QPointF(0, 15)), std::optional<qint64>(1));
+        const QImage picture = map->grab().toImage();
+        QCOMPARE(picture.pixelColor((tip - QPointF(0, 11 * 1.6 + 8)).toPoint()).green(), 0xC7);
+
+        // Another region becomes current: its marker rises over the one that was.
+        controller->currentRegion = 9;
+        QTRY_COMPARE_WITH_TIMEOUT(marker(9)->tint, kGreen, 5000);
+        map->setSelection(std::nullopt);
+        QCOMPARE(map->markerAt(map->screenPosition(marker(9)->coordinate) - QPointF(0, 15)), std::optional<qint64>(9));
+    }
+
+    // Wheel and double click zoom in only down to the deepest scale, and out only until the
+    // world fills the view's height.
+    void zoomStaysWithinItsRange()
+    {
+        showMap(worldRegions());
+        loadRegions();
+        const QPoint pointer(300, 350);
+        const auto wheel = [&](int notches) {
+            QWheelEvent event(pointer, map->mapToGlobal(pointer), {}, {0, 120 * notches}, Qt::NoButton, {},
+                              Qt::NoScrollPhase, false);
+            QApplication::sendEvent(map, &event);
+        };
+        for (int step = 0; step < 60; ++step) {
+            wheel(4);
+        }
+        const double deepest = map->camera().span.longitudeDelta;
+        QVERIFY(near(deepest, 600 / MapViewport::maximumScale * 360, 1e-6));
+        QVERIFY(deepest > 5);  // the width of a small country, not of a street
+        QTest::mouseDClick(map, Qt::LeftButton, {}, QPoint(20, 20));
+        QVERIFY(near(map->camera().span.longitudeDelta, deepest, 1e-9));
+
+        for (int step = 0; step < 60; ++step) {
+            wheel(-4);
+        }
+        QVERIFY(near(map->camera().span.longitudeDelta, 600 / MapViewport::minimumScale(QSizeF(600, 700)) * 360, 1e-6));
+        QVERIFY(!map->grab().isNull());
     }
 
     void wheelZoomsAroundThePointer()

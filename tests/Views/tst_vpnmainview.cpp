@@ -10,10 +10,12 @@
 #include "support/Screenshots.h"
 #include "support/TestMain.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QDialog>
 #include <QKeySequence>
 #include <QLabel>
+#include <QListView>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMessageBox>
@@ -92,6 +94,7 @@ private Q_SLOTS:
     {
         env = std::make_unique<ServiceEnvironment>();
         env->signIn();
+        TandrelApp::loadTranslations();
         Preferences::setConfigId(0);
         UserDefaults::standard().set(false, QStringLiteral("CompactView"));
         opened.clear();
@@ -141,11 +144,71 @@ private Q_SLOTS:
         QCOMPARE(searchHint, QStringLiteral("Buscar por país o ciudad..."));
     }
 
-    void supportMailEncodesLikeAHost()
+    void everySheetIsNamedAndItsCloseButtonIsReachedWithTab_data()
     {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("sheet");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("redeem code") << "redeemCodeAction"
+                                     << "redeemSheet"
+                                     << "Redeem Code";
+        QTest::newRow("settings") << "settingsAction"
+                                  << "settingsSheet"
+                                  << "Settings";
+        QTest::newRow("pricing") << "pricingAction"
+                                 << "pricingSheet"
+                                 << "Pricing";
+        QTest::newRow("manage devices") << "manageDevicesAction"
+                                        << "manageDevicesSheet"
+                                        << "Manage Devices";
+    }
+
+    void everySheetIsNamedAndItsCloseButtonIsReachedWithTab()
+    {
+        QFETCH(QString, action);
+        QFETCH(QString, sheet);
+        QFETCH(QString, title);
+        VPNMainView* screen = showMainScreen();
+        QCOMPARE(screen->window()->accessibleName(), QStringLiteral("Tandrel"));
+        choose(screen, action.toLatin1().constData());
+        QDialog* dialog = nullptr;
+        QTRY_VERIFY((dialog = screen->window()->findChild<QDialog*>(sheet)) && dialog->isVisible());
+        QCOMPARE(dialog->accessibleName(), title);
+        QCOMPARE(dialog->windowTitle(), title);
+        auto* close = dialog->findChild<QAbstractButton*>(QStringLiteral("closeButton"));
+        QVERIFY(close);
+        QVERIFY(!close->accessibleName().isEmpty());
+        // Walk the sheet's Tab chain from its first control: the close button is on it.
+        dialog->activateWindow();
+        QTRY_VERIFY(dialog->isActiveWindow());
+        bool reached = false;
+        for (int step = 0; step < 40 && !reached; ++step) {
+            QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : dialog, Qt::Key_Tab);
+            reached = QApplication::focusWidget() == close;
+        }
+        QVERIFY(reached);
+        QTest::keyClick(close, Qt::Key_Space);
+        QTRY_VERIFY(!screen->window()->findChild<QDialog*>(sheet));
+    }
+
+    void supportMailEncodesLikeAHostAndNamesLinux_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::newRow("English") << "en";
+        QTest::newRow("Spanish") << "es";
+        QTest::newRow("no table for it") << "fr";
+    }
+
+    void supportMailEncodesLikeAHostAndNamesLinux()
+    {
+        QFETCH(QString, language);
+        UserDefaults::standard().set(QStringList{language}, QStringLiteral("AppleLanguages"));
+        TandrelApp::loadTranslations();
         const QString text = VPNMainView::supportMailText("12.0.0", "1.0.0", "es-ES", "a+b&c@x.example");
+        UserDefaults::standard().removeObject(QStringLiteral("AppleLanguages"));
+        TandrelApp::loadTranslations();
         QCOMPARE(text, QStringLiteral("mailto:") + QString::fromUtf8(BuildConfig::supportEmail) +
-                           "?subject=Tandrel%20Support%20ticket&body=%0A%0APlatform:%20macOS%2012.0.0%0AApp%20version:"
+                           "?subject=Tandrel%20Support%20ticket&body=%0A%0APlatform:%20Linux%2012.0.0%0AApp%20version:"
                            "%201.0.0%0ADevice%20language%20ISO:%20es-ES%0AUsername:%20a+b&c%40x.example");
     }
 
@@ -156,7 +219,7 @@ private Q_SLOTS:
         QCOMPARE(opened.size(), 1);
         const QString url = opened.first().toString(QUrl::FullyEncoded);
         QVERIFY2(url.startsWith(QStringLiteral("mailto:") + QString::fromUtf8(BuildConfig::supportEmail) +
-                                "?subject=Tandrel%20Support%20ticket&body=%0A%0APlatform:%20macOS%20"),
+                                "?subject=Tandrel%20Support%20ticket&body=%0A%0APlatform:%20Linux%20"),
                  qPrintable(url));
         QVERIFY2(url.endsWith(QStringLiteral("%0AUsername:%20demo%40tandrel.example")), qPrintable(url));
 
@@ -171,17 +234,20 @@ private Q_SLOTS:
         VPNMainView* screen = showMainScreen();
         TandrelController& ctrl = *screen->ctrl();
         auto* regions = screen->findChild<VPNRegionsView*>();
-        QTRY_VERIFY(regions->rows().size() > 3);
+        QTRY_VERIFY(regions->shownRegionIds().size() > 3);
         QVERIFY(ctrl.regions().front().country_name.startsWith(QStringLiteral("Optimal region\n")));
-        QCOMPARE(regions->rows().first()->regionId(), ctrl.regions().front().id);
-        QTRY_VERIFY(regions->rows().first()->isSelected());
+        QCOMPARE(regions->shownRegionIds().first(), ctrl.regions().front().id);
+        auto* list = regions->findChild<QListView*>(QStringLiteral("regionList"));
+        const auto spoken = [list](int row) {
+            return QAccessible::queryAccessibleInterface(list)->child(row)->text(QAccessible::Name);
+        };
+        QTRY_VERIFY(spoken(0).endsWith(QStringLiteral(", selected")));
         QTRY_VERIFY(!screen->findChild<QLabel*>(QStringLiteral("planLabel"))->text().isEmpty());
         QCOMPARE(buttonImage(screen), QStringLiteral("notConnectedButton"));
         testing::saveScreenshot(screen->window(), QStringLiteral("main-disconnected-full"));
 
         const VPNRegion target = ctrl.regions()[2];
-        QTest::mouseClick(regions->findChild<VPNRegionRow*>(QStringLiteral("regionRow_%1").arg(target.id)),
-                          Qt::LeftButton);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(list->model()->index(2, 0)).center());
         QTRY_COMPARE_WITH_TIMEOUT(ctrl.connectionStatus(), NEVPNStatus::connected, 10000);
         QTRY_COMPARE(statusText(screen), QStringLiteral("Connected to ") + target.country_name);
         QCOMPARE(buttonImage(screen), QStringLiteral("connectedButton"));

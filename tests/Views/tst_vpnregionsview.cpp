@@ -5,9 +5,11 @@
 #include "support/Screenshots.h"
 #include "support/TestMain.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
-#include <QRegularExpression>
+#include <QListView>
 #include <QToolButton>
 
 using namespace tandrel;
@@ -48,13 +50,42 @@ QList<qint64> ids(const std::vector<VPNRegion>& regions)
     return result;
 }
 
-QList<qint64> rowIds(const VPNRegionsView& view)
+QListView* listOf(const VPNRegionsView& view)
 {
-    QList<qint64> result;
-    for (const VPNRegionRow* row : view.rows()) {
-        result << row->regionId();
+    return view.findChild<QListView*>(QStringLiteral("regionList"));
+}
+
+// What a screen reader hears for each row, top to bottom.
+QStringList spokenRows(const VPNRegionsView& view)
+{
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(listOf(view));
+    QStringList names;
+    for (int index = 0; index < list->childCount(); ++index) {
+        names << list->child(index)->text(QAccessible::Name);
     }
-    return result;
+    return names;
+}
+
+QString spokenName(const VPNRegion& region, bool selected)
+{
+    QStringList parts = region.country_name.split(QLatin1Char('\n'));
+    parts << region.city;
+    if (selected) {
+        parts << QStringLiteral("selected");
+    }
+    return parts.join(QStringLiteral(", "));
+}
+
+bool rowIsSelected(const VPNRegionsView& view, int row)
+{
+    return spokenRows(view).value(row).endsWith(QStringLiteral(", selected"));
+}
+
+// The middle of a row's rounded background, in the list's viewport.
+QPoint rowCentre(const VPNRegionsView& view, int row)
+{
+    const QListView* list = listOf(view);
+    return list->visualRect(list->model()->index(row, 0)).center();
 }
 
 }  // namespace
@@ -69,8 +100,8 @@ private:
     {
         view.resize(300, 500);
         view.show();
-        QTRY_VERIFY_WITH_TIMEOUT(view.rows().size() > 3, 5000);
-        QCOMPARE(view.rows().size(), qsizetype(ctrl.regions().size()));
+        QTRY_VERIFY_WITH_TIMEOUT(view.shownRegionIds().size() > 3, 5000);
+        QCOMPARE(view.shownRegionIds().size(), qsizetype(ctrl.regions().size()));
     }
 
 private Q_SLOTS:
@@ -122,7 +153,7 @@ private Q_SLOTS:
             return qsizetype(-1);
         };
         QVERIFY(indexOf("/api/users/me/regions") < indexOf("/api/users/me/plan"));
-        QTRY_VERIFY_WITH_TIMEOUT(!view.rows().isEmpty(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!view.shownRegionIds().isEmpty(), 5000);
 
         view.hide();
         view.show();
@@ -135,13 +166,13 @@ private Q_SLOTS:
         TandrelController ctrl;
         VPNRegionsView view(ctrl);
         showLoaded(view, ctrl);
-        QCOMPARE(rowIds(view), ids(ctrl.regions()));
-        const VPNRegionRow* optimal = view.rows().first();
-        QVERIFY(optimal->findChild<QLabel*>(QStringLiteral("countryLabel"))->text().startsWith("Optimal region\n"));
-        // The first load selects the optimal entry, and only its row is marked.
-        QTRY_VERIFY(view.rows().first()->isSelected());
-        for (const VPNRegionRow* row : view.rows().mid(1)) {
-            QVERIFY(!row->isSelected());
+        QCOMPARE(view.shownRegionIds(), ids(ctrl.regions()));
+        // The first load selects the optimal entry, and only its row is marked, also for
+        // a screen reader.
+        QTRY_VERIFY(rowIsSelected(view, 0));
+        QVERIFY(spokenRows(view).first().startsWith(QStringLiteral("Optimal region, ")));
+        for (std::size_t row = 0; row < ctrl.regions().size(); ++row) {
+            QCOMPARE(spokenRows(view)[int(row)], spokenName(ctrl.regions()[row], row == 0));
         }
 
         auto* field = view.findChild<QLineEdit*>(QStringLiteral("searchField"));
@@ -150,19 +181,20 @@ private Q_SLOTS:
         const VPNRegion& target = ctrl.regions().back();
         QTest::keyClicks(field, target.city.toUpper());
         QVERIFY(clear->isVisible());
-        QCOMPARE(rowIds(view), ids(VPNRegionsView::filteredRegions(ctrl.regions(), target.city.toUpper())));
-        QVERIFY(rowIds(view).contains(target.id));
+        QCOMPARE(view.shownRegionIds(), ids(VPNRegionsView::filteredRegions(ctrl.regions(), target.city.toUpper())));
+        QVERIFY(view.shownRegionIds().contains(target.id));
         QTest::qWait(250);  // the clear button's fade-in, for the picture only
         testing::saveScreenshot(&view, QStringLiteral("regions-search"));
 
         QTest::keyClicks(field, QStringLiteral("zzzz"));
-        QVERIFY(view.rows().isEmpty());
+        QVERIFY(view.shownRegionIds().isEmpty());
+        QCOMPARE(spokenRows(view), QStringList());
         QVERIFY(view.findChild<QLabel*>(QStringLiteral("regionListCaption"))->isVisible());
 
         QTest::mouseClick(clear, Qt::LeftButton);
         QCOMPARE(field->text(), QString());
         QVERIFY(!clear->isVisible());
-        QCOMPARE(rowIds(view), ids(ctrl.regions()));
+        QCOMPARE(view.shownRegionIds(), ids(ctrl.regions()));
     }
 
     void tapSelectsTheRegionEveryTime()
@@ -171,20 +203,89 @@ private Q_SLOTS:
         VPNRegionsView view(ctrl);
         showLoaded(view, ctrl);
         const VPNRegion target = ctrl.regions()[2];
-        auto row = [&] { return view.findChild<VPNRegionRow*>(QStringLiteral("regionRow_%1").arg(target.id)); };
-        QVERIFY(row());
+        QWidget* rows = listOf(view)->viewport();
 
-        QTest::mouseClick(row(), Qt::LeftButton);
+        // The margins beside a row are not the row.
+        QTest::mouseClick(rows, Qt::LeftButton, {}, QPoint(6, rowCentre(view, 2).y()));
+        QCOMPARE(ctrl.currentRegion(), std::optional<qint64>(ctrl.regions()[0].id));
+
+        QTest::mouseClick(rows, Qt::LeftButton, {}, rowCentre(view, 2));
         QCOMPARE(ctrl.currentRegion(), std::optional<qint64>(target.id));
         QCOMPARE(Preferences::configId(), target.id);
-        QTRY_VERIFY(row()->isSelected());
-        QVERIFY(!view.rows().first()->isSelected());
+        QTRY_VERIFY(rowIsSelected(view, 2));
+        QVERIFY(!rowIsSelected(view, 0));
         QTRY_COMPARE_WITH_TIMEOUT(ctrl.connectionStatus(), NEVPNStatus::connected, 10000);
 
         // The selected row again: the controller hears it again and disconnects.
-        QTest::mouseClick(row(), Qt::LeftButton);
+        QTest::mouseClick(rows, Qt::LeftButton, {}, rowCentre(view, 2));
         QTRY_COMPARE_WITH_TIMEOUT(ctrl.connectionStatus(), NEVPNStatus::disconnected, 10000);
-        QVERIFY(row()->isSelected());
+        QVERIFY(rowIsSelected(view, 2));
+    }
+
+    // Tab from the search field to the rows, the arrows to a region, Return or Space to
+    // choose it: the same path as a click.
+    void keyboardAloneSelectsARegion()
+    {
+        TandrelController ctrl;
+        VPNRegionsView view(ctrl);
+        showLoaded(view, ctrl);
+        QTRY_VERIFY(rowIsSelected(view, 0));
+        view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        view.findChild<QLineEdit*>(QStringLiteral("searchField"))->setFocus();
+        QTRY_VERIFY(QApplication::focusWidget());
+
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), listOf(view));
+        // The keyboard starts on the current region's row.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QCOMPARE(ctrl.currentRegion(), std::optional<qint64>(ctrl.regions()[2].id));
+        QTRY_COMPARE(spokenRows(view)[2], spokenName(ctrl.regions()[2], true));
+        testing::saveScreenshot(&view, QStringLiteral("regions-keyboard"));
+
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        QCOMPARE(ctrl.currentRegion(), std::optional<qint64>(ctrl.regions()[1].id));
+        QTRY_VERIFY(rowIsSelected(view, 1));
+        QVERIFY(!rowIsSelected(view, 2));
+
+        // Far down the list, the row reached is scrolled into view.
+        for (std::size_t step = 1; step < ctrl.regions().size(); ++step) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+        }
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QCOMPARE(ctrl.currentRegion(), std::optional<qint64>(ctrl.regions().back().id));
+        const int last = int(ctrl.regions().size()) - 1;
+        QVERIFY(listOf(view)->viewport()->rect().contains(rowCentre(view, last)));
+    }
+
+    // Selected rows are blue, hovered ones a darker gray than the rest, each eased in.
+    void rowsShowSelectionAndHover()
+    {
+        TandrelController ctrl;
+        VPNRegionsView view(ctrl);
+        showLoaded(view, ctrl);
+        QTRY_VERIFY(rowIsSelected(view, 0));
+        QWidget* rows = listOf(view)->viewport();
+        const auto background = [&](int row) {
+            // Just inside the rounded background, left of the flag.
+            const QRect item = listOf(view)->visualRect(listOf(view)->model()->index(row, 0));
+            return rows->grab().toImage().pixelColor(item.left() + 16 + 6, item.center().y());
+        };
+        QTest::qWait(250);
+        const QColor selected = background(0);
+        const QColor plain = background(1);
+        QVERIFY2(selected.blue() > selected.red() + 20, qPrintable(selected.name()));
+        QVERIFY2(plain.blue() - plain.red() < 10, qPrintable(plain.name()));
+
+        QTest::mouseMove(rows, rowCentre(view, 1));
+        QTRY_VERIFY_WITH_TIMEOUT(background(1).lightness() < plain.lightness(), 1000);
+        QTest::qWait(250);
+        const QColor hovered = background(1);
+        QVERIFY2(hovered.blue() - hovered.red() < 10, qPrintable(hovered.name()));
+        QCOMPARE(rows->cursor().shape(), Qt::PointingHandCursor);
     }
 
     void everyRegionGetsItsRowEvenWithARepeatedId()
@@ -196,40 +297,56 @@ private Q_SLOTS:
         TandrelController ctrl;
         VPNRegionsView view(ctrl);
         view.show();
-        QTRY_COMPARE_WITH_TIMEOUT(view.rows().size(), qsizetype(3), 5000);
-        QCOMPARE(rowIds(view), ids(ctrl.regions()));
-        QCOMPARE(rowIds(view).count(8), 2);
-        // The list reloads as it is shown again; the rows stay the same widgets.
-        const QList<VPNRegionRow*> before = view.rows();
+        QTRY_COMPARE_WITH_TIMEOUT(view.shownRegionIds().size(), qsizetype(3), 5000);
+        QCOMPARE(view.shownRegionIds(), ids(ctrl.regions()));
+        QCOMPARE(view.shownRegionIds().count(8), 2);
+        QCOMPARE(spokenRows(view).size(), 3);
+        // The list reloads as it is shown again and keeps its rows.
         view.hide();
         view.show();
         QTRY_COMPARE_WITH_TIMEOUT(env->requestCount("GET", QStringLiteral("users/me/regions")), 2, 5000);
-        QTRY_COMPARE(view.rows(), before);
+        QTest::qWait(50);
+        QCOMPARE(view.shownRegionIds(), ids(ctrl.regions()));
     }
 
     // In the compact column the names have about a hundred pixels: a long name wraps
-    // between its words instead of being cut in the middle of one.
+    // between its words (the row grows taller) instead of running past the row's edge.
     void longNamesWrapWholeWordsInTheColumn()
     {
         TandrelController ctrl;
         VPNRegionsView view(ctrl);
         showLoaded(view, ctrl);
-        QTRY_VERIFY(view.rows().first()->isSelected());
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-        for (const VPNRegionRow* row : view.rows()) {
-            for (const char* name : {"countryLabel", "cityLabel"}) {
-                const auto* label = row->findChild<QLabel*>(QString::fromLatin1(name));
-                const QRect room = label->contentsRect();
-                const QFontMetrics metrics(label->font());
-                for (const QString& word : label->text().split(QRegularExpression(QStringLiteral("\\s+")))) {
-                    QVERIFY2(metrics.horizontalAdvance(word) <= room.width(), qPrintable(word));
-                }
-                const QRect needed =
-                    metrics.boundingRect(QRect(0, 0, room.width(), 10000), Qt::TextWordWrap, label->text());
-                QVERIFY2(needed.height() <= room.height(), qPrintable(label->text()));
+        QTRY_VERIFY(rowIsSelected(view, 0));
+        QTest::qWait(250);
+        QListView* list = listOf(view);
+        const auto rowHeight = [&](int row) { return list->visualRect(list->model()->index(row, 0)).height(); };
+        int shortRow = -1;
+        int longRow = -1;
+        for (int row = 1; row < int(ctrl.regions().size()); ++row) {
+            const QString& name = ctrl.regions()[std::size_t(row)].country_name;
+            if (name == QStringLiteral("Austria")) {
+                shortRow = row;
+            } else if (name == QStringLiteral("United Arab Emirates")) {
+                longRow = row;
             }
         }
-        testing::saveScreenshot(view.rows().first(), QStringLiteral("regions-optimal-row"));
+        QVERIFY(shortRow > 0 && longRow > 0);
+        // Two lines of name (the optimal entry's label and country), and a wrapped one.
+        QVERIFY(rowHeight(0) > rowHeight(shortRow));
+        QVERIFY(rowHeight(longRow) > rowHeight(shortRow));
+        list->scrollTo(list->model()->index(longRow, 0));
+        QCoreApplication::processEvents();
+        // No text runs into the row's right padding: there the row is its plain tint.
+        const QImage picture = list->viewport()->grab().toImage();
+        const QRect item = list->visualRect(list->model()->index(longRow, 0));
+        const QRect padding(item.right() - 16 - 11, item.top() + 8, 8, item.height() - 16);
+        const QColor tint = picture.pixelColor(padding.topLeft());
+        for (int y = padding.top(); y <= padding.bottom(); ++y) {
+            for (int x = padding.left(); x <= padding.right(); ++x) {
+                QVERIFY2(qAbs(picture.pixelColor(x, y).lightness() - tint.lightness()) < 24,
+                         qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
+            }
+        }
         testing::saveScreenshot(&view, QStringLiteral("regions-compact-column"));
     }
 
@@ -239,8 +356,9 @@ private Q_SLOTS:
         TandrelController ctrl;
         VPNRegionsView view(ctrl);
         showLoaded(view, ctrl);
-        for (const VPNRegionRow* row : view.rows()) {
-            QVERIFY(!row->isSelected());
+        QTest::qWait(50);
+        for (const QString& spoken : spokenRows(view)) {
+            QVERIFY2(!spoken.endsWith(QStringLiteral(", selected")), qPrintable(spoken));
         }
     }
 };

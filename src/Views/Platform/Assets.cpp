@@ -101,7 +101,9 @@ QPixmap pixmap(const QString& name, const QSize& size, qreal devicePixelRatio)
     if (icon.isNull()) {
         return {};
     }
-    QPixmap result = icon.pixmap(size * devicePixelRatio);
+    // QIcon scales by the ratio itself; scaling the size here as well would draw the image
+    // that many times too large in points.
+    QPixmap result = icon.pixmap(size, devicePixelRatio);
     result.setDevicePixelRatio(devicePixelRatio);
     return result;
 }

@@ -1,0 +1,71 @@
+# What `cmake --install` puts on a Linux desktop, and the .deb that CPack builds from it:
+# the program, its desktop entry, its icon in the hicolor theme (scalable and sized), the
+# AppStream metainfo and the licences of the third-party assets the program embeds. Every
+# file carries the application id, so the desktop links the window, the entry and the icon.
+if(NOT TARGET tandrel)
+  return()
+endif()
+
+set(TANDREL_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/tandrel)
+set(linux_dir ${PROJECT_SOURCE_DIR}/resources/linux)
+set(generated ${CMAKE_BINARY_DIR}/linux)
+
+install(TARGETS tandrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
+
+configure_file(${linux_dir}/tandrel.desktop.in ${generated}/${TANDREL_BUNDLE_ID}.desktop @ONLY)
+configure_file(${linux_dir}/tandrel.metainfo.xml.in ${generated}/${TANDREL_BUNDLE_ID}.metainfo.xml @ONLY)
+install(FILES ${generated}/${TANDREL_BUNDLE_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications
+        COMPONENT program)
+install(FILES ${generated}/${TANDREL_BUNDLE_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/metainfo
+        COMPONENT program)
+
+# The icon: the artwork itself as the scalable one, rendered at the theme's usual sizes
+# for desktops that want bitmaps.
+set(icon_svg ${PROJECT_SOURCE_DIR}/resources/Assets/AppIconMacOS.svg)
+install(FILES ${icon_svg} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps
+        RENAME ${TANDREL_BUNDLE_ID}.svg COMPONENT program)
+add_executable(tandrel-render-icon ${PROJECT_SOURCE_DIR}/tools/render-icon/main.cpp)
+target_link_libraries(tandrel-render-icon PRIVATE Qt6::Gui Qt6::Svg)
+set(icon_pngs)
+foreach(size 16 24 32 48 64 128 256 512)
+  set(png ${generated}/icons/${size}x${size}/${TANDREL_BUNDLE_ID}.png)
+  add_custom_command(OUTPUT ${png}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${generated}/icons/${size}x${size}
+    COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen $<TARGET_FILE:tandrel-render-icon> ${icon_svg} ${size} ${png}
+    DEPENDS tandrel-render-icon ${icon_svg}
+    COMMENT "Rendering the ${size}x${size} application icon" VERBATIM)
+  list(APPEND icon_pngs ${png})
+  install(FILES ${png} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/${size}x${size}/apps COMPONENT program)
+endforeach()
+add_custom_target(tandrel-icons ALL DEPENDS ${icon_pngs})
+
+# The licences of the embedded npm assets (staged by resources/Resources.cmake).
+install(DIRECTORY ${CMAKE_BINARY_DIR}/src/npm-assets/licenses/ ${CMAKE_BINARY_DIR}/src/map-data/licenses/
+        DESTINATION ${TANDREL_DOC_DIR}/licenses COMPONENT program OPTIONAL)
+
+# The .deb: its library dependencies are computed from the program (dpkg-shlibdeps); the
+# platform plugins Qt loads at run time are named, and the tunnel's
+# NetworkManager plugin is recommended (without it Tandrel says what is missing).
+set(CPACK_PACKAGE_NAME tandrel)
+set(CPACK_PACKAGE_VENDOR "Tandrel")
+set(CPACK_PACKAGE_CONTACT "${TANDREL_SUPPORT_EMAIL}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "VPN client for the Tandrel service")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Tandrel signs you in to the Tandrel VPN service, lets you pick a region from a list or a world map and connects through an IKEv2 tunnel set up in NetworkManager.")
+set(CPACK_PACKAGE_HOMEPAGE_URL "${TANDREL_WEB_BASE}")
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_COMPONENTS_ALL program)
+set(CPACK_DEB_COMPONENT_INSTALL OFF)
+set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};${PROJECT_NAME};program;/")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+if(TANDREL_VPN_BACKEND STREQUAL "networkmanager")
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "network-manager, network-manager-strongswan, strongswan-nm, qt6-translations-l10n")
+else()
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
+endif()
+include(CPack)

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "Models/VPNRegion.h"
+
+#include <QAbstractListModel>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+namespace tandrel {
+
+// The rows of the region list: the regions it was last given, narrowed by the search
+// term, in their order, with the current region marked. It keeps its own copy of the
+// four fields a row shows (the texts shared, not duplicated), so that a view painting
+// between the controller's change and the next update still reads a consistent list.
+class VPNRegionListModel : public QAbstractListModel {
+    Q_OBJECT
+public:
+    enum Role {
+        RegionIdRole = Qt::UserRole + 1,
+        CityRole,
+        CountryCodeRole,
+        SelectedRole,
+    };
+
+    // What a row shows of its region.
+    struct Row {
+        qint64 id = 0;
+        QString country_name;
+        QString city;
+        QString country_code;
+    };
+
+    explicit VPNRegionListModel(QObject* parent = nullptr);
+
+    // Whether the region stays under the term: its country name or else its city contains
+    // the term, ignoring letter case under the user's locale; canonically equivalent
+    // spellings match and accents count. Every region matches the empty term.
+    static bool matches(const VPNRegion& region, const QString& term);
+
+    void setRegions(const std::vector<VPNRegion>& regions);
+    void setSearchTerm(const QString& term);
+    void setCurrentRegion(std::optional<qint64> regionId);
+
+    QString searchTerm() const { return m_term; }
+    std::optional<qint64> currentRegion() const { return m_current; }
+    const Row& regionAt(int row) const
+    {
+        return m_regions[static_cast<std::size_t>(m_shown[static_cast<std::size_t>(row)])];
+    }
+    bool isSelected(int row) const { return m_current && *m_current == regionAt(row).id; }
+    // The first shown row of the region, or -1.
+    int rowOf(qint64 regionId) const;
+    // "Germany, Berlin, selected": the names line by line, then the state.
+    QString accessibleName(int row) const;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QHash<int, QByteArray> roleNames() const override;
+
+private:
+    void refilter();
+
+    std::vector<Row> m_regions;
+    std::vector<int> m_shown;  // indexes into m_regions
+    QString m_term;
+    std::optional<qint64> m_current;
+};
+
+}  // namespace tandrel

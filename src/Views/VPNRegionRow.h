@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QAbstractItemDelegate>
+#include <QColor>
+#include <QElapsedTimer>
+#include <QFont>
+#include <QFontMetrics>
+#include <QHash>
+#include <QPixmap>
+#include <QTimer>
+
+#include <optional>
+
+class QAbstractItemView;
+
+namespace tandrel {
+
+class VPNRegionListModel;
+
+// Paints one row of the region list (a VPNRegionListModel's): the flag, a divider, the
+// country name over the city, and the check mark of the current region, on a rounded
+// background that is blue while selected, a darker gray while hovered (and slightly
+// larger), else a light gray. Hover and selection ease in and out over 0.2 s. Rows are
+// painted only while in view; flags are rendered once per country.
+class VPNRegionRow : public QAbstractItemDelegate {
+    Q_OBJECT
+public:
+    // Around each row's rounded background: 16 left and right, half the rows' spacing of
+    // 8 above and below.
+    static constexpr int horizontalMargin = 16;
+    static constexpr int verticalMargin = 4;
+
+    explicit VPNRegionRow(QAbstractItemView* view);
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+    // The row's rounded background within its item rectangle: where it answers a click.
+    static QRect backgroundRect(const QRect& itemRect);
+
+    // The region under the pointer and the current one; each change eases the rows' look.
+    void setHoveredRegion(std::optional<qint64> regionId);
+    void setSelectedRegion(std::optional<qint64> regionId);
+    std::optional<qint64> hoveredRegion() const { return m_hovered; }
+    // Whether the keyboard moved the list last: then the row with the focus is outlined.
+    void setShowsFocus(bool shows);
+    bool isAnimating() const { return !m_looks.isEmpty(); }
+
+    // The flag of a lower-case country code, 40 by 40 with its shadow, rendered once;
+    // null when there is no flag of that code.
+    static QPixmap flag(const QString& countryCode, qreal devicePixelRatio);
+
+private:
+    struct Look {
+        QColor tint;
+        qreal scale = 1.0;
+    };
+    struct Easing {
+        Look from;
+        qint64 startedAt = 0;
+    };
+
+    static Look settledLook(bool selected, bool hovered);
+    Look lookOf(qint64 regionId) const;
+    // Starts an ease from the look the region shows now, before its state changes.
+    void startEasing(qint64 regionId);
+    // Hands the hover or the selection (`state`) to another region.
+    void moveLook(std::optional<qint64>& state, std::optional<qint64> regionId);
+    void nextFrame();
+    // The height of `text` in `metrics` wrapped between words into `width`.
+    static int textHeight(const QFontMetrics& metrics, const QString& text, int width);
+    int namesWidth(int rowWidth, bool selected) const;
+
+    QAbstractItemView* m_view;
+    QFont m_countryFont;
+    QFont m_cityFont;
+    QFontMetrics m_countryMetrics;
+    QFontMetrics m_cityMetrics;
+    std::optional<qint64> m_hovered;
+    std::optional<qint64> m_selected;
+    bool m_showsFocus = false;
+    mutable QHash<qint64, Easing> m_looks;
+    QElapsedTimer m_clock;
+    QTimer m_frames;
+};
+
+}  // namespace tandrel
