@@ -80,6 +80,13 @@ void KeychainStore::moveLegacyItems(KeychainStore& store, const QString& legacyS
     if (legacyService.isEmpty() || legacyService == currentService) {
         return;
     }
+    // Nothing to move, or nothing that can be read now (a locked keyring): a later start tries again.
+    QList<KeychainEntry> legacyItems;
+    const bool inStore =
+        store.copyAll(legacyService, &legacyItems) == KeychainStatus::success && !legacyItems.isEmpty();
+    if (!inStore && !QFileInfo::exists(legacyFilePath)) {
+        return;
+    }
     QList<KeychainEntry> present;
     if (store.copyAll(currentService, &present) != KeychainStatus::success || !present.isEmpty()) {
         return;  // the current place is in use (or cannot be read): nothing moves
