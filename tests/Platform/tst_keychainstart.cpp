@@ -1,5 +1,5 @@
 // Runs in a private D-Bus session where GNOME Keyring is not running but D-Bus-activatable
-// (with-activatable-secret-service.sh): the keychain a start chooses, and what moves into it.
+// (with-secret-service.sh --activatable): the keychain a start chooses, and what moves into it.
 #include "BuildConfig.h"
 #include "Platform/Keychain.h"
 #include "support/CapturedOutput.h"
