@@ -573,6 +573,23 @@ private slots:
         QCOMPARE(outcome->error->localizedDescription(),
                  QString("The server's answer is larger than 16 MiB; it was not read."));
     }
+
+    void answerWithoutALengthIsCutAtSixteenMebibytes()
+    {
+        // No Content-Length to refuse up front: the body is counted as it arrives.
+        const QByteArray body = "{\"filler\":\"" + QByteArray(24 * 1024 * 1024, 'x') + "\"}";
+        LoopbackHttpServer api([&](const LoopbackHttpServer::Request&) {
+            LoopbackHttpServer::Answer answer;
+            answer.body = body;
+            answer.sendLength = false;
+            return answer;
+        });
+        QVERIFY(api.listen(QHostAddress::LocalHost, 0));
+        auto outcome = send("GET", QString::fromLatin1(api.origin()) + "/api/users/me");
+        QTRY_VERIFY_WITH_TIMEOUT(outcome->done, 15000);
+        QVERIFY(!outcome->json);
+        QCOMPARE(outcome->error->code(), -1103);
+    }
 };
 
 TANDREL_TEST_MAIN_CORE(ClientTest)

@@ -38,6 +38,7 @@ public:
         QByteArray reason = "OK";
         QList<QPair<QByteArray, QByteArray>> headers;
         QByteArray body = "{}";
+        bool sendLength = true;  // false: the body simply ends when the connection closes
     };
 
     explicit LoopbackHttpServer(std::function<Answer(const Request&)> respond) : m_respond(std::move(respond))
@@ -99,8 +100,11 @@ private:
         for (const auto& [name, value] : answer.headers) {
             reply += name + ": " + value + "\r\n";
         }
-        reply += "Content-Type: application/json\r\nContent-Length: " + QByteArray::number(answer.body.size()) +
-                 "\r\nConnection: close\r\n\r\n" + answer.body;
+        reply += "Content-Type: application/json\r\n";
+        if (answer.sendLength) {
+            reply += "Content-Length: " + QByteArray::number(answer.body.size()) + "\r\n";
+        }
+        reply += "Connection: close\r\n\r\n" + answer.body;
         socket->write(reply);
         socket->disconnectFromHost();
     }
