@@ -155,5 +155,13 @@
         <source>You’re up to date!</source>
         <translation>¡Estás al día!</translation>
     </message>
+    <message>
+        <source>Keychain</source>
+        <translation>Llavero</translation>
+    </message>
+    <message>
+        <source>No keyring (Secret Service) is available on this desktop, so Tandrel keeps your credentials in a file only you can read:</source>
+        <translation>No hay ningún llavero (Secret Service) disponible en este escritorio, así que Tandrel guarda tus credenciales en un archivo que solo tú puedes leer:</translation>
+    </message>
 </context>
 </TS>

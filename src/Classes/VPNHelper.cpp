@@ -1,6 +1,7 @@
 #include "Classes/VPNHelper.h"
 
 #include "Classes/Preferences.h"
+#include "Classes/Session.h"
 #include "Network/Client.h"
 #include "Platform/Diagnostics.h"
 #include "Platform/MainQueue.h"
@@ -25,11 +26,44 @@ NEVPNIKEv2SecurityAssociationParameters tunnelSecurityAssociation()
 
 const QString kNoConfigurationText = QStringLiteral("The answer holds no VPN configuration.");
 
-// Whether the answer holds any of the tunnel's three fields. One that lacks only some of
-// them is still taken as it is (a missing server is stored empty).
+// Whether the answer holds any of the tunnel's three fields: one that holds none is an
+// error page or an empty object rather than a configuration.
 bool carriesConfiguration(const JSON& json)
 {
     return json["radius_login"].exists() || json["radius_password"].exists() || json["server_domain"].exists();
+}
+
+// A connect step that finds the session it started in ended (logged out) goes no further:
+// it stores nothing and starts nothing.
+bool sessionEnded(quint64 session)
+{
+    if (Session::isCurrent(session)) {
+        return false;
+    }
+    printLine(QStringLiteral("Connect stopped: logged out"));
+    return true;
+}
+
+// The tunnel cannot work without all three; an answer lacking one (absent, not a text,
+// empty) must not replace good credentials with empty ones.
+std::optional<Error> incompleteConfiguration(const JSON& json)
+{
+    QStringList missing;
+    const std::pair<const char*, const char*> required[] = {
+        {"radius_login", "user name"}, {"radius_password", "password"}, {"server_domain", "server"}};
+    for (const auto& [key, meaning] : required) {
+        const std::optional<QString> value = json[key].string();
+        if (!value || value->isEmpty()) {
+            missing << QStringLiteral("no %1 (%2)").arg(QLatin1String(meaning), QLatin1String(key));
+        }
+    }
+    if (missing.isEmpty()) {
+        return std::nullopt;
+    }
+    return Error::withDescription(
+        QStringLiteral("VPNConfigurationError"), 1,
+        QStringLiteral("The server sent an incomplete VPN configuration: %1; nothing was saved.")
+            .arg(missing.join(QStringLiteral(", "))));
 }
 
 }  // namespace
@@ -50,14 +84,22 @@ NEVPNStatus VPNHelper::currentStatus()
 
 void VPNHelper::connectIPSecIKEv2()
 {
-    manager.loadFromPreferences([this](std::optional<Error> error) {
+    const quint64 session = Session::current();
+    manager.loadFromPreferences([this, session](std::optional<Error> error) {
         if (error) {
             printLine(QStringLiteral("Error loading VPN preferences: ") + error->localizedDescription());
             endAttempt(ConnectFailure::vpnSettingsUnreadable(*error));
             return;
         }
-        Client::shared().IPSecConfiguration(QString::number(Preferences::configId()), [this](std::optional<Error> error,
-                                                                                             std::optional<JSON> json) {
+        if (sessionEnded(session)) {
+            return;
+        }
+        Client::shared().IPSecConfiguration(QString::number(Preferences::configId()), [this, session](
+                                                                                          std::optional<Error> error,
+                                                                                          std::optional<JSON> json) {
+            if (sessionEnded(session)) {
+                return;
+            }
             if (!json) {
                 printLine(QStringLiteral("Failed to retrieve IPSec configuration: ") +
                           (error ? error->localizedDescription() : QStringLiteral("Unknown error")));
@@ -74,6 +116,11 @@ void VPNHelper::connectIPSecIKEv2()
                 // An error page or an empty object: storing it would replace good credentials
                 // with empty ones and leave a configuration that cannot start.
                 printLine(QStringLiteral("Failed to retrieve IPSec configuration: ") + kNoConfigurationText);
+                endAttempt(ConnectFailure::unusableConfiguration());
+                return;
+            }
+            if (const std::optional<Error> incomplete = incompleteConfiguration(*json)) {
+                printLine(QStringLiteral("Invalid IPSec configuration: ") + incomplete->localizedDescription());
                 endAttempt(ConnectFailure::unusableConfiguration());
                 return;
             }
@@ -120,19 +167,25 @@ void VPNHelper::connectIPSecIKEv2()
             printLine(QStringLiteral("Attempting to connect to server: ") +
                       Preferences::server().value_or(QStringLiteral("Unknown")));
 
-            manager.saveToPreferences([this](std::optional<Error> error) {
+            manager.saveToPreferences([this, session](std::optional<Error> error) {
                 if (error) {
                     // Two printed items, joined by one space after the label's own.
                     printLine(QStringLiteral("Save Error:  ") + error->description());
                     endAttempt(ConnectFailure::saveFailed(*error));
                     return;
                 }
+                if (sessionEnded(session)) {
+                    return;
+                }
                 printLine(QStringLiteral("CALL LOAD TO PREFERENCES AGAIN..."));
-                manager.loadFromPreferences([this](std::optional<Error> error) {
+                manager.loadFromPreferences([this, session](std::optional<Error> error) {
                     if (error) {
                         printLine(QStringLiteral("VPN Preferences error: 2 - Optional(") + error->description() +
                                   QLatin1Char(')'));
                         endAttempt(ConnectFailure::vpnSettingsUnreadable(*error));
+                        return;
+                    }
+                    if (sessionEnded(session)) {
                         return;
                     }
                     if (const std::optional<Error> startError = manager.connection().startVPNTunnel()) {

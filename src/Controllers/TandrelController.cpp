@@ -1,6 +1,7 @@
 #include "Controllers/TandrelController.h"
 
 #include "Classes/Preferences.h"
+#include "Classes/Session.h"
 #include "Classes/VPNHelper.h"
 #include "Models/OptimalRegion.h"
 #include "Network/Client.h"
@@ -192,9 +193,12 @@ void TandrelController::didSelectRegion(qint64 regionId)
 
 void TandrelController::loadRegions()
 {
-    Client::shared().userRegions([lifetime = m_lifetime](std::optional<Error> error, std::optional<JSON> json) {
-        lifetime->with([&](TandrelController& controller) { controller.handleRegionsAnswer(error, json); });
-    });
+    Client::shared().userRegions(
+        [lifetime = m_lifetime, session = Session::current()](std::optional<Error> error, std::optional<JSON> json) {
+            if (Session::isCurrent(session)) {
+                lifetime->with([&](TandrelController& controller) { controller.handleRegionsAnswer(error, json); });
+            }
+        });
 }
 
 void TandrelController::handleRegionsAnswer(const std::optional<Error>& error, const std::optional<JSON>& json)
@@ -236,8 +240,10 @@ void TandrelController::handleRegionsAnswer(const std::optional<Error>& error, c
         regions = std::move(list);
     }
 
-    MainQueue::async([lifetime = m_lifetime] {
-        lifetime->with([](TandrelController& controller) { controller.makeFirstSelection(); });
+    MainQueue::async([lifetime = m_lifetime, session = Session::current()] {
+        if (Session::isCurrent(session)) {
+            lifetime->with([](TandrelController& controller) { controller.makeFirstSelection(); });
+        }
     });
 }
 
@@ -324,6 +330,8 @@ void TandrelController::noteConnectionOutcome(NEVPNStatus status, const QString&
 
 void TandrelController::logout()
 {
+    // First, so that a connect chain or a backend answer still under way stores nothing.
+    Session::end();
     // The request goes out while the token is still stored.
     if (Preferences::token()) {
         Client::shared().logout([](std::optional<Error>, std::optional<JSON>, std::optional<int>) {});
@@ -342,8 +350,11 @@ void TandrelController::logout()
 
 void TandrelController::showCurrentSubscription()
 {
-    Client::shared().userCurrentPlan([lifetime = m_lifetime](std::optional<Error>, std::optional<JSON> json) {
-        lifetime->with([&](TandrelController& controller) { controller.handlePlanAnswer(json); });
+    const quint64 session = Session::current();
+    Client::shared().userCurrentPlan([lifetime = m_lifetime, session](std::optional<Error>, std::optional<JSON> json) {
+        if (Session::isCurrent(session)) {
+            lifetime->with([&](TandrelController& controller) { controller.handlePlanAnswer(json); });
+        }
     });
     const std::optional<QString> uid = Preferences::uid();
     if (!uid) {
@@ -352,8 +363,10 @@ void TandrelController::showCurrentSubscription()
         return;
     }
     Client::shared().isTrialPossibleWithUid(
-        *uid, [lifetime = m_lifetime](std::optional<Error>, std::optional<JSON> json, std::optional<int>) {
-            lifetime->with([&](TandrelController& controller) { controller.handleTrialAnswer(json); });
+        *uid, [lifetime = m_lifetime, session](std::optional<Error>, std::optional<JSON> json, std::optional<int>) {
+            if (Session::isCurrent(session)) {
+                lifetime->with([&](TandrelController& controller) { controller.handleTrialAnswer(json); });
+            }
         });
 }
 
@@ -396,8 +409,11 @@ void TandrelController::redeemCode()
     }
     Client::shared().redeemCodeByEmail(
         *email, code(),
-        [lifetime = m_lifetime](std::optional<Error>, std::optional<JSON> json, std::optional<int> status) {
-            lifetime->with([&](TandrelController& controller) { controller.handleRedeemAnswer(json, status); });
+        [lifetime = m_lifetime, session = Session::current()](std::optional<Error>, std::optional<JSON> json,
+                                                              std::optional<int> status) {
+            if (Session::isCurrent(session)) {
+                lifetime->with([&](TandrelController& controller) { controller.handleRedeemAnswer(json, status); });
+            }
         });
 }
 

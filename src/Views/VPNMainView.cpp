@@ -46,6 +46,7 @@ const QString kLogoutNotification = QStringLiteral("logout");
 constexpr int kColumnWidth = 300;
 constexpr int kConnectImageSide = 150;
 constexpr int kDefaultPadding = 8;
+constexpr int kLockedCheckIntervalMs = 2000;
 
 // Every key is marked where it is written (QT_TRANSLATE_NOOP), so lupdate finds them all
 // and keeps the Spanish table in step.
@@ -277,6 +278,23 @@ void VPNMainView::build()
     column->setSpacing(kDefaultPadding);
     column->addWidget(buildTopBar(), 0, Qt::AlignHCenter);
 
+    // Shown while the keyring is locked: the session and the tunnel stay, nothing is asked
+    // of the backend, and the screen looks again every few seconds until it is unlocked.
+    m_keyringLocked =
+        new QLabel(localized(QT_TRANSLATE_NOOP("VPNMainView",
+                                               "Your keyring is locked. Unlock it to go on; Tandrel keeps your "
+                                               "session and the tunnel meanwhile.")),
+                   m_content);
+    m_keyringLocked->setObjectName(QStringLiteral("keyringLockedNotice"));
+    m_keyringLocked->setWordWrap(true);
+    m_keyringLocked->setAlignment(Qt::AlignCenter);
+    m_keyringLocked->setContentsMargins(kDefaultPadding, 0, kDefaultPadding, 0);
+    m_keyringLocked->hide();
+    column->addWidget(m_keyringLocked);
+    m_lockedCheck = new QTimer(this);
+    m_lockedCheck->setInterval(kLockedCheckIntervalMs);
+    connect(m_lockedCheck, &QTimer::timeout, this, [this] { m_redraw.schedule(); });
+
     m_mainRow = new QHBoxLayout;
     m_mainRow->setSpacing(kDefaultPadding);
     m_mainRow->setContentsMargins(0, 0, 0, 0);
@@ -423,8 +441,12 @@ void VPNMainView::render()
     }
     const std::optional<QString> token = Preferences::token();
     const std::optional<QString> email = Preferences::email();
+    // A locked keyring is not a log-out: the items are there, only unreadable for now.
+    const bool tokenLocked = !token && Preferences::isLocked(Preferences::Keys::token);
+    const bool emailLocked = !email && Preferences::isLocked(Preferences::Keys::email);
+    renderKeyringLock(tokenLocked || emailLocked);
     // Presence is enough here; an empty item still shows the screen.
-    const bool signedIn = token && email;
+    const bool signedIn = (token || tokenLocked) && (email || emailLocked);
     const bool wasAskingToLogIn = m_pleaseLogIn->isVisible();
     m_content->setVisible(signedIn);
     m_pleaseLogIn->setVisible(!signedIn);
@@ -448,6 +470,20 @@ void VPNMainView::render()
     renderMap(compact);
     renderSheets();
     renderAlert();
+}
+
+void VPNMainView::renderKeyringLock(bool locked)
+{
+    m_keyringLocked->setVisible(locked);
+    if (!locked) {
+        m_lockedCheck->stop();
+        return;
+    }
+    if (!m_lockedCheck->isActive()) {
+        // Once per locked spell: the keyring shows the desktop's own unlock prompt.
+        KeychainStore::system().requestUnlock();
+        m_lockedCheck->start();
+    }
 }
 
 void VPNMainView::renderStatus()

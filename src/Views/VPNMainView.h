@@ -18,6 +18,7 @@ class QLabel;
 class QMenu;
 class QMessageBox;
 class QPushButton;
+class QTimer;
 class QToolButton;
 class QVBoxLayout;
 
@@ -81,6 +82,7 @@ private:
     QWidget* buildColumn();
     QMenu* buildAccountMenu();
     void render();
+    void renderKeyringLock(bool locked);
     void renderStatus();
     void renderMap(bool compact);
     void renderSheets();
@@ -93,6 +95,8 @@ private:
     NextTurnRedraw m_redraw;
 
     QWidget* m_pleaseLogIn = nullptr;
+    QLabel* m_keyringLocked = nullptr;
+    QTimer* m_lockedCheck = nullptr;
     QWidget* m_content = nullptr;
     QLabel* m_planLabel = nullptr;
     QToolButton* m_accountButton = nullptr;

@@ -716,6 +716,76 @@ private slots:
             QCOMPARE(env->requestCount("POST", QStringLiteral("auth/logout")), 0);
         }
     }
+    void logoutDuringAConnectStoresAndStartsNothing()
+    {
+        TandrelController controller;
+        Preferences::setConfigId(env->backend.regions().at(0).at("id").get<qint64>());
+        demo::Fault slow;
+        slow.delayMs = 800;
+        env->backend.setFault("GET", "config/ipsec/*", slow);
+        CapturedOutput output;
+        controller.doConnect();
+        QTRY_COMPARE_WITH_TIMEOUT(tunnelConfigurationRequests(env->backend), 1, 5000);
+        controller.logout();
+
+        // The chain goes on only as far as its next step, after the delayed answer.
+        QTRY_VERIFY_WITH_TIMEOUT(output.lines().contains(QStringLiteral("Connect stopped: logged out")), 5000);
+        QVERIFY(mainQueueDrained());
+        for (const std::optional<QString>& item :
+             {Preferences::token(), Preferences::vpnUsername(), Preferences::vpnPassword(), Preferences::server()}) {
+            QCOMPARE(item, std::nullopt);
+        }
+        const std::optional<NEVPNConfiguration> saved = env->vpn->savedConfiguration();
+        QVERIFY(!saved || !saved->protocolConfiguration);
+        QVERIFY(!output.lines().contains(QStringLiteral("Start VPN")));
+        QVERIFY(env->vpn->status() == NEVPNStatus::invalid || env->vpn->status() == NEVPNStatus::disconnected);
+    }
+
+    void lateAnswersAfterLogoutChangeNothing_data()
+    {
+        QTest::addColumn<bool>("regions");  // else the plan and the trial eligibility
+        QTest::newRow("regions") << true;
+        QTest::newRow("plan and trial") << false;
+    }
+
+    void lateAnswersAfterLogoutChangeNothing()
+    {
+        QFETCH(bool, regions);
+        env->backend.setTrialPossible(DemoBackend::demoEmail, true);
+        TandrelController controller;
+        QCOMPARE(controller.currentRegion(), std::optional<qint64>(0));
+        demo::Fault slow;
+        slow.delayMs = 500;
+        env->backend.setFault("GET", "users/me/regions", slow);
+        env->backend.setFault("GET", "users/me/plan", slow);
+        env->backend.setFault("POST", "users/me/istrialpossible", slow);
+        if (regions) {
+            controller.loadRegions();
+            QTRY_COMPARE_WITH_TIMEOUT(env->requestCount("GET", "users/me/regions"), 1, 5000);
+        } else {
+            controller.showCurrentSubscription();
+            QTRY_COMPARE_WITH_TIMEOUT(env->requestCount("GET", "users/me/plan"), 1, 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(env->requestCount("POST", "users/me/istrialpossible"), 1, 5000);
+        }
+        controller.logout();
+
+        // A later request that is answered later still: once it is in, the first one is too.
+        demo::Fault slower;
+        slower.delayMs = 1000;
+        env->backend.setFault("GET", "users/me/regions/best", slower);
+        bool probed = false;
+        Client::shared().userBestRegions([&](std::optional<Error>, std::optional<JSON>) { probed = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(probed, 5000);
+        QVERIFY(mainQueueDrained());
+
+        QCOMPARE(Preferences::configId(), 0);
+        QVERIFY(!UserDefaults::standard().object(QStringLiteral("configId")).value_or(QVariant(0)).toLongLong());
+        QVERIFY(!UserDefaults::standard().object(QStringLiteral("CountryConnected")));
+        QVERIFY(controller.regions().empty());
+        QCOMPARE(controller.subscription(), QString());
+        QCOMPARE(controller.isTrialPossible(), false);
+        QCOMPARE(controller.currentRegion(), std::optional<qint64>(0));
+    }
 };
 
 TANDREL_TEST_MAIN_CORE(TestTandrelController)
