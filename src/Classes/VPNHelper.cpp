@@ -24,15 +24,6 @@ NEVPNIKEv2SecurityAssociationParameters tunnelSecurityAssociation()
     return parameters;
 }
 
-const QString kNoConfigurationText = QStringLiteral("The answer holds no VPN configuration.");
-
-// Whether the answer holds any of the tunnel's three fields: one that holds none is an
-// error page or an empty object rather than a configuration.
-bool carriesConfiguration(const JSON& json)
-{
-    return json["radius_login"].exists() || json["radius_password"].exists() || json["server_domain"].exists();
-}
-
 // A connect step that finds the session it started in ended (logged out) goes no further:
 // it stores nothing and starts nothing.
 bool sessionEnded(quint64 session)
@@ -110,13 +101,6 @@ void VPNHelper::connectIPSecIKEv2()
                 printLine(QStringLiteral("Plan not found (404, E0121). Showing subscription expired alert."));
                 MainQueue::async([] { NotificationCenter::defaultCenter().post(kSubscriptionExpiredNotification); });
                 endAttempt(std::nullopt);
-                return;
-            }
-            if (!carriesConfiguration(*json)) {
-                // An error page or an empty object: storing it would replace good credentials
-                // with empty ones and leave a configuration that cannot start.
-                printLine(QStringLiteral("Failed to retrieve IPSec configuration: ") + kNoConfigurationText);
-                endAttempt(ConnectFailure::unusableConfiguration());
                 return;
             }
             if (const std::optional<Error> incomplete = incompleteConfiguration(*json)) {
