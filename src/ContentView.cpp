@@ -1,5 +1,6 @@
 #include "ContentView.h"
 
+#include "Network/Client.h"
 #include "Platform/MainQueue.h"
 #include "Views/LoginView.h"
 #include "Views/Platform/Windows.h"
@@ -34,11 +35,18 @@ ContentView::ContentView(QWidget* parent)
                 MainQueue::async(setNeedLogin);
             }
         });
+    m_sessionExpiredObserver = NotificationCenter::defaultCenter().addObserver(
+        QStringLiteral("logout"), nullptr, NotificationCenter::Delivery::mainQueue, [self](const Notification& note) {
+            if (self && note.userInfo.value(Client::logoutReasonKey).toString() == Client::sessionExpiredReason) {
+                self->m_vm->sessionExpired = true;
+            }
+        });
 }
 
 ContentView::~ContentView()
 {
     NotificationCenter::defaultCenter().removeObserver(m_showLoginViewObserver);
+    NotificationCenter::defaultCenter().removeObserver(m_sessionExpiredObserver);
 }
 
 bool ContentView::event(QEvent* event)

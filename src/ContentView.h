@@ -39,6 +39,7 @@ private:
     std::optional<ContentViewModel::ProgramState> m_shownState;
     Cancellable m_stateSubscription;
     NotificationCenter::Token m_showLoginViewObserver = 0;
+    NotificationCenter::Token m_sessionExpiredObserver = 0;
 };
 
 }  // namespace tandrel

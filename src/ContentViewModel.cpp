@@ -9,6 +9,12 @@ ContentViewModel::ContentViewModel(QObject* parent) : ObservableObject(parent), 
 ContentViewModel::ProgramState ContentViewModel::initialState()
 {
     Keychain& keychain = Preferences::defaultKeychain();
+    // A locked keyring holds the session; the main screen says it is locked and waits.
+    if (Preferences::isLocked(Preferences::Keys::email) || Preferences::isLocked(Preferences::Keys::token)) {
+        const bool present = (keychain[Preferences::Keys::email] || Preferences::isLocked(Preferences::Keys::email)) &&
+                             (keychain[Preferences::Keys::token] || Preferences::isLocked(Preferences::Keys::token));
+        return present ? ProgramState::loggedIn : ProgramState::needLogin;
+    }
     const std::optional<QString> email = keychain[Preferences::Keys::email];
     if (!email) {
         return ProgramState::needLogin;

@@ -16,6 +16,9 @@ public:
     explicit ContentViewModel(QObject* parent = nullptr);
 
     Published<ProgramState> state;
+    // The user was logged out because the session expired or was revoked; the login
+    // screen says so until the next log-in.
+    Published<bool> sessionExpired{this, false};
 
 private:
     static ProgramState initialState();

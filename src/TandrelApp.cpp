@@ -4,7 +4,9 @@
 #include "ContentView.h"
 #include "Platform/ApplicationIcon.h"
 #include "Platform/Host.h"
+#include "Platform/Keychain.h"
 #include "Platform/LaunchAtLogin.h"
+#include "Platform/SessionBus.h"
 #include "Platform/SingleInstance.h"
 #include "Platform/UserDefaults.h"
 #include "Platform/Workspace.h"
@@ -98,6 +100,8 @@ std::optional<int> TandrelApp::answerCommandLine(int argc, char** argv)
 
 int TandrelApp::main(int argc, char** argv)
 {
+    // Before anything looks for the session bus, so nothing can launch one.
+    preventSessionBusAutolaunch();
     if (const std::optional<int> answered = answerCommandLine(argc, argv)) {
         return *answered;
     }
@@ -144,9 +148,32 @@ TandrelApp::~TandrelApp()
 QMainWindow* TandrelApp::body()
 {
     Windows::keepZoomDisabled();
+    Windows::shareQuitWithDialogs();
     QMainWindow* window = makeWindow();
     window->show();
+    showKeychainFileNotice(window);
     return window;
+}
+
+QMessageBox* TandrelApp::showKeychainFileNotice(QWidget* window)
+{
+    const QString shownKey = QStringLiteral("KeychainFileNoticeShown");
+    KeychainStore::system();  // the choice is made at the first use
+    const std::optional<QString> path = KeychainStore::fallbackFilePath();
+    if (!path || UserDefaults::standard().boolForKey(shownKey)) {
+        return nullptr;
+    }
+    UserDefaults::standard().set(true, shownKey);
+    const QString text = QCoreApplication::translate("Tandrel",
+                                                     "No keyring (Secret Service) is available on this desktop, so "
+                                                     "Tandrel keeps your credentials in a file only you can read:");
+    auto* notice = new QMessageBox(QMessageBox::Information, QCoreApplication::translate("Tandrel", "Keychain"), text,
+                                   QMessageBox::Ok, window);
+    notice->setObjectName(QStringLiteral("keychainFileNotice"));
+    notice->setInformativeText(*path);
+    notice->setAttribute(Qt::WA_DeleteOnClose);
+    notice->open();  // not modal to the program: nothing waits on it
+    return notice;
 }
 
 QMainWindow* TandrelApp::makeWindow()

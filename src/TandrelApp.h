@@ -46,6 +46,9 @@ public:
     // Opens the settings window (or raises the open one); nullptr in a build without the
     // updater, whose settings are all that window holds.
     QWidget* showSettings();
+    // When no Secret Service could be reached and the credentials go to the private file,
+    // says so once (ever) in a notice over `window`; the notice, or null when nothing is said.
+    static QMessageBox* showKeychainFileNotice(QWidget* window);
     // The About box, with the licences of the embedded third-party assets under its details.
     static QMessageBox* showAbout(QWidget* window);
 

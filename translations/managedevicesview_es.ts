@@ -32,6 +32,10 @@
         <translation>SO: %@</translation>
     </message>
     <message>
+        <source>This device</source>
+        <translation>Este dispositivo</translation>
+    </message>
+    <message>
         <source>Retry</source>
         <translation>Reintentar</translation>
     </message>

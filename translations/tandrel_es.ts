@@ -4,6 +4,10 @@
 <context>
     <name>Tandrel</name>
     <message>
+        <source>Your session has expired. Please log in again.</source>
+        <translation>Tu sesión ha caducado. Vuelve a iniciar sesión.</translation>
+    </message>
+    <message>
         <source>A new version of Tandrel is available!</source>
         <translation>¡Hay una nueva versión de Tandrel disponible!</translation>
     </message>
@@ -150,6 +154,14 @@
     <message>
         <source>You’re up to date!</source>
         <translation>¡Estás al día!</translation>
+    </message>
+    <message>
+        <source>Keychain</source>
+        <translation>Llavero</translation>
+    </message>
+    <message>
+        <source>No keyring (Secret Service) is available on this desktop, so Tandrel keeps your credentials in a file only you can read:</source>
+        <translation>No hay ningún llavero (Secret Service) disponible en este escritorio, así que Tandrel guarda tus credenciales en un archivo que solo tú puedes leer:</translation>
     </message>
 </context>
 </TS>

@@ -64,6 +64,10 @@
         <translation>Reconectando...</translation>
     </message>
     <message>
+        <source>Reconnecting... Traffic is held back</source>
+        <translation>Reconectando... El tráfico queda retenido</translation>
+    </message>
+    <message>
         <source>Redeem Code</source>
         <translation>Canjear código</translation>
     </message>
@@ -90,6 +94,10 @@
     <message>
         <source>Your plan has expired. Please renew your subscription to continue using the VPN.</source>
         <translation>Tu plan ha caducado. Renueva tu suscripción para seguir usando la VPN.</translation>
+    </message>
+    <message>
+        <source>Your keyring is locked. Unlock it to go on; Tandrel keeps your session and the tunnel meanwhile.</source>
+        <translation>Tu llavero está bloqueado. Desbloquéalo para continuar; mientras tanto, Tandrel mantiene tu sesión y el túnel.</translation>
     </message>
 </context>
 </TS>

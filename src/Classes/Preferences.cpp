@@ -6,6 +6,7 @@
 #include "Platform/UserDefaults.h"
 
 #include <QCryptographicHash>
+#include <QMessageAuthenticationCode>
 #include <QUuid>
 
 #include <array>
@@ -239,7 +240,11 @@ std::optional<QString> Preferences::uid()
     QString identifier;
     const std::optional<QString> serial = macSerialNumber();
     if (serial && !serial->isEmpty()) {
-        const QByteArray digest = QCryptographicHash::hash(serial->toUtf8(), QCryptographicHash::Sha256);
+        // An application-specific keyed hash, as machine-id(5) asks: stable for this machine
+        // and program, but it cannot be matched with what other programs derive from the
+        // same /etc/machine-id (or serial), nor turned back into it.
+        const QByteArray digest = QMessageAuthenticationCode::hash(
+            serial->toUtf8(), QByteArray(BuildConfig::bundleIdentifier), QCryptographicHash::Sha256);
         identifier = uuidText(digest);
         printLine(QStringLiteral("Your UUID is ") + identifier);
     } else {
@@ -248,6 +253,13 @@ std::optional<QString> Preferences::uid()
     // A failed write is dropped: a serial-derived identifier comes out the same next time.
     defaultKeychain().set(identifier, account);
     return identifier;
+}
+
+bool Preferences::isLocked(const QString& key)
+{
+    std::optional<Error> error;
+    defaultKeychain().get(key, &error);
+    return error && error->code() == KeychainStatus::interactionNotAllowed;
 }
 
 Keychain& Preferences::defaultKeychain()

@@ -59,6 +59,10 @@ public:
     // The device identifier (derived once, then kept in the keychain item "uid").
     static std::optional<QString> uid();
 
+    // Whether the keychain holds the item but is locked, so its value cannot be read now:
+    // "locked", unlike "absent", keeps the session.
+    static bool isLocked(const QString& key);
+
     static Keychain& defaultKeychain();
     static const QString keychainGroupName;
     static std::optional<QString> macSerialNumber();

@@ -1,6 +1,7 @@
 #include "Classes/VPNHelper.h"
 
 #include "Classes/Preferences.h"
+#include "Classes/Session.h"
 #include "Network/Client.h"
 #include "Platform/Diagnostics.h"
 #include "Platform/MainQueue.h"
@@ -23,6 +24,39 @@ NEVPNIKEv2SecurityAssociationParameters tunnelSecurityAssociation()
     return parameters;
 }
 
+// A connect step that finds the session it started in ended (logged out) goes no further:
+// it stores nothing and starts nothing.
+bool sessionEnded(quint64 session)
+{
+    if (Session::isCurrent(session)) {
+        return false;
+    }
+    printLine(QStringLiteral("Connect stopped: logged out"));
+    return true;
+}
+
+// The tunnel cannot work without all three; an answer lacking one (absent, not a text,
+// empty) must not replace good credentials with empty ones.
+std::optional<Error> incompleteConfiguration(const JSON& json)
+{
+    QStringList missing;
+    const std::pair<const char*, const char*> required[] = {
+        {"radius_login", "user name"}, {"radius_password", "password"}, {"server_domain", "server"}};
+    for (const auto& [key, meaning] : required) {
+        const std::optional<QString> value = json[key].string();
+        if (!value || value->isEmpty()) {
+            missing << QStringLiteral("no %1 (%2)").arg(QLatin1String(meaning), QLatin1String(key));
+        }
+    }
+    if (missing.isEmpty()) {
+        return std::nullopt;
+    }
+    return Error::withDescription(
+        QStringLiteral("VPNConfigurationError"), 1,
+        QStringLiteral("The server sent an incomplete VPN configuration: %1; nothing was saved.")
+            .arg(missing.join(QStringLiteral(", "))));
+}
+
 }  // namespace
 
 VPNHelper& VPNHelper::shared()
@@ -41,21 +75,37 @@ NEVPNStatus VPNHelper::currentStatus()
 
 void VPNHelper::connectIPSecIKEv2()
 {
-    manager.loadFromPreferences([this](std::optional<Error> error) {
+    const quint64 session = Session::current();
+    manager.loadFromPreferences([this, session](std::optional<Error> error) {
         if (error) {
             printLine(QStringLiteral("Error loading VPN preferences: ") + error->localizedDescription());
+            endAttempt(ConnectFailure::vpnSettingsUnreadable(*error));
             return;
         }
-        Client::shared().IPSecConfiguration(QString::number(Preferences::configId()), [this](std::optional<Error> error,
-                                                                                             std::optional<JSON> json) {
+        if (sessionEnded(session)) {
+            return;
+        }
+        Client::shared().IPSecConfiguration(QString::number(Preferences::configId()), [this, session](
+                                                                                          std::optional<Error> error,
+                                                                                          std::optional<JSON> json) {
+            if (sessionEnded(session)) {
+                return;
+            }
             if (!json) {
                 printLine(QStringLiteral("Failed to retrieve IPSec configuration: ") +
                           (error ? error->localizedDescription() : QStringLiteral("Unknown error")));
+                endAttempt(ConnectFailure::fromConfigurationError(error));
                 return;
             }
             if ((*json)["code"].stringValue() == QLatin1String("E0121")) {
                 printLine(QStringLiteral("Plan not found (404, E0121). Showing subscription expired alert."));
                 MainQueue::async([] { NotificationCenter::defaultCenter().post(kSubscriptionExpiredNotification); });
+                endAttempt(std::nullopt);
+                return;
+            }
+            if (const std::optional<Error> incomplete = incompleteConfiguration(*json)) {
+                printLine(QStringLiteral("Invalid IPSec configuration: ") + incomplete->localizedDescription());
+                endAttempt(ConnectFailure::unusableConfiguration());
                 return;
             }
 
@@ -80,6 +130,7 @@ void VPNHelper::connectIPSecIKEv2()
                 Preferences::defaultKeychain().service(), Preferences::Keys::vpnPassword, radiusPassword.toUtf8());
             if (!reference) {
                 printLine(QStringLiteral("Error setting up password reference: ") + reference.error().description());
+                endAttempt(ConnectFailure::passwordNotStored(reference.error()));
                 return;
             }
             protocol.passwordReference = reference.value();
@@ -100,28 +151,47 @@ void VPNHelper::connectIPSecIKEv2()
             printLine(QStringLiteral("Attempting to connect to server: ") +
                       Preferences::server().value_or(QStringLiteral("Unknown")));
 
-            manager.saveToPreferences([this](std::optional<Error> error) {
+            manager.saveToPreferences([this, session](std::optional<Error> error) {
                 if (error) {
                     // Two printed items, joined by one space after the label's own.
                     printLine(QStringLiteral("Save Error:  ") + error->description());
+                    endAttempt(ConnectFailure::saveFailed(*error));
+                    return;
+                }
+                if (sessionEnded(session)) {
                     return;
                 }
                 printLine(QStringLiteral("CALL LOAD TO PREFERENCES AGAIN..."));
-                manager.loadFromPreferences([this](std::optional<Error> error) {
+                manager.loadFromPreferences([this, session](std::optional<Error> error) {
                     if (error) {
                         printLine(QStringLiteral("VPN Preferences error: 2 - Optional(") + error->description() +
                                   QLatin1Char(')'));
+                        endAttempt(ConnectFailure::vpnSettingsUnreadable(*error));
+                        return;
+                    }
+                    if (sessionEnded(session)) {
                         return;
                     }
                     if (const std::optional<Error> startError = manager.connection().startVPNTunnel()) {
                         printLine(QStringLiteral("Error starting VPN Tunnel: ") + startError->description());
+                        endAttempt(ConnectFailure::startFailed(*startError));
                     } else {
                         printLine(QStringLiteral("Start VPN"));
+                        endAttempt(std::nullopt);
                     }
                 });
             });
         });
     });
+}
+
+void VPNHelper::endAttempt(std::optional<ConnectFailure> failure)
+{
+    if (MainQueue::isMainThread()) {
+        emit connectAttemptEnded(failure);
+        return;
+    }
+    MainQueue::async([this, failure = std::move(failure)] { emit connectAttemptEnded(failure); });
 }
 
 void VPNHelper::disconnectVPN()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Classes/ConnectFailure.h"
 #include "Platform/Error.h"
 #include "Platform/NetworkExtension/NEVPNManager.h"
 
@@ -23,7 +24,15 @@ public:
 
     NEVPNManager& manager;
 
+Q_SIGNALS:
+    // Each connect chain ends with this, on the main thread: with the failure when the
+    // chain stopped short of starting the tunnel, with nothing when it started the tunnel
+    // (the status reports take over from there) or when the stop is told another way.
+    void connectAttemptEnded(const std::optional<tandrel::ConnectFailure>& failure);
+
 private:
+    void endAttempt(std::optional<ConnectFailure> failure);
+
     VPNHelper();
 };
 

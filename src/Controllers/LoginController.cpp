@@ -114,6 +114,17 @@ void LoginController::handleAnswer(const QPointer<LoginController>& controller, 
         Preferences::setToken((*json)[Client::Keys::accesToken].stringValue());
         Preferences::setEmail(email);
         Preferences::setPassword(password);
+        // Read back: a session the keyring did not keep would show as logged in and then
+        // bounce back to this screen without a word.
+        if (!Preferences::token() || !Preferences::email()) {
+            Preferences::setToken(std::nullopt);
+            Preferences::setEmail(std::nullopt);
+            Preferences::setPassword(std::nullopt);
+            if (controller) {
+                controller->recordFailure(keychainWriteFailedMessage, failure);
+            }
+            return;
+        }
         if (controller) {
             controller->loginResult = success;
         }

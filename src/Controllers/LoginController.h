@@ -45,6 +45,9 @@ public:
     static inline const QString shortPasswordMessage = QStringLiteral("Password should be 6 chars at least");
     static inline const QString passwordMismatchMessage = QStringLiteral("Passwords are not the same");
     static inline const QString unknownErrorMessage = QStringLiteral("Unknown Error");
+    static inline const QString keychainWriteFailedMessage = QStringLiteral(
+        "Your login could not be kept in the keyring. Unlock the keyring (or make it writable) and log in "
+        "again.");
     static inline const QString noDeviceIdentifierMessage =
         QStringLiteral("This device could not be identified. Please try again.");
 

@@ -1,6 +1,7 @@
 #include "Controllers/TandrelController.h"
 
 #include "Classes/Preferences.h"
+#include "Classes/Session.h"
 #include "Classes/VPNHelper.h"
 #include "Models/OptimalRegion.h"
 #include "Network/Client.h"
@@ -118,6 +119,14 @@ TandrelController::TandrelController(QObject* parent)
         }
     });
 
+    connect(&VPNHelper::shared(), &VPNHelper::connectAttemptEnded, this,
+            [this](const std::optional<ConnectFailure>& failure) {
+                preparingConnection = false;
+                if (failure) {
+                    connectionError = failure;
+                }
+            });
+
     NotificationCenter& center = NotificationCenter::defaultCenter();
     using Delivery = NotificationCenter::Delivery;
     const std::shared_ptr<Lifetime> lifetime = m_lifetime;
@@ -184,25 +193,34 @@ void TandrelController::didSelectRegion(qint64 regionId)
 
 void TandrelController::loadRegions()
 {
-    Client::shared().userRegions([lifetime = m_lifetime](std::optional<Error> error, std::optional<JSON> json) {
-        lifetime->with([&](TandrelController& controller) { controller.handleRegionsAnswer(error, json); });
-    });
+    Client::shared().userRegions(
+        [lifetime = m_lifetime, session = Session::current()](std::optional<Error> error, std::optional<JSON> json) {
+            if (Session::isCurrent(session)) {
+                lifetime->with([&](TandrelController& controller) { controller.handleRegionsAnswer(error, json); });
+            }
+        });
 }
 
 void TandrelController::handleRegionsAnswer(const std::optional<Error>& error, const std::optional<JSON>& json)
 {
     if (error) {
         printLine(QStringLiteral("Error while getting regions: ") + error->localizedDescription());
+        regionsLoadFailed = true;
         return;
     }
     if (!json) {
         printLine(QStringLiteral("JSON is nil"));
+        regionsLoadFailed = true;
         return;
     }
     Result<std::vector<VPNRegion>> decoded = VPNRegion::decodeArray(json->raw());
     if (!decoded) {
         printLine(QStringLiteral("Decoding error: ") + decoded.error().description());
+        regionsLoadFailed = true;
         return;
+    }
+    if (regionsLoadFailed()) {
+        regionsLoadFailed = false;
     }
 
     // Each step is published as it happens; observers redraw once, on their next update.
@@ -222,8 +240,10 @@ void TandrelController::handleRegionsAnswer(const std::optional<Error>& error, c
         regions = std::move(list);
     }
 
-    MainQueue::async([lifetime = m_lifetime] {
-        lifetime->with([](TandrelController& controller) { controller.makeFirstSelection(); });
+    MainQueue::async([lifetime = m_lifetime, session = Session::current()] {
+        if (Session::isCurrent(session)) {
+            lifetime->with([](TandrelController& controller) { controller.makeFirstSelection(); });
+        }
     });
 }
 
@@ -251,9 +271,13 @@ void TandrelController::vpnStatusDidChange(const Notification& notification)
     if (notification.object != connection) {
         return;
     }
-    MainQueue::async([lifetime = m_lifetime, connection] {
-        lifetime->with(
-            [connection](TandrelController& controller) { controller.connectionStatus = connection->status(); });
+    const QString reason = notification.userInfo.value(NEVPNStatusReasonKey).toString();
+    MainQueue::async([lifetime = m_lifetime, connection, reason] {
+        lifetime->with([connection, &reason](TandrelController& controller) {
+            const NEVPNStatus status = connection->status();
+            controller.connectionStatus = status;
+            controller.noteConnectionOutcome(status, reason);
+        });
     });
     // At once, on the posting thread, without waiting for the published status.
     const StatusPresentation shown = presentation(connection->status());
@@ -267,6 +291,7 @@ void TandrelController::doConnect()
         case NEVPNStatus::connecting:
         case NEVPNStatus::connected:
         case NEVPNStatus::reasserting:
+            m_lastServiceReason.clear();  // taken down on purpose: not a failure to report
             VPNHelper::shared().disconnectVPN();
             return;
         case NEVPNStatus::invalid:
@@ -274,6 +299,8 @@ void TandrelController::doConnect()
             if (subscription() == expiredPlanText) {
                 raiseAlert(ActiveAlert::subscriptionExpired());
             } else {
+                connectionError = std::nullopt;
+                preparingConnection = true;
                 VPNHelper::shared().connectIPSecIKEv2();
             }
             return;
@@ -282,8 +309,29 @@ void TandrelController::doConnect()
     }
 }
 
+void TandrelController::noteConnectionOutcome(NEVPNStatus status, const QString& reason)
+{
+    // A service may give its reason with the drop (reasserting) and not again when it
+    // then gives up; the reason stands until the tunnel is back or the user takes it down.
+    if (!reason.isEmpty()) {
+        m_lastServiceReason = reason;
+    }
+    if (status == NEVPNStatus::connected) {
+        m_lastServiceReason.clear();
+        if (connectionError()) {
+            connectionError = std::nullopt;
+        }
+    } else if ((status == NEVPNStatus::disconnected || status == NEVPNStatus::invalid) &&
+               !m_lastServiceReason.isEmpty()) {
+        // The VPN service gave up on the tunnel and said why.
+        connectionError = ConnectFailure::tunnelFailed(std::exchange(m_lastServiceReason, QString()));
+    }
+}
+
 void TandrelController::logout()
 {
+    // First, so that a connect chain or a backend answer still under way stores nothing.
+    Session::end();
     // The request goes out while the token is still stored.
     if (Preferences::token()) {
         Client::shared().logout([](std::optional<Error>, std::optional<JSON>, std::optional<int>) {});
@@ -302,8 +350,11 @@ void TandrelController::logout()
 
 void TandrelController::showCurrentSubscription()
 {
-    Client::shared().userCurrentPlan([lifetime = m_lifetime](std::optional<Error>, std::optional<JSON> json) {
-        lifetime->with([&](TandrelController& controller) { controller.handlePlanAnswer(json); });
+    const quint64 session = Session::current();
+    Client::shared().userCurrentPlan([lifetime = m_lifetime, session](std::optional<Error>, std::optional<JSON> json) {
+        if (Session::isCurrent(session)) {
+            lifetime->with([&](TandrelController& controller) { controller.handlePlanAnswer(json); });
+        }
     });
     const std::optional<QString> uid = Preferences::uid();
     if (!uid) {
@@ -312,8 +363,10 @@ void TandrelController::showCurrentSubscription()
         return;
     }
     Client::shared().isTrialPossibleWithUid(
-        *uid, [lifetime = m_lifetime](std::optional<Error>, std::optional<JSON> json, std::optional<int>) {
-            lifetime->with([&](TandrelController& controller) { controller.handleTrialAnswer(json); });
+        *uid, [lifetime = m_lifetime, session](std::optional<Error>, std::optional<JSON> json, std::optional<int>) {
+            if (Session::isCurrent(session)) {
+                lifetime->with([&](TandrelController& controller) { controller.handleTrialAnswer(json); });
+            }
         });
 }
 
@@ -356,8 +409,11 @@ void TandrelController::redeemCode()
     }
     Client::shared().redeemCodeByEmail(
         *email, code(),
-        [lifetime = m_lifetime](std::optional<Error>, std::optional<JSON> json, std::optional<int> status) {
-            lifetime->with([&](TandrelController& controller) { controller.handleRedeemAnswer(json, status); });
+        [lifetime = m_lifetime, session = Session::current()](std::optional<Error>, std::optional<JSON> json,
+                                                              std::optional<int> status) {
+            if (Session::isCurrent(session)) {
+                lifetime->with([&](TandrelController& controller) { controller.handleRedeemAnswer(json, status); });
+            }
         });
 }
 

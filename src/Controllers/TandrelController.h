@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Classes/ConnectFailure.h"
 #include "Models/VPNRegion.h"
 #include "Network/JSON.h"
 #include "Platform/Error.h"
@@ -71,6 +72,13 @@ public:
     // Starts as the stored region id, present even when it is 0.
     Published<std::optional<qint64>> currentRegion;
     Published<std::optional<ActiveAlert>> activeAlert{this};
+    // Why the last connect attempt did not bring the tunnel up; cleared by the next
+    // attempt and when the tunnel is up.
+    Published<std::optional<ConnectFailure>> connectionError{this};
+    // A connect attempt is fetching the configuration and handing it to the VPN service.
+    Published<bool> preparingConnection{this, false};
+    // The last region load failed and nothing has loaded since.
+    Published<bool> regionsLoadFailed{this, false};
 
     // Stores the region as the selection, then connects or disconnects by the held status.
     void didSelectRegion(const VPNRegion& region);
@@ -106,8 +114,10 @@ private:
     void handleTrialAnswer(const std::optional<JSON>& json);
     void handleRedeemAnswer(const std::optional<JSON>& json, std::optional<int> status);
     void raiseAlert(const ActiveAlert& alert);
+    void noteConnectionOutcome(NEVPNStatus status, const QString& reason);
 
     std::shared_ptr<Lifetime> m_lifetime;
+    QString m_lastServiceReason;  // the VPN service's last word on why the tunnel dropped
     std::array<NotificationCenter::Token, 4> m_observers{};
 };
 

@@ -20,6 +20,9 @@ namespace tandrel {
 namespace {
 
 constexpr int kRequestTimeoutMilliseconds = 10 * 1000;
+// Every backend answer is a small JSON document; anything near this size is a fault or an
+// attack, and reading it whole would take memory without bound.
+constexpr qint64 kMaxAnswerBytes = 16 * 1024 * 1024;
 
 const QString kClientErrorDomain = QStringLiteral("ClientError");
 const QString kURLErrorDomain = QStringLiteral("NSURLErrorDomain");
@@ -40,6 +43,21 @@ bool isHttpStatusError(QNetworkReply::NetworkError error)
            error == QNetworkReply::ProtocolInvalidOperationError ||
            error == QNetworkReply::ProxyAuthenticationRequiredError ||
            (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError);
+}
+
+Error urlError(int code, const QString& description, const QUrl& url)
+{
+    return Error(kURLErrorDomain, code,
+                 {{Error::localizedDescriptionKey, description}, {kFailingURLKey, url.toString(QUrl::FullyEncoded)}});
+}
+
+// A redirect may stay on the origin it started from: the bearer token and a form body
+// (for a log-in, the account password) must never reach another host, port or scheme.
+bool sameOrigin(const QUrl& from, const QUrl& to)
+{
+    const int defaultPort = from.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80;
+    return from.scheme().compare(to.scheme(), Qt::CaseInsensitive) == 0 &&
+           from.host().compare(to.host(), Qt::CaseInsensitive) == 0 && from.port(defaultPort) == to.port(defaultPort);
 }
 
 Error transportError(QNetworkReply::NetworkError error, const QString& detail, const QUrl& url)
@@ -94,8 +112,7 @@ Error transportError(QNetworkReply::NetworkError error, const QString& detail, c
             description = QStringLiteral("The request failed: %1.").arg(detail);
             break;
     }
-    return Error(kURLErrorDomain, code,
-                 {{Error::localizedDescriptionKey, description}, {kFailingURLKey, url.toString(QUrl::FullyEncoded)}});
+    return urlError(code, description, url);
 }
 
 // A URL from the address text, or nullopt when the text is not a valid URL.
@@ -252,6 +269,9 @@ void Client::startTask(const QByteArray& verb, const QUrl& url, const HeaderList
     }
     QNetworkRequest request(url);
     request.setTransferTimeout(kRequestTimeoutMilliseconds);
+    // Each redirect is checked before it is followed (Qt's default would follow it to any
+    // host, headers and body included).
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
     for (const auto& [name, value] : headers) {
         // Qt writes header values as they are: a line break in a stored token would start
         // a header of its own.
@@ -267,8 +287,62 @@ void Client::startTask(const QByteArray& verb, const QUrl& url, const HeaderList
     } else {
         reply = network()->get(request);
     }
-    connect(reply, &QNetworkReply::finished, this, [reply, url, finished = std::move(finished)] {
+
+    // Why the client itself ended the request, when it did.
+    struct Reading {
+        QByteArray body;
+        std::optional<Error> refusal;
+    };
+    auto reading = std::make_shared<Reading>();
+    auto refuse = [reply, reading](Error error) {
+        if (!reading->refusal) {
+            reading->refusal = std::move(error);
+            reading->body.clear();
+            reply->abort();
+        }
+    };
+    connect(reply, &QNetworkReply::redirected, this, [reply, url, reading, refuse](const QUrl& target) {
+        if (sameOrigin(url, target)) {
+            reading->body.clear();  // the answer is the redirect target's, not the redirect's
+            Q_EMIT reply->redirectAllowed();
+            return;
+        }
+        refuse(urlError(
+            -1011,
+            QStringLiteral("The server redirected the request to %1, away from the backend; it was not followed.")
+                .arg(target.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::RemoveUserInfo)
+                         .toString()),
+            url));
+    });
+    auto tooLarge = [url] {
+        return urlError(-1103, QStringLiteral("The server's answer is larger than 16 MiB; it was not read."), url);
+    };
+    connect(reply, &QNetworkReply::metaDataChanged, this, [reply, refuse, tooLarge] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid() && length.toLongLong() > kMaxAnswerBytes) {
+            refuse(tooLarge());
+        }
+    });
+    connect(reply, &QNetworkReply::readyRead, this, [reply, reading, refuse, tooLarge] {
+        if (reading->refusal) {
+            return;
+        }
+        reading->body += reply->read(kMaxAnswerBytes + 1 - reading->body.size());
+        if (reading->body.size() > kMaxAnswerBytes) {
+            refuse(tooLarge());
+        }
+    });
+    connect(reply, &QNetworkReply::finished, this, [reply, url, reading, tooLarge, finished = std::move(finished)] {
         TaskOutcome outcome;
+        if (!reading->refusal && reading->body.size() + reply->bytesAvailable() > kMaxAnswerBytes) {
+            reading->refusal = tooLarge();
+        }
+        if (reading->refusal) {
+            outcome.transportError = reading->refusal;
+            reply->deleteLater();
+            finished(outcome);
+            return;
+        }
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         if (status.isValid()) {
             outcome.status = status.toInt();
@@ -277,7 +351,7 @@ void Client::startTask(const QByteArray& verb, const QUrl& url, const HeaderList
         if (error != QNetworkReply::NoError && !(outcome.status && isHttpStatusError(error))) {
             outcome.transportError = transportError(error, reply->errorString(), url);
         } else {
-            outcome.body = reply->readAll();
+            outcome.body = reading->body + reply->readAll();
         }
         reply->deleteLater();
         finished(outcome);
@@ -298,6 +372,12 @@ void Client::sendWithoutBody(const QByteArray& verb, const QString& path, bool a
     const std::optional<QUrl> url = makeURL(path);
     if (!url) {
         completion(invalidURLError(), std::nullopt);
+        return;
+    }
+    if (auth && Preferences::isLocked(Preferences::Keys::token)) {
+        // Sent without its token, the backend would end the session; a locked keyring must not.
+        MainQueue::async(
+            [completion] { completion(keychainError(KeychainStatus::interactionNotAllowed), std::nullopt); });
         return;
     }
     startTask(verb, *url, headerList(auth ? authHeaders() : defaultHeaders()), QByteArray(),
@@ -349,6 +429,12 @@ void Client::post(const QString& path, const FormParams& params, bool auth, Post
         completion(invalidURLError(), std::nullopt, std::nullopt);
         return;
     }
+    if (auth && Preferences::isLocked(Preferences::Keys::token)) {
+        MainQueue::async([completion] {
+            completion(keychainError(KeychainStatus::interactionNotAllowed), std::nullopt, std::nullopt);
+        });
+        return;
+    }
     const QString boundaryText = multipartBoundary(params);
     HeaderList headers = {
         {"Accept", "application/json"},
@@ -398,7 +484,9 @@ std::optional<Error> Client::handleErrorCode(const JSON& json)
                                                QStringLiteral("E0114"), QStringLiteral("E0115")};
     if (expiredSession.contains(*code)) {
         // Synchronously, so the log-out has finished before the caller sees the error.
-        NotificationCenter::defaultCenter().post(QStringLiteral("logout"));
+        // The reason lets the login screen say why the user has to log in again.
+        NotificationCenter::defaultCenter().post(QStringLiteral("logout"), nullptr,
+                                                 {{logoutReasonKey, sessionExpiredReason}});
         return Error::withDescription(kClientErrorDomain, 401, QStringLiteral("Session(JWT) expired or invalid."));
     }
     if (*code == QLatin1String("E0161")) {

@@ -33,6 +33,10 @@ public:
     // The API base address (ends in "/api/"). The build sets it; tests point it at a
     // stand-in backend on loopback.
     static QString serverPath();
+    // The "logout" that an expired or revoked session brings carries this reason under
+    // this key in its user information.
+    static inline const QString logoutReasonKey = QStringLiteral("reason");
+    static inline const QString sessionExpiredReason = QStringLiteral("sessionExpired");
     static void setServerPath(const QString& path);
     static const QString boundary;
 

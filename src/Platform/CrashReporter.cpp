@@ -217,6 +217,11 @@ bool CrashReporter::configure(const QString& settingsPath)
     if (cache.isEmpty() || !QDir().mkpath(folder) || folderBytes.size() + 64 >= qsizetype(kPathCapacity)) {
         return false;
     }
+    // A report holds a backtrace and the program's state; only the user may list or read
+    // them, also in a folder an earlier version made with the umask's 0755.
+    if (!QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner)) {
+        return false;
+    }
     removeOldReports(folder, maxReports);
 
     std::memcpy(reportFolderPath, folderBytes.constData(), folderBytes.size());

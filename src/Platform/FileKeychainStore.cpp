@@ -219,6 +219,36 @@ int FileKeychainStore::copyByReference(const QByteArray& persistentReference, Ke
     return KeychainStatus::itemNotFound;
 }
 
+int FileKeychainStore::copyAll(const QString& service, QList<KeychainEntry>* entries)
+{
+    QMutexLocker locker(&fileStoresLock);
+    Items items;
+    if (const int status = read(&items); status != KeychainStatus::success) {
+        return status;
+    }
+    for (const StoredItem& stored : std::as_const(items.list)) {
+        if (stored.service == service && entries) {
+            entries->append({stored.account, stored.data});
+        }
+    }
+    return KeychainStatus::success;
+}
+
+int FileKeychainStore::removeAll(const QString& service)
+{
+    QMutexLocker locker(&fileStoresLock);
+    Items items;
+    if (const int status = read(&items); status != KeychainStatus::success) {
+        return status;
+    }
+    items.list.removeIf([&](const StoredItem& item) { return item.service == service; });
+    if (items.list.isEmpty()) {
+        return !QFile::exists(m_filePath) || QFile::remove(m_filePath) ? KeychainStatus::success
+                                                                       : KeychainStatus::notAvailable;
+    }
+    return write(items);
+}
+
 std::shared_ptr<KeychainStore> KeychainStore::makeFileStore(const QString& filePath)
 {
     return std::make_shared<FileKeychainStore>(filePath);

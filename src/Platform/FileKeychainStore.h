@@ -21,6 +21,9 @@ public:
     int update(const QString& service, const QString& account, const QByteArray& data) override;
     int remove(const QString& service, const QString& account) override;
     int copyByReference(const QByteArray& persistentReference, KeychainItem* item) override;
+    int copyAll(const QString& service, QList<KeychainEntry>* entries) override;
+    // The file goes once its last item does: nothing of the secrets stays on disk.
+    int removeAll(const QString& service) override;
 
 private:
     struct Items;

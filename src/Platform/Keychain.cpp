@@ -4,6 +4,8 @@
 #include "Platform/Diagnostics.h"
 #include "Platform/FileKeychainStore.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QStringDecoder>
 
@@ -17,6 +19,7 @@ namespace {
 struct SystemStore {
     std::mutex lock;
     std::shared_ptr<KeychainStore> current;
+    std::optional<QString> fallbackFilePath;
     // Stores replaced by setSystem() stay alive: a caller may still hold the reference
     // that system() gave it.
     std::vector<std::shared_ptr<KeychainStore>> retired;
@@ -28,13 +31,117 @@ SystemStore& systemStore()
     return *instance;
 }
 
-QString defaultFileStorePath()
+// Copies every item of `fromService` in `from` to `toService` in `to` (replacing what is
+// there), then removes them from `from`. Nothing is removed unless every item arrived.
+int moveItems(KeychainStore& from, const QString& fromService, KeychainStore& to, const QString& toService)
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QLatin1Char('/') +
-           QString::fromUtf8(BuildConfig::bundleIdentifier) + QStringLiteral("/keychain");
+    QList<KeychainEntry> entries;
+    if (const int status = from.copyAll(fromService, &entries); status != KeychainStatus::success) {
+        return status;
+    }
+    for (const KeychainEntry& entry : std::as_const(entries)) {
+        int status = to.update(toService, entry.account, entry.data);
+        if (status == KeychainStatus::itemNotFound) {
+            status = to.add(toService, entry.account, entry.data, nullptr);
+        }
+        if (status != KeychainStatus::success) {
+            return status;
+        }
+    }
+    return entries.isEmpty() ? KeychainStatus::success : from.removeAll(fromService);
+}
+
+QString currentService()
+{
+    return QString::fromUtf8(BuildConfig::bundleIdentifier);
 }
 
 }  // namespace
+
+QString KeychainStore::fileStorePath(const QString& bundleIdentifier)
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QLatin1Char('/') + bundleIdentifier +
+           QStringLiteral("/keychain");
+}
+
+int KeychainStore::copyAll(const QString&, QList<KeychainEntry>*)
+{
+    return KeychainStatus::notAvailable;
+}
+
+int KeychainStore::removeAll(const QString&)
+{
+    return KeychainStatus::notAvailable;
+}
+
+void KeychainStore::moveLegacyItems(KeychainStore& store, const QString& legacyService, const QString& legacyFilePath,
+                                    const QString& currentService)
+{
+    if (legacyService.isEmpty() || legacyService == currentService) {
+        return;
+    }
+    // Nothing to move, or nothing that can be read now (a locked keyring): a later start tries again.
+    QList<KeychainEntry> legacyItems;
+    const bool inStore =
+        store.copyAll(legacyService, &legacyItems) == KeychainStatus::success && !legacyItems.isEmpty();
+    if (!inStore && !QFileInfo::exists(legacyFilePath)) {
+        return;
+    }
+    QList<KeychainEntry> present;
+    if (store.copyAll(currentService, &present) != KeychainStatus::success || !present.isEmpty()) {
+        return;  // the current place is in use (or cannot be read): nothing moves
+    }
+    int status = moveItems(store, legacyService, store, currentService);
+    if (QFileInfo::exists(legacyFilePath)) {
+        auto legacyFile = makeFileStore(legacyFilePath);
+        const int fileStatus = moveItems(*legacyFile, legacyService, store, currentService);
+        status = status == KeychainStatus::success ? fileStatus : status;
+    }
+    if (status == KeychainStatus::success) {
+        printLine(QStringLiteral("Moved keychain items from %1 to %2").arg(legacyService, currentService));
+    } else {
+        printLine(QStringLiteral("Keychain items of %1 could not all be moved to %2: %3")
+                      .arg(legacyService, currentService, keychainError(status).description()));
+    }
+}
+
+std::shared_ptr<KeychainStore> KeychainStore::openSystemStore()
+{
+    const QString service = currentService();
+    const QString filePath = fileStorePath(service);
+    std::shared_ptr<KeychainStore> chosen = makeSecretServiceStore();
+    if (chosen) {
+        // A start without the Secret Service (or an older version) kept items in the file;
+        // they move once, so the next start finds them, and no secret stays on disk.
+        if (QFileInfo::exists(filePath)) {
+            auto file = makeFileStore(filePath);
+            const int status = moveItems(*file, service, *chosen, service);
+            if (status == KeychainStatus::success) {
+                QList<KeychainEntry> left;
+                if (file->copyAll(service, &left) == KeychainStatus::success && left.isEmpty()) {
+                    QFile::remove(filePath);
+                }
+                printLine(QStringLiteral("Moved keychain items from %1 into the Secret Service").arg(filePath));
+            } else {
+                printLine(QStringLiteral("Keychain items in %1 could not be moved into the Secret Service yet: %2")
+                              .arg(filePath, keychainError(status).description()));
+            }
+        }
+    } else {
+        printLine(QStringLiteral("No Secret Service on the session bus; keeping keychain items in %1").arg(filePath));
+        chosen = makeFileStore(filePath);
+    }
+    const QString legacy = QString::fromUtf8(BuildConfig::legacyBundleIdentifier);
+    moveLegacyItems(*chosen, legacy, fileStorePath(legacy), service);
+    return chosen;
+}
+
+std::optional<QString> KeychainStore::fallbackFilePath()
+{
+    SystemStore& shared = systemStore();
+    std::lock_guard guard(shared.lock);
+    return shared.fallbackFilePath;
+}
 
 Error keychainError(int status)
 {
@@ -46,11 +153,9 @@ KeychainStore& KeychainStore::system()
     SystemStore& shared = systemStore();
     std::lock_guard guard(shared.lock);
     if (!shared.current) {
-        shared.current = makeSecretServiceStore();
-        if (!shared.current) {
-            const QString path = defaultFileStorePath();
-            printLine(QStringLiteral("No Secret Service on the session bus; keeping keychain items in %1").arg(path));
-            shared.current = makeFileStore(path);
+        shared.current = openSystemStore();
+        if (dynamic_cast<FileKeychainStore*>(shared.current.get())) {
+            shared.fallbackFilePath = static_cast<FileKeychainStore*>(shared.current.get())->filePath();
         }
     }
     return *shared.current;
@@ -64,6 +169,7 @@ void KeychainStore::setSystem(std::shared_ptr<KeychainStore> store)
         shared.retired.push_back(std::move(shared.current));
     }
     shared.current = std::move(store);
+    shared.fallbackFilePath.reset();
 }
 
 Keychain::Keychain(QString service, std::shared_ptr<KeychainStore> store)

@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <QList>
+
 #include <memory>
 #include <optional>
 
@@ -15,9 +17,9 @@ namespace KeychainStatus {
 inline constexpr int success = 0;
 inline constexpr int itemNotFound = -25300;
 inline constexpr int duplicateItem = -25299;
-inline constexpr int notAvailable = -25291;     // no store could be reached or written
+inline constexpr int notAvailable = -25291;           // no store could be reached or written
 inline constexpr int interactionNotAllowed = -25308;  // locked, and nobody may be asked
-inline constexpr int decode = -26275;           // stored data could not be read
+inline constexpr int decode = -26275;                 // stored data could not be read
 }  // namespace KeychainStatus
 
 // Errors of the keychain are in this domain, with the status as code.
@@ -28,6 +30,13 @@ Error keychainError(int status);
 struct KeychainItem {
     QByteArray persistentReference;  // opaque; names the item (Secret Service: its D-Bus object path)
     QByteArray data;
+};
+
+// One item's account and data, as a whole service's items are listed.
+struct KeychainEntry {
+    QString account;
+    QByteArray data;
+    bool operator==(const KeychainEntry&) const = default;
 };
 
 // A store of generic-password items by service and account. Every call is synchronous
@@ -45,10 +54,31 @@ public:
     // itemNotFound. The VPN service resolves the tunnel password this way, since the
     // configuration holds only the reference.
     virtual int copyByReference(const QByteArray& persistentReference, KeychainItem* item) = 0;
+    // Every item of a service (success with none); what moves items between stores.
+    virtual int copyAll(const QString& service, QList<KeychainEntry>* entries);
+    virtual int removeAll(const QString& service);
+    // Asks whoever keeps the store locked to unlock it (the desktop's own prompt), without
+    // waiting for the answer; a store that is never locked does nothing.
+    virtual void requestUnlock() {}
 
-    // The store the program uses: the Secret Service when the session bus has an owner of
-    // org.freedesktop.secrets, else the file store (after one printed line).
+    // The store the program uses, chosen once per run by openSystemStore().
     static KeychainStore& system();
+    // Chooses the store for a start: the Secret Service when one is running on the session
+    // bus or can be started there by D-Bus activation, else the file store (after one printed
+    // line). With the Secret Service, items a start without it left in the file store move
+    // into it once, and the file copy is wiped. Then items of the legacy bundle identifier
+    // move once to the current one.
+    static std::shared_ptr<KeychainStore> openSystemStore();
+    // The file store's path when system() had to fall back to it; nullopt with a Secret
+    // Service (or a store set by setSystem()).
+    static std::optional<QString> fallbackFilePath();
+    // The file store's path for a bundle identifier: $XDG_DATA_HOME/<id>/keychain.
+    static QString fileStorePath(const QString& bundleIdentifier);
+    // Moves every item of `legacyService` (in `store`, and in the legacy file store at
+    // `legacyFilePath`) to `currentService` in `store`, once: only while `store` holds no
+    // item of `currentService`. Items that cannot be read or written stay where they are.
+    static void moveLegacyItems(KeychainStore& store, const QString& legacyService, const QString& legacyFilePath,
+                                const QString& currentService);
     // Replaces the system store (tests; the program never calls it).
     static void setSystem(std::shared_ptr<KeychainStore> store);
 

@@ -1,10 +1,12 @@
 #include "Platform/SecretServiceKeychainStore.h"
 
 #include "BuildConfig.h"
+#include "Platform/SessionBus.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QFileInfo>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
 #include <QUuid>
 
 // GLib's headers use "signals" as a member name, which Qt defines as a keyword.
@@ -19,35 +21,21 @@ namespace {
 
 const char* const kSecretServiceName = "org.freedesktop.secrets";
 constexpr int kBusProbeTimeoutMs = 3000;
+constexpr int kActivationTimeoutMs = 10000;
 
-// The session bus address to use, or an empty text when reaching one would mean
-// launching a bus (D-Bus autolaunch starts a daemon and may wait on X11).
-QString sessionBusAddress()
+QDBusMessage busCall(const QString& method)
 {
-    QStringList usable;
-    const QString configured = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
-    for (const QString& entry : configured.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-        if (!entry.startsWith(QLatin1String("autolaunch:"))) {
-            usable << entry;
-        }
-    }
-    if (!usable.isEmpty()) {
-        return usable.join(QLatin1Char(';'));
-    }
-    if (!configured.isEmpty()) {
-        return {};
-    }
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    const QString socket = runtime + QStringLiteral("/bus");
-    if (runtime.isEmpty() || !QFileInfo::exists(socket)) {
-        return {};
-    }
-    return QStringLiteral("unix:path=") + socket;
+    return QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                          QStringLiteral("/org/freedesktop/DBus"),
+                                          QStringLiteral("org.freedesktop.DBus"), method);
 }
 
-// Asks the bus whether the Secret Service is running now; a service that would only be
-// started on demand does not count, since starting it may bring up an unlock prompt.
-bool secretServiceIsRunning()
+// Whether the Secret Service runs on the session bus, or can be started there by D-Bus
+// activation as every desktop program does (at the start of a desktop session the keyring
+// is often not running yet). Never launches a bus. A keyring started this way may well be
+// locked: that is told apart from "absent" item by item, and unlocking is asked for
+// without waiting (requestUnlock).
+bool secretServiceReachable()
 {
     const QString address = sessionBusAddress();
     if (address.isEmpty()) {
@@ -55,20 +43,30 @@ bool secretServiceIsRunning()
     }
     const QString connectionName =
         QStringLiteral("tandrel-secret-service-probe-") + QUuid::createUuid().toString(QUuid::Id128);
-    bool running = false;
+    bool reachable = false;
     {
         QDBusConnection bus = QDBusConnection::connectToBus(address, connectionName);
         if (bus.isConnected()) {
-            QDBusMessage call = QDBusMessage::createMethodCall(
-                QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-                QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
-            call << QString::fromLatin1(kSecretServiceName);
-            const QDBusMessage reply = bus.call(call, QDBus::Block, kBusProbeTimeoutMs);
-            running = reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool();
+            QDBusMessage hasOwner = busCall(QStringLiteral("NameHasOwner"));
+            hasOwner << QString::fromLatin1(kSecretServiceName);
+            QDBusMessage reply = bus.call(hasOwner, QDBus::Block, kBusProbeTimeoutMs);
+            reachable = reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool();
+            if (!reachable) {
+                reply = bus.call(busCall(QStringLiteral("ListActivatableNames")), QDBus::Block, kBusProbeTimeoutMs);
+                const bool activatable =
+                    reply.type() == QDBusMessage::ReplyMessage &&
+                    reply.arguments().value(0).toStringList().contains(QString::fromLatin1(kSecretServiceName));
+                if (activatable) {
+                    QDBusMessage start = busCall(QStringLiteral("StartServiceByName"));
+                    start << QString::fromLatin1(kSecretServiceName) << 0u;
+                    reply = bus.call(start, QDBus::Block, kActivationTimeoutMs);
+                    reachable = reply.type() == QDBusMessage::ReplyMessage;
+                }
+            }
         }
     }
     QDBusConnection::disconnectFromBus(connectionName);
-    return running;
+    return reachable;
 }
 
 // Attributes "service" and "account" under one schema name of our own, so that a search
@@ -201,11 +199,26 @@ void release(const QList<SecretItem*>& items)
     }
 }
 
+// Deletes the items, stopping at the first that is locked or refused.
+int deleteAll(const QList<SecretItem*>& items)
+{
+    for (SecretItem* item : items) {
+        if (secret_item_get_locked(item)) {
+            return KeychainStatus::interactionNotAllowed;
+        }
+        GError* error = nullptr;
+        if (!secret_item_delete_sync(item, nullptr, &error)) {
+            return consume(error);
+        }
+    }
+    return KeychainStatus::success;
+}
+
 }  // namespace
 
 std::shared_ptr<SecretServiceKeychainStore> SecretServiceKeychainStore::connect()
 {
-    if (!secretServiceIsRunning()) {
+    if (!secretServiceReachable()) {
         return nullptr;
     }
     GError* error = nullptr;
@@ -226,11 +239,11 @@ SecretServiceKeychainStore::~SecretServiceKeychainStore()
 }
 
 // Every matching item, unlocked ones first. The search never unlocks anything.
-int SecretServiceKeychainStore::search(GHashTable* attributes, QList<SecretItem*>* items)
+int SecretServiceKeychainStore::search(GHashTable* attributes, QList<SecretItem*>* items, bool ourSchema)
 {
     GError* error = nullptr;
-    GList* found =
-        secret_service_search_sync(m_service, genericPasswordSchema(), attributes, SECRET_SEARCH_ALL, nullptr, &error);
+    GList* found = secret_service_search_sync(m_service, ourSchema ? genericPasswordSchema() : nullptr, attributes,
+                                              SECRET_SEARCH_ALL, nullptr, &error);
     g_hash_table_unref(attributes);
     if (error) {
         return consume(error);
@@ -355,18 +368,8 @@ int SecretServiceKeychainStore::remove(const QString& service, const QString& ac
     QMutexLocker locker(&m_lock);
     QList<SecretItem*> items;
     int status = find(service, account, &items);
-    for (SecretItem* item : std::as_const(items)) {
-        if (status != KeychainStatus::success) {
-            break;
-        }
-        if (secret_item_get_locked(item)) {
-            status = KeychainStatus::interactionNotAllowed;
-            break;
-        }
-        GError* error = nullptr;
-        if (!secret_item_delete_sync(item, nullptr, &error)) {
-            status = consume(error);
-        }
+    if (status == KeychainStatus::success) {
+        status = deleteAll(items);
     }
     release(items);
     return status;
@@ -387,6 +390,110 @@ int SecretServiceKeychainStore::copyByReference(const QByteArray& persistentRefe
     }
     release(items);
     return status;
+}
+
+// Every item of a bundle identifier: its schema name and its "service" attribute, so the
+// items of an earlier identifier are found too.
+int SecretServiceKeychainStore::findService(const QString& service, QList<SecretItem*>* items)
+{
+    GHashTable* attributes = g_hash_table_new_full(g_str_hash, g_str_equal, g_free, g_free);
+    g_hash_table_replace(attributes, g_strdup("xdg:schema"),
+                         g_strdup((service + QStringLiteral(".GenericPassword")).toUtf8().constData()));
+    g_hash_table_replace(attributes, g_strdup("service"), g_strdup(service.toUtf8().constData()));
+    return search(attributes, items, false);
+}
+
+int SecretServiceKeychainStore::copyAll(const QString& service, QList<KeychainEntry>* entries)
+{
+    QMutexLocker locker(&m_lock);
+    QList<SecretItem*> items;
+    int status = findService(service, &items);
+    if (status == KeychainStatus::itemNotFound) {
+        return KeychainStatus::success;
+    }
+    for (SecretItem* item : std::as_const(items)) {
+        if (status != KeychainStatus::success) {
+            break;
+        }
+        KeychainItem read;
+        status = this->read(item, &read);
+        GHashTable* attributes = secret_item_get_attributes(item);
+        const char* name = static_cast<const char*>(g_hash_table_lookup(attributes, "account"));
+        if (status == KeychainStatus::success && entries) {
+            entries->append({QString::fromUtf8(name ? name : ""), read.data});
+        }
+        g_hash_table_unref(attributes);
+    }
+    release(items);
+    return status;
+}
+
+int SecretServiceKeychainStore::removeAll(const QString& service)
+{
+    QMutexLocker locker(&m_lock);
+    QList<SecretItem*> items;
+    int status = findService(service, &items);
+    if (status == KeychainStatus::itemNotFound) {
+        return KeychainStatus::success;
+    }
+    if (status == KeychainStatus::success) {
+        status = deleteAll(items);
+    }
+    release(items);
+    return status;
+}
+
+// Asks the Secret Service to unlock the default collection. The service answers with a
+// prompt, which it shows as the desktop's own dialog once asked to; nothing here waits for
+// the person: each step is an asynchronous call, and the screens find the keyring unlocked
+// at their next look.
+void SecretServiceKeychainStore::requestUnlock()
+{
+    if (m_unlockAsked.exchange(true)) {
+        return;
+    }
+    QDBusConnection bus = QDBusConnection::connectToBus(sessionBusAddress(), QStringLiteral("tandrel-keyring-unlock"));
+    if (!bus.isConnected()) {
+        m_unlockAsked = false;
+        return;
+    }
+    const QString service = QString::fromLatin1(kSecretServiceName);
+    const QString servicePath = QStringLiteral("/org/freedesktop/secrets");
+    const QString serviceInterface = QStringLiteral("org.freedesktop.Secret.Service");
+    auto finish = [this] { m_unlockAsked = false; };
+    auto then = [](const QDBusPendingCall& call, std::function<void(const QDBusMessage&)> next) {
+        auto* watcher = new QDBusPendingCallWatcher(call);
+        QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, next = std::move(next)] {
+            next(watcher->reply());
+            watcher->deleteLater();
+        });
+    };
+    QDBusMessage readAlias =
+        QDBusMessage::createMethodCall(service, servicePath, serviceInterface, QStringLiteral("ReadAlias"));
+    readAlias << QStringLiteral("default");
+    then(bus.asyncCall(readAlias), [=](const QDBusMessage& alias) {
+        const QDBusObjectPath collection = alias.arguments().value(0).value<QDBusObjectPath>();
+        if (alias.type() != QDBusMessage::ReplyMessage || collection.path().isEmpty() ||
+            collection.path() == QLatin1String("/")) {
+            finish();
+            return;
+        }
+        QDBusMessage unlock =
+            QDBusMessage::createMethodCall(service, servicePath, serviceInterface, QStringLiteral("Unlock"));
+        unlock << QVariant::fromValue(QList<QDBusObjectPath>{collection});
+        then(bus.asyncCall(unlock), [=](const QDBusMessage& unlocked) {
+            const QDBusObjectPath prompt = unlocked.arguments().value(1).value<QDBusObjectPath>();
+            if (unlocked.type() != QDBusMessage::ReplyMessage || prompt.path().isEmpty() ||
+                prompt.path() == QLatin1String("/")) {
+                finish();
+                return;
+            }
+            QDBusMessage show = QDBusMessage::createMethodCall(
+                service, prompt.path(), QStringLiteral("org.freedesktop.Secret.Prompt"), QStringLiteral("Prompt"));
+            show << QString();  // no parent window id
+            then(bus.asyncCall(show), [=](const QDBusMessage&) { finish(); });
+        });
+    });
 }
 
 std::shared_ptr<KeychainStore> KeychainStore::makeSecretServiceStore()

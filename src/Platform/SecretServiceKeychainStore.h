@@ -4,6 +4,8 @@
 
 #include <QMutex>
 
+#include <atomic>
+
 using SecretService = struct _SecretService;
 using SecretItem = struct _SecretItem;
 using GHashTable = struct _GHashTable;
@@ -16,11 +18,12 @@ namespace tandrel {
 //
 // Nothing here may wait on a person: nobody may be there to answer an unlock prompt, and
 // such a prompt blocks forever. A locked collection or item therefore reads as
-// KeychainStatus::interactionNotAllowed, and every prompt the service asks for is refused.
+// KeychainStatus::interactionNotAllowed (never as absent), every prompt a call would need
+// is refused, and unlocking is only ever asked for without waiting (requestUnlock()).
 class SecretServiceKeychainStore : public KeychainStore {
 public:
     // The store, or nullptr when no session bus is reachable without launching one, or
-    // nobody owns org.freedesktop.secrets on it (no service is ever started).
+    // nobody owns org.freedesktop.secrets on it and it cannot be D-Bus-activated there.
     static std::shared_ptr<SecretServiceKeychainStore> connect();
     ~SecretServiceKeychainStore() override;
     SecretServiceKeychainStore(const SecretServiceKeychainStore&) = delete;
@@ -32,15 +35,21 @@ public:
     int update(const QString& service, const QString& account, const QByteArray& data) override;
     int remove(const QString& service, const QString& account) override;
     int copyByReference(const QByteArray& persistentReference, KeychainItem* item) override;
+    int copyAll(const QString& service, QList<KeychainEntry>* entries) override;
+    int removeAll(const QString& service) override;
+    void requestUnlock() override;
 
 private:
     explicit SecretServiceKeychainStore(SecretService* service);
-    int search(GHashTable* attributes, QList<SecretItem*>* items);  // takes over `attributes`
+    // Takes over `attributes`; `ourSchema` adds this build's schema name to them.
+    int search(GHashTable* attributes, QList<SecretItem*>* items, bool ourSchema = true);
+    int findService(const QString& service, QList<SecretItem*>* items);
     int find(const QString& service, const QString& account, QList<SecretItem*>* items);
     int read(SecretItem* item, KeychainItem* result);
 
     SecretService* m_service;
     QMutex m_lock;
+    std::atomic<bool> m_unlockAsked{false};
 };
 
 }  // namespace tandrel

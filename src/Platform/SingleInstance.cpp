@@ -1,5 +1,7 @@
 #include "Platform/SingleInstance.h"
 
+#include "Platform/SessionBus.h"
+
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusReply>
@@ -49,7 +51,8 @@ SingleInstance::~SingleInstance()
 
 bool SingleInstance::sessionBusAvailable()
 {
-    return !qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS");
+    // The one test of the whole program: a bus reachable without launching one.
+    return tandrel::sessionBusAvailable();
 }
 
 QString SingleInstance::socketPath(const QString& id)

@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMutex>
+#include <QSet>
 #include <QStandardPaths>
 #include <QStringDecoder>
 
@@ -178,12 +179,15 @@ qint64 leadingInteger(const QString& text)
 struct UserDefaults::Private {
     QString filePath;
     mutable QMutex lock;
-    QVariantMap values;             // the truth for this run; the file follows it
+    QVariantMap values;             // what this run reads; the file follows it
+    QSet<QString> changedKeys;      // set or removed here since the last successful write
     bool keepInMemoryOnly = false;  // the file must not be written (unreadable, corrupt and kept)
     bool reportedWriteFailure = false;
     bool unsaved = false;
 
     void load();
+    // Values as the file holds them now; nullopt when it is absent or not settings text.
+    std::optional<QVariantMap> readFile() const;
     bool save();  // under lock
     void reportWriteFailure(const QString& reason);
 };
@@ -228,6 +232,31 @@ void UserDefaults::Private::load()
     }
 }
 
+std::optional<QVariantMap> UserDefaults::Private::readFile() const
+{
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    const QByteArray bytes = file.readAll();
+    file.close();
+    QSettings settings(filePath, QSettings::IniFormat);
+    if (settings.status() != QSettings::NoError || !looksLikeSettingsText(bytes)) {
+        return std::nullopt;
+    }
+    QVariantMap stored;
+    const QStringList keys = settings.allKeys();
+    for (const QString& key : keys) {
+        stored.insert(key, decode(settings.value(key)));
+    }
+    return stored;
+}
+
+// Another copy of the program (or another store on the same file) may have written since
+// this one read the file. Only the keys changed here go to the file: QSettings reads the
+// file again under its lock file when it syncs and writes these changes over what it
+// finds, so neither copy loses the other's keys. A file that is not settings text (or not
+// there) gets everything this run holds instead.
 bool UserDefaults::Private::save()
 {
     if (keepInMemoryOnly) {
@@ -240,17 +269,40 @@ bool UserDefaults::Private::save()
         reportWriteFailure(QStringLiteral("folder %1 could not be made").arg(folder));
         return false;
     }
+    const bool merge = readFile().has_value();
     QSettings settings(filePath, QSettings::IniFormat);
-    settings.clear();
-    for (auto it = values.cbegin(); it != values.cend(); ++it) {
-        settings.setValue(it.key(), encode(it.value()));
+    if (merge) {
+        for (const QString& key : std::as_const(changedKeys)) {
+            const auto mine = values.constFind(key);
+            if (mine == values.cend()) {
+                settings.remove(key);
+            } else {
+                settings.setValue(key, encode(*mine));
+            }
+        }
+    } else {
+        settings.clear();
+        for (auto it = values.cbegin(); it != values.cend(); ++it) {
+            settings.setValue(it.key(), encode(it.value()));
+        }
     }
     settings.sync();
     unsaved = settings.status() != QSettings::NoError;
     if (unsaved) {
         reportWriteFailure(QStringLiteral("it is not writable"));
+        return false;
     }
-    return !unsaved;
+    changedKeys.clear();
+    if (merge) {
+        // What the other copy wrote is read from now on.
+        QVariantMap merged;
+        const QStringList keys = settings.allKeys();
+        for (const QString& key : keys) {
+            merged.insert(key, decode(settings.value(key)));
+        }
+        values = merged;
+    }
+    return true;
 }
 
 void UserDefaults::Private::reportWriteFailure(const QString& reason)
@@ -268,9 +320,12 @@ UserDefaults& UserDefaults::standard()
     // Made on first use and never destroyed: the VPN back end may still read settings
     // from its thread while the process winds down.
     static UserDefaults* const instance = [] {
-        auto* defaults = new UserDefaults(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                                          QLatin1Char('/') + QString::fromUtf8(BuildConfig::bundleIdentifier) +
-                                          QStringLiteral("/settings.conf"));
+        const QString path = settingsPath(QString::fromUtf8(BuildConfig::bundleIdentifier));
+        const QString legacy = QString::fromUtf8(BuildConfig::legacyBundleIdentifier);
+        if (legacy != QString::fromUtf8(BuildConfig::bundleIdentifier)) {
+            moveLegacySettings(settingsPath(legacy), path);
+        }
+        auto* defaults = new UserDefaults(path);
         // First reached from a worker thread, it must still belong to the main thread,
         // which outlives every worker.
         if (QCoreApplication* app = QCoreApplication::instance()) {
@@ -279,6 +334,27 @@ UserDefaults& UserDefaults::standard()
         return defaults;
     }();
     return *instance;
+}
+
+QString UserDefaults::settingsPath(const QString& bundleIdentifier)
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QLatin1Char('/') +
+           bundleIdentifier + QStringLiteral("/settings.conf");
+}
+
+bool UserDefaults::moveLegacySettings(const QString& legacyPath, const QString& currentPath)
+{
+    if (legacyPath == currentPath || !QFileInfo(legacyPath).isFile() || QFileInfo::exists(currentPath)) {
+        return false;
+    }
+    if (!QDir().mkpath(QFileInfo(currentPath).absolutePath()) || !QFile::rename(legacyPath, currentPath)) {
+        printLine(QStringLiteral("Settings file %1 could not be moved to %2").arg(legacyPath, currentPath));
+        return false;
+    }
+    // The folder goes too once nothing else is left in it.
+    QDir().rmdir(QFileInfo(legacyPath).absolutePath());
+    printLine(QStringLiteral("Moved settings from %1 to %2").arg(legacyPath, currentPath));
+    return true;
 }
 
 UserDefaults::UserDefaults(const QString& filePath, QObject* parent) : QObject(parent), d(std::make_unique<Private>())
@@ -423,6 +499,7 @@ void UserDefaults::setObject(const QVariant& value, const QString& key)
     {
         QMutexLocker locker(&d->lock);
         d->values.insert(key, stored);
+        d->changedKeys.insert(key);
         d->save();
     }
     Q_EMIT valueChanged(key);
@@ -432,7 +509,9 @@ void UserDefaults::removeObject(const QString& key)
 {
     {
         QMutexLocker locker(&d->lock);
-        if (d->values.remove(key) > 0 || d->unsaved) {
+        // The key may be on disk only, written by another copy since this one read the file.
+        if (d->values.remove(key) > 0 || d->unsaved || QFileInfo::exists(d->filePath)) {
+            d->changedKeys.insert(key);
             d->save();
         }
     }

@@ -20,6 +20,13 @@ public:
     // `UserDefaults.standard`: the settings of this application.
     static UserDefaults& standard();
 
+    // The settings file of a bundle identifier: $XDG_CONFIG_HOME/<id>/settings.conf.
+    static QString settingsPath(const QString& bundleIdentifier);
+    // Moves the settings file of an earlier bundle identifier to the current place, once:
+    // only when there is one and the current place has none. standard() does it with the
+    // build's legacy identifier before it reads anything.
+    static bool moveLegacySettings(const QString& legacyPath, const QString& currentPath);
+
     // A store on an explicit file (tests, tools).
     explicit UserDefaults(const QString& filePath, QObject* parent = nullptr);
     ~UserDefaults() override;

@@ -201,6 +201,11 @@ LoginView::LoginView(ContentViewModel& vm, QWidget* parent)
             }
         });
     });
+    m_sessionSubscription = m_vm.sessionExpired.sink([self](bool expired) {
+        if (self) {
+            self->m_sessionNotice->setVisible(expired);
+        }
+    });
     m_messageSubscription = m_ctrl->loginErrorMsg.sink([self](const QString& message) {
         if (self && self->m_alert) {
             setPlainInformativeText(self->m_alert, message);
@@ -257,6 +262,17 @@ QWidget* LoginView::buildLeftPanel()
     loading->addWidget(loadingLabel, 0, Qt::AlignHCenter);
     loading->addStretch(1);
     column->addWidget(m_loadingPanel, 1);
+
+    // Why the user is here again, when the backend ended the session.
+    m_sessionNotice =
+        new QLabel(QCoreApplication::translate("Tandrel", "Your session has expired. Please log in again."), panel);
+    m_sessionNotice->setObjectName(QStringLiteral("sessionExpiredNotice"));
+    m_sessionNotice->setWordWrap(true);
+    m_sessionNotice->setAlignment(Qt::AlignCenter);
+    m_sessionNotice->setStyleSheet(QStringLiteral("color: rgb(215, 0, 21);"));
+    m_sessionNotice->setContentsMargins(0, 0, 0, kDefaultPadding);
+    m_sessionNotice->hide();
+    column->addWidget(m_sessionNotice);
 
     m_form = buildForm();
     column->addWidget(m_form);
@@ -424,6 +440,7 @@ void LoginView::handleLoginResult(Status status)
             setLoginViewState(LoginViewState::logIn);
             break;
         case Status::logInTrue:
+            m_vm.sessionExpired = false;
             m_vm.state = ContentViewModel::ProgramState::loggedIn;
             setLoginViewState(LoginViewState::logIn);
             if (QWidget* window = Windows::mainWindow()) {
@@ -432,6 +449,7 @@ void LoginView::handleLoginResult(Status status)
             break;
         case Status::signUpTrue:
             // The screen is replaced; it stays in its loading state until then.
+            m_vm.sessionExpired = false;
             m_vm.state = ContentViewModel::ProgramState::loggedIn;
             break;
         case Status::signUpFalse:
@@ -452,7 +470,8 @@ void LoginView::resizeWindowForLogin()
 {
     MainQueue::async([] {
         if (QWidget* window = Windows::mainWindow()) {
-            Windows::setFrameSizeKeepingOrigin(window, kLoginWindowSize, false);
+            // The screen itself is 800 by 500; the menu bar and the frame go around it.
+            Windows::setFrameSizeKeepingOrigin(window, Windows::frameSizeForContent(window, kLoginWindowSize), false);
         }
     });
 }

@@ -99,10 +99,12 @@ private:
     LinkButton* m_logInLink = nullptr;
     QWidget* m_rightPanel = nullptr;
     QPointer<QMessageBox> m_alert;
+    QLabel* m_sessionNotice = nullptr;
 
     Cancellable m_resultSubscription;
     Cancellable m_errorSubscription;
     Cancellable m_messageSubscription;
+    Cancellable m_sessionSubscription;
 };
 
 }  // namespace tandrel

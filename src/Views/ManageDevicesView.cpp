@@ -1,8 +1,10 @@
 #include "Views/ManageDevicesView.h"
 
+#include "Classes/Preferences.h"
 #include "Controllers/TandrelController.h"
 #include "Network/Client.h"
 #include "Platform/MainQueue.h"
+#include "Views/Platform/SingleTap.h"
 #include "Views/SheetControls.h"
 #include "Views/SheetStyle.h"
 
@@ -35,7 +37,7 @@ QStringList rowsKey(const std::vector<Device>& devices, const QSet<QString>& isD
 {
     QStringList key;
     for (const Device& device : devices) {
-        key << device.id << device.name << device.os << device.platform << device.lastLogin
+        key << device.id << device.name << device.os << device.platform << device.lastLogin << device.uid
             << (isDeleting.contains(device.id) ? QStringLiteral("1") : QStringLiteral("0"));
     }
     return key;
@@ -64,7 +66,8 @@ Device::Device(const JSON& json)
       name(json["device_name"].stringValue()),
       os(json["os"].stringValue()),
       platform(json["platform"].stringValue()),
-      lastLogin(json["last_login_at"].stringValue())
+      lastLogin(json["last_login_at"].stringValue()),
+      uid(json["uid"].stringValue())
 {
     if (lastLogin.isEmpty()) {
         lastLogin = QStringLiteral("Never");
@@ -89,7 +92,18 @@ DeviceRow::DeviceRow(const Device& device, bool isDeleting, std::function<void()
     // and the last login are looked up by their patterns ("Never" is passed as it is).
     QLabel* name = SheetStyle::label(device.name, SheetStyle::systemFont(16, QFont::DemiBold), Qt::black, this);
     name->setObjectName(QStringLiteral("deviceName"));
-    texts->addWidget(name);
+    auto* nameLine = new QHBoxLayout;
+    nameLine->setSpacing(8);
+    nameLine->addWidget(name);
+    m_thisDevice = SheetStyle::label(text(QT_TRANSLATE_NOOP("ManageDevicesView", "This device")),
+                                     SheetStyle::systemFont(11, QFont::DemiBold), SheetStyle::blue, this);
+    m_thisDevice->setObjectName(QStringLiteral("thisDeviceMark"));
+    m_thisDevice->setStyleSheet(
+        QStringLiteral("QLabel { background: rgba(0, 122, 255, 38); border-radius: 8px; padding: 1px 7px; }"));
+    m_thisDevice->hide();
+    nameLine->addWidget(m_thisDevice);
+    nameLine->addStretch(1);
+    texts->addLayout(nameLine);
     QLabel* os =
         SheetStyle::label(SheetStyle::formatted(text(QT_TRANSLATE_NOOP("ManageDevicesView", "OS: %@")), {device.os}),
                           SheetStyle::font(TextStyle::subheadline), SheetStyle::gray, this);
@@ -110,6 +124,7 @@ DeviceRow::DeviceRow(const Device& device, bool isDeleting, std::function<void()
                                       device.name);
     m_deleteButton->setFixedWidth(80 + 6);
     m_deleteButton->setEnabled(!isDeleting);
+    treatDoubleClickAsOneTap(m_deleteButton);
     connect(m_deleteButton, &GradientButton::hoverChanged, this, [this](bool hovered) {
         m_isHovered = hovered;
         m_deleteButton->setLook(deleteLook(hovered));
@@ -120,6 +135,16 @@ DeviceRow::DeviceRow(const Device& device, bool isDeleting, std::function<void()
         }
     });
     row->addWidget(m_deleteButton);
+}
+
+void DeviceRow::markAsThisDevice()
+{
+    m_thisDevice->show();
+}
+
+void DeviceRow::setDeleteEnabled(bool enabled)
+{
+    m_deleteButton->setEnabled(enabled && !isDeleting);
 }
 
 QString DeviceRow::platformIcon(const QString& platform)
@@ -322,6 +347,10 @@ void ManageDevicesView::loadDevices()
 
 void ManageDevicesView::deleteDevice(const QString& id)
 {
+    // One delete at a time: a double-click's second click may land on the next row.
+    if (!m_state->isDeleting.isEmpty()) {
+        return;
+    }
     m_state->isDeleting.insert(id);
     scheduleRender();
     std::shared_ptr<State> state = m_state;
@@ -382,11 +411,16 @@ void ManageDevicesView::rebuildRows()
         delete item;
     }
     int position = 0;
+    const std::optional<QString> ourUid = Preferences::uid();
     for (const Device& device : m_state->devices) {
         auto* row = new DeviceRow(
             device, m_state->isDeleting.contains(device.id), [this, id = device.id] { deleteDevice(id); },
             m_scrollArea->widget());
         row->setObjectName(QStringLiteral("deviceRow_%1").arg(device.id));
+        row->setDeleteEnabled(m_state->isDeleting.isEmpty());
+        if (ourUid && !ourUid->isEmpty() && device.uid == *ourUid) {
+            row->markAsThisDevice();
+        }
         m_rows->insertWidget(position++, row);
     }
 }

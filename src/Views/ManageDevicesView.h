@@ -33,17 +33,25 @@ struct Device {
     QString os;
     QString platform;
     QString lastLogin;
+    // The identifier the device registered with ("uid"); ours is Preferences::uid().
+    QString uid;
 
     Device() = default;
     explicit Device(const JSON& json);
 };
 
 // The row of one device: its platform's symbol, name, system and last login, and a Delete
-// button that is dimmed and disabled while its delete is in flight.
+// button that is dimmed and disabled while its delete is in flight. The device this
+// program runs on is marked "This device"; it can be deleted all the same.
 class DeviceRow : public QFrame {
     Q_OBJECT
 public:
     DeviceRow(const Device& device, bool isDeleting, std::function<void()> onDelete, QWidget* parent = nullptr);
+
+    // Marks the row as the device this program runs on.
+    void markAsThisDevice();
+    // Off while any delete is in flight, so a second click cannot land on another row.
+    void setDeleteEnabled(bool enabled);
 
     // The symbol for a platform identifier, whatever its letter case.
     static QString platformIcon(const QString& platform);
@@ -57,6 +65,7 @@ protected:
 private:
     std::function<void()> m_onDelete;
     GradientButton* m_deleteButton;
+    QLabel* m_thisDevice = nullptr;
     bool m_isHovered = false;
 };
 

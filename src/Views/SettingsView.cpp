@@ -21,6 +21,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
@@ -192,7 +193,8 @@ SettingsView::SettingsView(TandrelController& ctrl, ContentViewModel& vm, VPNPro
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(20);
-    column->addWidget(buildHeader());
+    m_header = buildHeader();
+    column->addWidget(m_header);
     column->addWidget(buildList(), 1);
 
     // The tunnel switches show what is stored, also when something else writes it.
@@ -205,6 +207,18 @@ SettingsView::SettingsView(TandrelController& ctrl, ContentViewModel& vm, VPNPro
             m_excludeLocalRow->toggle()->setChecked(Preferences::excludeLocalNetworks());
         }
     });
+}
+
+QSize SettingsView::sizeHint() const
+{
+    const QSize least = minimumSize();
+    int height = m_header->sizeHint().height() + layout()->spacing() + m_list->widget()->sizeHint().height() +
+                 2 * m_list->frameWidth();
+    if (const QScreen* shown = screen()) {
+        // Room for the window's own frame around the sheet.
+        height = std::min(height, shown->availableGeometry().height() - 80);
+    }
+    return {least.width(), std::max(least.height(), height)};
 }
 
 QWidget* SettingsView::buildHeader()
@@ -229,6 +243,7 @@ QWidget* SettingsView::buildHeader()
 QWidget* SettingsView::buildList()
 {
     auto* scroll = new QScrollArea(this);
+    m_list = scroll;
     scroll->setObjectName(QStringLiteral("settingsList"));
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);

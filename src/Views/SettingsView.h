@@ -16,6 +16,7 @@ class QAbstractButton;
 class QComboBox;
 class QLabel;
 class QMessageBox;
+class QScrollArea;
 
 namespace tandrel {
 
@@ -90,6 +91,9 @@ public:
     // The remove button's action.
     void removeVPNProfile();
 
+    // Tall enough for all six rows without scrolling, where the screen has the room.
+    QSize sizeHint() const override;
+
 private:
     QWidget* buildHeader();
     QWidget* buildList();
@@ -106,6 +110,8 @@ private:
     bool m_compactView;
     std::optional<ActiveAlert> m_activeAlert;
 
+    QWidget* m_header = nullptr;
+    QScrollArea* m_list = nullptr;
     SheetCloseButton* m_closeButton = nullptr;
     SettingRow* m_compactRow = nullptr;
     SettingRow* m_killSwitchRow = nullptr;

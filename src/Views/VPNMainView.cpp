@@ -10,6 +10,7 @@
 #include "Platform/Workspace.h"
 #include "Views/Platform/AlertText.h"
 #include "Views/Platform/Assets.h"
+#include "Views/Platform/SingleTap.h"
 #include "Views/Platform/Windows.h"
 #include "Views/VPNRegionsView.h"
 
@@ -22,8 +23,10 @@
 
 #include <QCoreApplication>
 #include <QDialog>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHash>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -43,6 +46,7 @@ const QString kLogoutNotification = QStringLiteral("logout");
 constexpr int kColumnWidth = 300;
 constexpr int kConnectImageSide = 150;
 constexpr int kDefaultPadding = 8;
+constexpr int kLockedCheckIntervalMs = 2000;
 
 // Every key is marked where it is written (QT_TRANSLATE_NOOP), so lupdate finds them all
 // and keeps the Spanish table in step.
@@ -94,6 +98,76 @@ QString firstPreferredLanguage()
     return preferred.isEmpty() ? QString() : preferred.first();
 }
 
+// Sets the text in the largest bold size, from `largest` down to `smallest` pixels, at
+// which each of its lines fits `width`; a line that fits at none is cut with an ellipsis.
+void fitLines(QLabel* label, const QString& text, int width, int largest, int smallest)
+{
+    QFont font = label->font();
+    int size = largest;
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (; size > smallest; --size) {
+        font.setPixelSize(size);
+        const QFontMetrics metrics(font);
+        if (std::all_of(lines.begin(), lines.end(),
+                        [&](const QString& line) { return metrics.horizontalAdvance(line) <= width; })) {
+            break;
+        }
+    }
+    font.setPixelSize(size);
+    label->setFont(font);
+    const QFontMetrics metrics(font);
+    QStringList shown;
+    for (const QString& line : lines) {
+        shown << metrics.elidedText(line, Qt::ElideRight, width);
+    }
+    label->setText(shown.join(QLatin1Char('\n')));
+    label->setAccessibleName(text);
+    label->setToolTip(shown == lines ? QString() : text);
+}
+
+// The main screen's alert. Its buttons are all of the default kind, so a message box
+// would ignore Escape and its close button; here both dismiss it, as a cancel would.
+class DismissibleAlert : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if (event->matches(QKeySequence::Cancel)) {
+            reject();
+            return;
+        }
+        QMessageBox::keyPressEvent(event);
+    }
+    void closeEvent(QCloseEvent* event) override { QDialog::closeEvent(event); }
+};
+
+// The busy indicator over the connect button's image, on a light disc so it stands out
+// from the image's own colours.
+class BusyBadge : public QWidget {
+public:
+    explicit BusyBadge(QWidget* parent) : QWidget(parent)
+    {
+        setObjectName(QStringLiteral("busyIndicator"));
+        setFixedSize(48, 48);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        auto* spinner = new ActivityIndicator(SheetStyle::blue, this);
+        spinner->setFixedSize(32, 32);
+        spinner->move((width() - spinner->width()) / 2, (height() - spinner->height()) / 2);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(255, 255, 255, 230));
+        painter.drawEllipse(QRectF(rect()).adjusted(1, 1, -1, -1));
+    }
+};
+
 }  // namespace
 
 VPNMainView::VPNMainView(ContentViewModel& vm, QWidget* parent)
@@ -142,11 +216,19 @@ VPNMainView::StatusAppearance VPNMainView::statusAppearance(NEVPNStatus status, 
                 QStringLiteral("connectedButton"), false,
                 localized(QT_TRANSLATE_NOOP("VPNMainView", "Connected to %@")).replace(QStringLiteral("%@"), country)};
         case NEVPNStatus::reasserting:
-            return {connecting, true, localized(QT_TRANSLATE_NOOP("VPNMainView", "Reconnecting..."))};
+            return {connecting, true, reconnectingText(Preferences::killSwitch())};
         case NEVPNStatus::disconnecting:
             return {connecting, true, localized(QT_TRANSLATE_NOOP("VPNMainView", "Disconnecting..."))};
     }
     return {connecting, true, localized(QT_TRANSLATE_NOOP("VPNMainView", "Error. Reconnecting..."))};
+}
+
+// Under the kill switch nothing leaves while the tunnel is back on its way: never leave
+// the machine without network silently.
+QString VPNMainView::reconnectingText(bool killSwitch)
+{
+    return killSwitch ? localized(QT_TRANSLATE_NOOP("VPNMainView", "Reconnecting... Traffic is held back"))
+                      : localized(QT_TRANSLATE_NOOP("VPNMainView", "Reconnecting..."));
 }
 
 QString VPNMainView::supportMailText(const QString& systemVersion, const QString& applicationVersion,
@@ -195,6 +277,23 @@ void VPNMainView::build()
     column->setContentsMargins(0, kDefaultPadding, 0, 0);
     column->setSpacing(kDefaultPadding);
     column->addWidget(buildTopBar(), 0, Qt::AlignHCenter);
+
+    // Shown while the keyring is locked: the session and the tunnel stay, nothing is asked
+    // of the backend, and the screen looks again every few seconds until it is unlocked.
+    m_keyringLocked =
+        new QLabel(localized(QT_TRANSLATE_NOOP("VPNMainView",
+                                               "Your keyring is locked. Unlock it to go on; Tandrel keeps your "
+                                               "session and the tunnel meanwhile.")),
+                   m_content);
+    m_keyringLocked->setObjectName(QStringLiteral("keyringLockedNotice"));
+    m_keyringLocked->setWordWrap(true);
+    m_keyringLocked->setAlignment(Qt::AlignCenter);
+    m_keyringLocked->setContentsMargins(kDefaultPadding, 0, kDefaultPadding, 0);
+    m_keyringLocked->hide();
+    column->addWidget(m_keyringLocked);
+    m_lockedCheck = new QTimer(this);
+    m_lockedCheck->setInterval(kLockedCheckIntervalMs);
+    connect(m_lockedCheck, &QTimer::timeout, this, [this] { m_redraw.schedule(); });
 
     m_mainRow = new QHBoxLayout;
     m_mainRow->setSpacing(kDefaultPadding);
@@ -294,8 +393,11 @@ QWidget* VPNMainView::buildColumn()
     m_connectButton->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; }"));
     m_connectButton->setIconSize({kConnectImageSide, kConnectImageSide});
     m_connectButton->setFixedSize(kConnectImageSide + 2 * kDefaultPadding, kConnectImageSide + 2 * kDefaultPadding);
+    // A click does not leave a focus ring behind; the keyboard still reaches the button.
+    m_connectButton->setFocusPolicy(Qt::TabFocus);
+    treatDoubleClickAsOneTap(m_connectButton);
     connect(m_connectButton, &QPushButton::clicked, this, [this] { m_ctrl->doConnect(); });
-    m_busyIndicator = new ActivityIndicator(QColor(60, 60, 67), m_connectButton);
+    m_busyIndicator = new BusyBadge(m_connectButton);
     m_busyIndicator->move((m_connectButton->width() - m_busyIndicator->width()) / 2,
                           (m_connectButton->height() - m_busyIndicator->height()) / 2);
     column->addWidget(m_connectButton, 0, Qt::AlignHCenter);
@@ -309,9 +411,22 @@ QWidget* VPNMainView::buildColumn()
     statusFont.setBold(true);
     m_statusLabel->setFont(statusFont);
     m_statusLabel->setAlignment(Qt::AlignCenter);
-    // A long country name (the optimal entry's has two lines) wraps inside the column.
-    m_statusLabel->setWordWrap(true);
+    // The text keeps its own lines (the optimal entry's country has two); a line too long
+    // for the column is set smaller rather than wrapped.
+    m_statusLabel->setWordWrap(false);
+    m_statusLabel->setMinimumWidth(1);
     column->addWidget(m_statusLabel);
+
+    m_errorLabel = new QLabel(columnWidget);
+    m_errorLabel->setObjectName(QStringLiteral("connectionErrorLabel"));
+    m_errorLabel->setTextFormat(Qt::PlainText);
+    m_errorLabel->setFont(SheetStyle::systemFont(13));
+    SheetStyle::setTextColor(m_errorLabel, SheetStyle::red);
+    m_errorLabel->setAlignment(Qt::AlignCenter);
+    m_errorLabel->setWordWrap(true);
+    m_errorLabel->setContentsMargins(kDefaultPadding, 0, kDefaultPadding, 0);
+    m_errorLabel->hide();
+    column->addWidget(m_errorLabel);
     column->addStretch(0);
 
     m_regionsView = new VPNRegionsView(*m_ctrl, columnWidget);
@@ -326,8 +441,12 @@ void VPNMainView::render()
     }
     const std::optional<QString> token = Preferences::token();
     const std::optional<QString> email = Preferences::email();
+    // A locked keyring is not a log-out: the items are there, only unreadable for now.
+    const bool tokenLocked = !token && Preferences::isLocked(Preferences::Keys::token);
+    const bool emailLocked = !email && Preferences::isLocked(Preferences::Keys::email);
+    renderKeyringLock(tokenLocked || emailLocked);
     // Presence is enough here; an empty item still shows the screen.
-    const bool signedIn = token && email;
+    const bool signedIn = (token || tokenLocked) && (email || emailLocked);
     const bool wasAskingToLogIn = m_pleaseLogIn->isVisible();
     m_content->setVisible(signedIn);
     m_pleaseLogIn->setVisible(!signedIn);
@@ -353,14 +472,32 @@ void VPNMainView::render()
     renderAlert();
 }
 
+void VPNMainView::renderKeyringLock(bool locked)
+{
+    m_keyringLocked->setVisible(locked);
+    if (!locked) {
+        m_lockedCheck->stop();
+        return;
+    }
+    if (!m_lockedCheck->isActive()) {
+        // Once per locked spell: the keyring shows the desktop's own unlock prompt.
+        KeychainStore::system().requestUnlock();
+        m_lockedCheck->start();
+    }
+}
+
 void VPNMainView::renderStatus()
 {
     const StatusAppearance look = statusAppearance(m_ctrl->connectionStatus(), Preferences::countryConnected());
     m_connectButton->setIcon(Assets::image(look.imageName));
     m_connectButton->setProperty("imageName", look.imageName);
     m_connectButton->setAccessibleName(look.text);
-    m_busyIndicator->setVisible(look.busy);
-    m_statusLabel->setText(look.text);
+    // Also busy while the configuration is fetched, before the service reports anything.
+    m_busyIndicator->setVisible(look.busy || m_ctrl->preparingConnection());
+    fitLines(m_statusLabel, look.text, kColumnWidth - 2 * kDefaultPadding, 20, 14);
+    const std::optional<ConnectFailure> failure = m_ctrl->connectionError();
+    m_errorLabel->setVisible(failure.has_value());
+    m_errorLabel->setText(failure ? failure->text() : QString());
 }
 
 void VPNMainView::renderMap(bool compact)
@@ -388,6 +525,8 @@ void VPNMainView::renderSheets()
         if (wanted && !sheet.dialog) {
             auto* dialog = new QDialog(window());
             dialog->setObjectName(QString::fromLatin1(sheet.objectName));
+            // Over the middle of the main window, and back on screen when it grows.
+            Windows::keepCentredOver(dialog, window());
             dialog->setWindowModality(Qt::WindowModal);
             dialog->setAttribute(Qt::WA_DeleteOnClose);
             auto* column = new QVBoxLayout(dialog);
@@ -437,7 +576,7 @@ void VPNMainView::renderAlert()
 void VPNMainView::presentAlert(const TandrelController::ActiveAlert& alert)
 {
     using Kind = TandrelController::ActiveAlert::Kind;
-    auto* box = new QMessageBox(window());
+    auto* box = new DismissibleAlert(window());
     box->setObjectName(QStringLiteral("mainAlert"));
     box->setIcon(QMessageBox::NoIcon);
     box->setAttribute(Qt::WA_DeleteOnClose);
@@ -500,6 +639,16 @@ void VPNMainView::presentAlert(const TandrelController::ActiveAlert& alert)
         clearAlert(*ctrl, id);
         if (const auto effect = effects->value(button)) {
             effect();
+        }
+    });
+    // Escape and the window's close button dismiss it with no further effect.
+    connect(box, &QDialog::finished, this, [this, ctrl, id] {
+        if (m_alertId == id) {
+            m_alert = nullptr;
+            m_alertId.clear();
+        }
+        if (ctrl) {
+            clearAlert(*ctrl, id);
         }
     });
     m_alert = box;

@@ -18,6 +18,7 @@ class QLabel;
 class QMenu;
 class QMessageBox;
 class QPushButton;
+class QTimer;
 class QToolButton;
 class QVBoxLayout;
 
@@ -46,6 +47,8 @@ public:
     };
     // `country` is the region last chosen, shown in the connected text.
     static StatusAppearance statusAppearance(NEVPNStatus status, const QString& country);
+    // The status line while reconnecting; with the kill switch on it says that traffic waits.
+    static QString reconnectingText(bool killSwitch);
 
     // The support mail's address text: the support address with the subject and the
     // body (the system and application versions, the language and the user) encoded.
@@ -79,6 +82,7 @@ private:
     QWidget* buildColumn();
     QMenu* buildAccountMenu();
     void render();
+    void renderKeyringLock(bool locked);
     void renderStatus();
     void renderMap(bool compact);
     void renderSheets();
@@ -91,12 +95,15 @@ private:
     NextTurnRedraw m_redraw;
 
     QWidget* m_pleaseLogIn = nullptr;
+    QLabel* m_keyringLocked = nullptr;
+    QTimer* m_lockedCheck = nullptr;
     QWidget* m_content = nullptr;
     QLabel* m_planLabel = nullptr;
     QToolButton* m_accountButton = nullptr;
     QPushButton* m_connectButton = nullptr;
     QWidget* m_busyIndicator = nullptr;
     QLabel* m_statusLabel = nullptr;
+    QLabel* m_errorLabel = nullptr;
     VPNRegionsView* m_regionsView = nullptr;
     QHBoxLayout* m_mainRow = nullptr;
     QPointer<QWidget> m_map;

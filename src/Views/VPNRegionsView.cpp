@@ -3,6 +3,7 @@
 #include "Controllers/TandrelController.h"
 #include "Platform/MainQueue.h"
 #include "Views/Platform/Assets.h"
+#include "Views/RegionsLoadFailedPanel.h"
 #include "Views/SheetStyle.h"
 #include "Views/VPNRegionListModel.h"
 #include "Views/VPNRegionRow.h"
@@ -246,6 +247,7 @@ VPNRegionsView::VPNRegionsView(TandrelController& ctrl, QWidget* parent)
     column->setSpacing(12);
     column->addWidget(buildSearchBar());
     column->addWidget(buildListBox(), 1);
+    new RegionsLoadFailedPanel(ctrl, m_list);
 
     connect(&ctrl, &ObservableObject::objectWillChange, this, [this] { m_redraw.schedule(); });
     // Copying and narrowing the list is the costly part of a redraw: only when it changed.

@@ -72,12 +72,35 @@ private:
     std::shared_ptr<KeychainStore> m_inner;
 };
 
-QString expectedIdentifier(const QString& serial)
+// HMAC-SHA256 (RFC 2104) written out here, so the test does not lean on the code's own.
+QByteArray hmacSha256(QByteArray key, const QByteArray& message)
 {
-    const QByteArray hex =
-        QCryptographicHash::hash(serial.toUtf8(), QCryptographicHash::Sha256).left(16).toHex().toUpper();
+    constexpr qsizetype blockSize = 64;
+    if (key.size() > blockSize) {
+        key = QCryptographicHash::hash(key, QCryptographicHash::Sha256);
+    }
+    key.resize(blockSize, '\0');
+    QByteArray inner(blockSize, '\0');
+    QByteArray outer(blockSize, '\0');
+    for (qsizetype i = 0; i < blockSize; ++i) {
+        inner[i] = static_cast<char>(key[i] ^ 0x36);
+        outer[i] = static_cast<char>(key[i] ^ 0x5c);
+    }
+    const QByteArray innerDigest = QCryptographicHash::hash(inner + message, QCryptographicHash::Sha256);
+    return QCryptographicHash::hash(outer + innerDigest, QCryptographicHash::Sha256);
+}
+
+QString uuidText(const QByteArray& digest)
+{
+    const QByteArray hex = digest.left(16).toHex().toUpper();
     return QString::fromLatin1(hex.mid(0, 8) + '-' + hex.mid(8, 4) + '-' + hex.mid(12, 4) + '-' + hex.mid(16, 4) + '-' +
                                hex.mid(20, 12));
+}
+
+// The serial (or machine id) hashed with the bundle identifier as the key.
+QString expectedIdentifier(const QString& serial)
+{
+    return uuidText(hmacSha256(QByteArray(BuildConfig::bundleIdentifier), serial.toUtf8()));
 }
 
 const QString kService = QString::fromUtf8(BuildConfig::bundleIdentifier);
@@ -193,6 +216,36 @@ private slots:
         QCOMPARE(Preferences::defaultKeychain()["uid"], expected);
         QVERIFY(!Preferences::defaultKeychain().remove("uid"));
         QCOMPARE(Preferences::uid(), expected);
+    }
+
+    void identifierIsKeyedByTheBundleIdentifier_data()
+    {
+        QTest::addColumn<QString>("machineId");
+        QTest::newRow("machine id") << "4a7d1ed414474e4033ac29ccb8653d9b";
+        QTest::newRow("another machine id") << "0123456789abcdef0123456789abcdef";
+    }
+
+    void identifierIsKeyedByTheBundleIdentifier()
+    {
+        QFETCH(QString, machineId);
+        // The helper itself against RFC 4231, test case 2.
+        QCOMPARE(hmacSha256("Jefe", "what do ya want for nothing?").toHex(),
+                 QByteArray("5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843"));
+
+        QTemporaryDir folder;
+        QFile file(folder.filePath("machine-id"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(machineId.toLatin1() + '\n');
+        file.close();
+        const QString machineIdPath = file.fileName();
+        Host::setSerialNumberSource(
+            [machineIdPath] { return Host::serialNumberFrom(QStringLiteral("/nonexistent"), machineIdPath); });
+        Preferences::defaultKeychain().remove("uid");
+        const std::optional<QString> identifier = Preferences::uid();
+        QCOMPARE(identifier, expectedIdentifier(machineId));
+        // Not the bare hash that any other program could compute from the same file.
+        QVERIFY(*identifier != uuidText(QCryptographicHash::hash(machineId.toUtf8(), QCryptographicHash::Sha256)));
+        QVERIFY(!identifier->contains(machineId.left(8), Qt::CaseInsensitive));
     }
 
     void identifierWithoutSerialIsRandomAndStored_data()

@@ -3,6 +3,7 @@
 #include "Models/RegionSamples.h"
 #include "Platform/ApplicationIcon.h"
 #include "Platform/MainQueue.h"
+#include "Platform/NetworkExtension/UnavailableVPNBackend.h"
 #include "ServiceTesting.h"
 #include "support/CapturedOutput.h"
 #include "support/TestMain.h"
@@ -87,7 +88,67 @@ qsizetype tunnelConfigurationRequests(const DemoBackend& backend)
     }
     return count;
 }
+
+// What goes wrong on the way to a tunnel, and where.
+enum class ConnectFault {
+    backendDown,
+    backendHangs,
+    emptyAnswer,
+    truncatedAnswer,
+    htmlAnswer,
+    serverErrorAnswer,
+    serviceUnavailable,
+    saveRefused,
+    startRefused,
+    tunnelGivesUp,
+};
+
+const QString kConfigRoute = QStringLiteral("config/ipsec/*");
+
+// A VPN service that holds whatever status it is told and counts what it is asked to do.
+class ScriptedStatusBackend : public NEVPNBackend {
+public:
+    void load(LoadCompletion completion) override
+    {
+        MainQueue::async([completion] { completion(std::nullopt, std::nullopt); });
+    }
+    void save(const NEVPNConfiguration&, Completion completion) override
+    {
+        ++saves;
+        MainQueue::async([completion] { completion(std::nullopt); });
+    }
+    void remove(Completion completion) override { completion(std::nullopt); }
+    std::optional<Error> start() override
+    {
+        ++starts;
+        return std::nullopt;
+    }
+    void stop() override { ++stops; }
+    NEVPNStatus status() const override { return current; }
+    void setStatusHandler(StatusHandler handler) override { report = std::move(handler); }
+
+    // Takes the status and reports it as the service would.
+    void become(NEVPNStatus status)
+    {
+        current = status;
+        if (report) {
+            report(status, {});
+        }
+    }
+
+    NEVPNStatus current = NEVPNStatus::disconnected;
+    StatusHandler report;
+    int saves = 0;
+    int starts = 0;
+    int stops = 0;
+};
+
+enum class Action { connects, disconnects, nothing, raisesExpiredAlert };
 }  // namespace
+
+Q_DECLARE_METATYPE(Action)
+
+Q_DECLARE_METATYPE(ConnectFault)
 
 class TestTandrelController : public QObject {
     Q_OBJECT
@@ -165,6 +226,233 @@ private slots:
         if (!order.isEmpty()) {
             QCOMPARE(controller.regions().front().country_name, firstName);
         }
+    }
+
+    void connectFailureIsPublishedWithItsReason_data()
+    {
+        QTest::addColumn<ConnectFault>("fault");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("detail");
+        const QString unreachable =
+            QStringLiteral("Could not reach the server. Check your internet connection and try again.");
+        const QString unusable = QStringLiteral("The server sent no usable VPN configuration. Please try again later.");
+        QTest::newRow("backend down") << ConnectFault::backendDown << unreachable << QString();
+        QTest::newRow("backend hangs past the timeout")
+            << ConnectFault::backendHangs << QStringLiteral("The server did not answer in time. Please try again.")
+            << QString();
+        QTest::newRow("empty answer") << ConnectFault::emptyAnswer << unusable << QString();
+        QTest::newRow("truncated answer") << ConnectFault::truncatedAnswer << unusable << QString();
+        QTest::newRow("HTML page") << ConnectFault::htmlAnswer << unusable << QString();
+        QTest::newRow("500 with a JSON error") << ConnectFault::serverErrorAnswer << unusable << QString();
+        QTest::newRow("no VPN service") << ConnectFault::serviceUnavailable
+                                        << QStringLiteral("The system's VPN service is not available.")
+                                        << QStringLiteral("NetworkManager is not running on the system bus.");
+        QTest::newRow("save refused") << ConnectFault::saveRefused
+                                      << QStringLiteral("The VPN configuration could not be saved.")
+                                      << QStringLiteral("The configuration store is read-only.");
+        QTest::newRow("start refused") << ConnectFault::startRefused << QStringLiteral("The VPN could not be started.")
+                                       << QStringLiteral("The daemon is busy.");
+        QTest::newRow("tunnel given up") << ConnectFault::tunnelGivesUp << QStringLiteral("The VPN connection failed.")
+                                         << QStringLiteral("peer unreachable");
+    }
+
+    // Every way a connect can fail ends the busy state and leaves a reason for the screen.
+    void connectFailureIsPublishedWithItsReason()
+    {
+        QFETCH(ConnectFault, fault);
+        QFETCH(QString, reason);
+        QFETCH(QString, detail);
+        Preferences::setConfigId(env->backend.regions().at(0).at("id").get<qint64>());
+        demo::Fault hang;
+        hang.delayMs = 11000;
+        switch (fault) {
+            case ConnectFault::backendDown:
+                break;  // below, once the address to go back to is kept
+            case ConnectFault::backendHangs:
+                env->backend.setFault("GET", kConfigRoute, hang);
+                break;
+            case ConnectFault::emptyAnswer:
+                env->backend.setResponse("GET", kConfigRoute, 200, "");
+                break;
+            case ConnectFault::truncatedAnswer:
+                env->backend.setResponse("GET", kConfigRoute, 200, R"({"radius_login":"u","radius_pass)");
+                break;
+            case ConnectFault::htmlAnswer:
+                env->backend.setResponse("GET", kConfigRoute, 502, "<html><body>Bad gateway</body></html>");
+                break;
+            case ConnectFault::serverErrorAnswer:
+                env->backend.setResponse("GET", kConfigRoute, 500, R"({"message":"Server Error"})");
+                break;
+            case ConnectFault::serviceUnavailable:
+                NEVPNManager::shared().setBackend(std::make_shared<UnavailableVPNBackend>(
+                    QStringLiteral("NetworkManager is not running on the system bus.")));
+                break;
+            case ConnectFault::saveRefused:
+                env->vpn->setSaveError(
+                    Error::withDescription("NEVPNErrorDomain", 5, "The configuration store is read-only."));
+                break;
+            case ConnectFault::startRefused:
+                env->vpn->setStartError(Error::withDescription("NEVPNErrorDomain", 5, "The daemon is busy."));
+                break;
+            case ConnectFault::tunnelGivesUp:
+                break;
+        }
+        const QString serverPath = Client::serverPath();
+        Cancellable restore([serverPath] { Client::setServerPath(serverPath); });
+        if (fault == ConnectFault::backendDown) {
+            Client::setServerPath(QStringLiteral("http://127.0.0.1:1/api/"));
+        }
+
+        TandrelController controller;
+        controller.connectionError = ConnectFailure{QStringLiteral("an earlier failure"), {}};
+        controller.doConnect();
+        QCOMPARE(controller.connectionError(), std::nullopt);
+        QVERIFY(controller.preparingConnection());
+        if (fault == ConnectFault::tunnelGivesUp) {
+            QTRY_COMPARE_WITH_TIMEOUT(controller.connectionStatus(), NEVPNStatus::connected, 10000);
+            QCOMPARE(controller.connectionError(), std::nullopt);
+            env->vpn->dropTunnel(false, QStringLiteral("peer unreachable"));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(controller.connectionError().has_value(), 15000);
+        QCOMPARE(controller.connectionError()->reason, reason);
+        QCOMPARE(controller.connectionError()->detail, detail);
+        QVERIFY(!controller.preparingConnection());
+        QVERIFY(controller.connectionStatus() != NEVPNStatus::connected);
+    }
+
+    // The next attempt starts clean, and a tunnel that comes up leaves no failure behind.
+    void nextAttemptClearsTheFailure()
+    {
+        Preferences::setConfigId(env->backend.regions().at(0).at("id").get<qint64>());
+        env->vpn->setStartError(Error::withDescription("NEVPNErrorDomain", 5, "The daemon is busy."));
+        TandrelController controller;
+        controller.doConnect();
+        QTRY_VERIFY_WITH_TIMEOUT(controller.connectionError().has_value(), 10000);
+
+        env->vpn->setStartError(std::nullopt);
+        controller.doConnect();
+        QCOMPARE(controller.connectionError(), std::nullopt);
+        QTRY_COMPARE_WITH_TIMEOUT(controller.connectionStatus(), NEVPNStatus::connected, 10000);
+        QVERIFY(!controller.preparingConnection());
+        QCOMPARE(controller.connectionError(), std::nullopt);
+
+        // A failure that arrives while connected (a stale one) goes when the status says connected.
+        controller.connectionError = ConnectFailure{QStringLiteral("stale"), {}};
+        env->vpn->dropTunnel(true);
+        QTRY_COMPARE_WITH_TIMEOUT(controller.connectionError(), std::nullopt, 10000);
+    }
+
+    void statusReportsSetIconLineAndPublishedStatus_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("icon");
+        QTest::newRow("invalid") << 0 << "NEVPNConnection.status: invalid"
+                                 << "iconInvalid";
+        QTest::newRow("disconnected") << 1 << "NEVPNConnection.status: disconnected"
+                                      << "AppIconMacOS";
+        QTest::newRow("connecting") << 2 << "NEVPNConnection.status: connecting"
+                                    << "iconConnecting";
+        QTest::newRow("connected") << 3 << "NEVPNConnection.status: connected"
+                                   << "iconConnected";
+        QTest::newRow("reasserting") << 4 << "NEVPNConnection.status: reasserting"
+                                     << "iconConnecting";
+        QTest::newRow("disconnecting") << 5 << "NEVPNConnection.status: disconnecting"
+                                       << "iconDisconnecting";
+        QTest::newRow("unknown") << 9 << "NEVPNConnection.status: unknown"
+                                 << "AppIconMacOS";
+    }
+
+    // Each status the service reports: the line and the icon at once, the published
+    // status on the main queue.
+    void statusReportsSetIconLineAndPublishedStatus()
+    {
+        QFETCH(int, status);
+        QFETCH(QString, line);
+        QFETCH(QString, icon);
+        auto service = std::make_shared<ScriptedStatusBackend>();
+        NEVPNManager::shared().setBackend(service);
+        TandrelController controller;
+        ApplicationIcon::set(QStringLiteral("before"));
+        CapturedOutput output;
+        service->become(static_cast<NEVPNStatus>(status));
+        QCOMPARE(output.lines(), QStringList{line});
+        QCOMPARE(ApplicationIcon::current(), icon);
+        QTRY_COMPARE(int(controller.connectionStatus()), status);
+    }
+
+    void connectButtonActsByTheHeldStatus_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("expiredPlan");
+        QTest::addColumn<Action>("action");
+        for (const bool expired : {false, true}) {
+            const char* plan = expired ? ", plan expired" : "";
+            QTest::addRow("invalid%s", plan)
+                << 0 << expired << (expired ? Action::raisesExpiredAlert : Action::connects);
+            QTest::addRow("disconnected%s", plan)
+                << 1 << expired << (expired ? Action::raisesExpiredAlert : Action::connects);
+            QTest::addRow("connecting%s", plan) << 2 << expired << Action::disconnects;
+            QTest::addRow("connected%s", plan) << 3 << expired << Action::disconnects;
+            QTest::addRow("reasserting%s", plan) << 4 << expired << Action::disconnects;
+            QTest::addRow("disconnecting%s", plan) << 5 << expired << Action::nothing;
+            QTest::addRow("unknown%s", plan) << 9 << expired << Action::nothing;
+        }
+    }
+
+    // What the connect button does in every status the controller holds.
+    void connectButtonActsByTheHeldStatus()
+    {
+        QFETCH(int, status);
+        QFETCH(bool, expiredPlan);
+        QFETCH(Action, action);
+        auto service = std::make_shared<ScriptedStatusBackend>();
+        NEVPNManager::shared().setBackend(service);
+        Preferences::setConfigId(env->backend.regions().at(0).at("id").get<qint64>());
+        TandrelController controller;
+        if (expiredPlan) {
+            controller.subscription = TandrelController::expiredPlanText;
+        }
+        controller.connectionStatus = static_cast<NEVPNStatus>(status);
+        controller.doConnect();
+        if (action == Action::connects) {
+            QTRY_COMPARE_WITH_TIMEOUT(service->starts, 1, 5000);
+        } else if (action == Action::disconnects) {
+            QTRY_COMPARE_WITH_TIMEOUT(service->stops, 1, 5000);
+        }
+        QTest::qWait(100);  // long enough for a connect chain against the local backend
+        QVERIFY(mainQueueDrained());
+        QCOMPARE(tunnelConfigurationRequests(env->backend), action == Action::connects ? 1 : 0);
+        QCOMPARE(service->starts, action == Action::connects ? 1 : 0);
+        QCOMPARE(service->stops, action == Action::disconnects ? 1 : 0);
+        QCOMPARE(service->saves, action == Action::connects ? 1 : 0);
+        QCOMPARE(controller.activeAlert(), action == Action::raisesExpiredAlert
+                                               ? std::optional(TandrelController::ActiveAlert::subscriptionExpired())
+                                               : std::nullopt);
+    }
+
+    void alertNotificationsRaiseTheirAlert_data()
+    {
+        QTest::addColumn<QString>("notification");
+        QTest::addColumn<QString>("alert");
+        QTest::newRow("slots") << "showSlotsPaymentAlert"
+                               << "slotsExceeded";
+        QTest::newRow("expired plan") << "showSubscriptionExpiredAlert"
+                                      << "subscriptionExpired";
+    }
+
+    // Each alert notification raises its own alert, on the main queue, over one still set.
+    void alertNotificationsRaiseTheirAlert()
+    {
+        QFETCH(QString, notification);
+        QFETCH(QString, alert);
+        TandrelController controller;
+        controller.activeAlert = TandrelController::ActiveAlert::redeem(QStringLiteral("left over"));
+        controller.showAlert = false;
+        NotificationCenter::defaultCenter().post(notification);
+        QCOMPARE(controller.activeAlert()->id(), QStringLiteral("redeem_left over"));  // not yet: main queue
+        QTRY_COMPARE(controller.activeAlert()->id(), alert);
+        QVERIFY(controller.showAlert());
     }
 
     void failedLoadKeepsTheListAndSelection_data()
@@ -427,6 +715,76 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(answered, 5000);
             QCOMPARE(env->requestCount("POST", QStringLiteral("auth/logout")), 0);
         }
+    }
+    void logoutDuringAConnectStoresAndStartsNothing()
+    {
+        TandrelController controller;
+        Preferences::setConfigId(env->backend.regions().at(0).at("id").get<qint64>());
+        demo::Fault slow;
+        slow.delayMs = 800;
+        env->backend.setFault("GET", "config/ipsec/*", slow);
+        CapturedOutput output;
+        controller.doConnect();
+        QTRY_COMPARE_WITH_TIMEOUT(tunnelConfigurationRequests(env->backend), 1, 5000);
+        controller.logout();
+
+        // The chain goes on only as far as its next step, after the delayed answer.
+        QTRY_VERIFY_WITH_TIMEOUT(output.lines().contains(QStringLiteral("Connect stopped: logged out")), 5000);
+        QVERIFY(mainQueueDrained());
+        for (const std::optional<QString>& item :
+             {Preferences::token(), Preferences::vpnUsername(), Preferences::vpnPassword(), Preferences::server()}) {
+            QCOMPARE(item, std::nullopt);
+        }
+        const std::optional<NEVPNConfiguration> saved = env->vpn->savedConfiguration();
+        QVERIFY(!saved || !saved->protocolConfiguration);
+        QVERIFY(!output.lines().contains(QStringLiteral("Start VPN")));
+        QVERIFY(env->vpn->status() == NEVPNStatus::invalid || env->vpn->status() == NEVPNStatus::disconnected);
+    }
+
+    void lateAnswersAfterLogoutChangeNothing_data()
+    {
+        QTest::addColumn<bool>("regions");  // else the plan and the trial eligibility
+        QTest::newRow("regions") << true;
+        QTest::newRow("plan and trial") << false;
+    }
+
+    void lateAnswersAfterLogoutChangeNothing()
+    {
+        QFETCH(bool, regions);
+        env->backend.setTrialPossible(DemoBackend::demoEmail, true);
+        TandrelController controller;
+        QCOMPARE(controller.currentRegion(), std::optional<qint64>(0));
+        demo::Fault slow;
+        slow.delayMs = 500;
+        env->backend.setFault("GET", "users/me/regions", slow);
+        env->backend.setFault("GET", "users/me/plan", slow);
+        env->backend.setFault("POST", "users/me/istrialpossible", slow);
+        if (regions) {
+            controller.loadRegions();
+            QTRY_COMPARE_WITH_TIMEOUT(env->requestCount("GET", "users/me/regions"), 1, 5000);
+        } else {
+            controller.showCurrentSubscription();
+            QTRY_COMPARE_WITH_TIMEOUT(env->requestCount("GET", "users/me/plan"), 1, 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(env->requestCount("POST", "users/me/istrialpossible"), 1, 5000);
+        }
+        controller.logout();
+
+        // A later request that is answered later still: once it is in, the first one is too.
+        demo::Fault slower;
+        slower.delayMs = 1000;
+        env->backend.setFault("GET", "users/me/regions/best", slower);
+        bool probed = false;
+        Client::shared().userBestRegions([&](std::optional<Error>, std::optional<JSON>) { probed = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(probed, 5000);
+        QVERIFY(mainQueueDrained());
+
+        QCOMPARE(Preferences::configId(), 0);
+        QVERIFY(!UserDefaults::standard().object(QStringLiteral("configId")).value_or(QVariant(0)).toLongLong());
+        QVERIFY(!UserDefaults::standard().object(QStringLiteral("CountryConnected")));
+        QVERIFY(controller.regions().empty());
+        QCOMPARE(controller.subscription(), QString());
+        QCOMPARE(controller.isTrialPossible(), false);
+        QCOMPARE(controller.currentRegion(), std::optional<qint64>(0));
     }
 };
 

@@ -401,6 +401,16 @@ private slots:
         const QByteArray expired = m_backend->issueToken(DemoBackend::expiredEmail).toUtf8();
         QVERIFY(send("GET", QStringLiteral("users/me/plan"), expired).parsed()["status"] != "active");
 
+        // Only the seeded trial account may take the trial from the start.
+        const QByteArray newcomer = m_backend->issueToken(DemoBackend::trialEmail).toUtf8();
+        QVERIFY(send("GET", QStringLiteral("users/me/plan"), newcomer).parsed()["status"] != "active");
+        QCOMPARE(send("POST", QStringLiteral("users/me/istrialpossible"), newcomer, multipart({{"uid", "u1"}}))
+                     .parsed()["isTrialPossible"],
+                 true);
+        QCOMPARE(send("POST", QStringLiteral("users/me/istrialpossible"), demo, multipart({{"uid", "u1"}}))
+                     .parsed()["isTrialPossible"],
+                 false);
+
         m_backend->setTrialPossible(DemoBackend::demoEmail, true);
         const Answer trial = send("POST", QStringLiteral("users/me/istrialpossible"), demo, multipart({{"uid", "u1"}}));
         QCOMPARE(trial.parsed()["isTrialPossible"], true);

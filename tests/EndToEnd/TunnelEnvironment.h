@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/NetworkExtension/NEVPNProtocolIKEv2.h"
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDir>
@@ -25,6 +27,37 @@ struct TunnelEnvironment {
     static QString eapUser() { return variable("TANDREL_E2E_EAP_USER"); }
     static QString eapPassword() { return variable("TANDREL_E2E_EAP_PASSWORD"); }
     static QString profileFolder() { return variable("TANDREL_E2E_WORK") + QStringLiteral("/nm/conns"); }
+    static QString serverAddress() { return variable("TANDREL_E2E_SERVER_ADDRESS"); }
+    static QString gateway() { return variable("TANDREL_E2E_GATEWAY"); }  // the uplink's router and resolver
+    static QString outsideHost4() { return variable("TANDREL_E2E_OUTSIDE4"); }
+    static QString outsideHost6() { return variable("TANDREL_E2E_OUTSIDE6"); }
+
+    // What the tunnel manager builds on connect, with the given switches.
+    static NEVPNProtocolIKEv2 configuration(const QByteArray& passwordReference, bool killSwitch,
+                                            bool excludeLocalNetworks)
+    {
+        NEVPNProtocolIKEv2 protocol;
+        protocol.authenticationMethod = NEVPNIKEAuthenticationMethod::none;
+        protocol.useExtendedAuthentication = true;
+        protocol.serverAddress = server();
+        protocol.remoteIdentifier = server();
+        protocol.username = eapUser();
+        protocol.passwordReference = passwordReference;
+        NEVPNIKEv2SecurityAssociationParameters parameters;
+        parameters.encryptionAlgorithm = NEVPNIKEv2EncryptionAlgorithm::algorithmAES256GCM;
+        parameters.integrityAlgorithm = NEVPNIKEv2IntegrityAlgorithm::SHA384;
+        parameters.diffieHellmanGroup = NEVPNIKEv2DiffieHellmanGroup::group31;
+        protocol.IKESecurityAssociationParameters = parameters;
+        protocol.childSecurityAssociationParameters = parameters;
+        protocol.enablePFS = true;
+        protocol.includeAllNetworks = killSwitch;
+        protocol.excludeLocalNetworks = excludeLocalNetworks;
+        return protocol;
+    }
+
+    // The responder stops answering anything (as if unreachable), then resumes.
+    static void freezeResponder() { QProcess::execute(variable("TANDREL_E2E_RESPONDER_FREEZE"), {}); }
+    static void thawResponder() { QProcess::execute(variable("TANDREL_E2E_RESPONDER_THAW"), {}); }
 
     // swanctl against the responder; its output.
     static QString responder(const QStringList& arguments)
@@ -43,11 +76,21 @@ struct TunnelEnvironment {
         return process.waitForFinished(10000) && process.exitCode() == 0;
     }
 
-    static bool ping(const QString& host)
+    // From now on the responder shows a certificate for its name from a CA that the client
+    // trusts (true) or from one it does not (false).
+    static bool responderPresentsTrustedCertificate(bool trusted)
+    {
+        QProcess process;
+        process.start(variable("TANDREL_E2E_RESPONDER_PRESENTS"),
+                      {trusted ? QStringLiteral("trusted") : QStringLiteral("untrusted")});
+        return process.waitForFinished(10000) && process.exitCode() == 0;
+    }
+
+    static bool ping(const QString& host, int count = 2)
     {
         QProcess process;
         process.start(QStringLiteral("ping"),
-                      {QStringLiteral("-c"), QStringLiteral("2"), QStringLiteral("-i"), QStringLiteral("0.2"),
+                      {QStringLiteral("-c"), QString::number(count), QStringLiteral("-i"), QStringLiteral("0.2"),
                        QStringLiteral("-W"), QStringLiteral("1"), QStringLiteral("-q"), host});
         return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit &&
                process.exitCode() == 0;
@@ -59,6 +102,15 @@ struct TunnelEnvironment {
         const QDBusReply<uint> pid = QDBusConnection::systemBus().interface()->servicePid(
             QStringLiteral("org.freedesktop.NetworkManager.strongswan"));
         return pid.isValid() && pid.value() > 1 && ::kill(static_cast<pid_t>(pid.value()), SIGKILL) == 0;
+    }
+
+    // The kernel's routing rules of one family ("-4" or "-6").
+    static QString routingRules(const QString& family)
+    {
+        QProcess rules;
+        rules.start(QStringLiteral("ip"), {family, QStringLiteral("rule")});
+        rules.waitForFinished();
+        return QString::fromUtf8(rules.readAllStandardOutput());
     }
 
     // Every saved NetworkManager profile, as the files NetworkManager wrote.

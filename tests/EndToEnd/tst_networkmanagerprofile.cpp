@@ -2,6 +2,8 @@
 // VPN states read as our status: no NetworkManager needed.
 #include "support/TestMain.h"
 
+#include "Platform/NetworkExtension/NetworkManagerFailure.h"
+#include "Platform/NetworkExtension/NetworkManagerKillSwitch.h"
 #include "Platform/NetworkExtension/NetworkManagerProfile.h"
 #include "Platform/NetworkExtension/NetworkManagerVPNBackend.h"
 
@@ -127,6 +129,90 @@ private slots:
                  QStringList{QStringLiteral("user:alice:")});
     }
 
+    void aPinnedServerAddressReachesThePluginAndTheNameStaysTheServer()
+    {
+        const NEVPNConfiguration configuration = tunnelConfiguration();
+        NMVariantMapMap settings =
+            NetworkManagerProfile::settingsFor(configuration, QStringLiteral("0b6c3e1e"), QStringLiteral("alice"));
+        QVERIFY(NetworkManagerProfile::pinServerAddress(settings, QStringLiteral("192.0.2.1")));
+        QVERIFY(NetworkManagerProfile::pinServerAddress(settings, QStringLiteral("192.0.2.9")));  // pinned anew
+        const NMStringMap data = NetworkManagerProfile::vpnData(settings);
+        QCOMPARE(data.value(QStringLiteral("address")), QStringLiteral("192.0.2.9"));
+        QCOMPARE(data.value(QStringLiteral("remote-identity")), QStringLiteral("de-01.vpn.tandrel.example"));
+        QCOMPARE(NetworkManagerProfile::configurationFrom(settings), std::optional(configuration));
+        QVERIFY(!NetworkManagerProfile::pinServerAddress(settings, QStringLiteral("192.0.2.9")));
+
+        // Without a remote identity the address is what the server's certificate is checked against.
+        NEVPNConfiguration anonymous = tunnelConfiguration();
+        anonymous.protocolConfiguration->remoteIdentifier.clear();
+        NMVariantMapMap unpinned =
+            NetworkManagerProfile::settingsFor(anonymous, QStringLiteral("0b6c3e1e"), QStringLiteral("alice"));
+        QVERIFY(!NetworkManagerProfile::pinServerAddress(unpinned, QStringLiteral("192.0.2.1")));
+        QCOMPARE(NetworkManagerProfile::vpnData(unpinned).value(QStringLiteral("address")),
+                 QStringLiteral("de-01.vpn.tandrel.example"));
+    }
+
+    void killSwitchRulesReplaceOnlyOursAndSitAroundTheTunnelsTable_data()
+    {
+        QTest::addColumn<bool>("killSwitch");
+        QTest::addColumn<bool>("excludeLocalNetworks");
+        // priority:to:action of each rule after the user's own; the tunnel's table is 220
+        QTest::addColumn<QStringList>("ipv4");
+        QTest::addColumn<QStringList>("ipv6");
+        QTest::newRow("kill switch") << true << false
+                                     << QStringList{"99:192.0.2.1:0", "99:192.168.1.0:0", "30000::8"}
+                                     << QStringList{"99:2001:db8::1:0", "30000::8"};
+        QTest::newRow("kill switch, local networks excluded")
+            << true << true
+            << QStringList{"99:192.0.2.1:0", "99:192.168.1.0:0", "98:192.168.1.1:8", "98:192.168.1.1:8",
+                           "100:192.168.1.0:0", "30000::8"}
+            << QStringList{"99:2001:db8::1:0", "100:fd00:1:::0", "30000::8"};
+        QTest::newRow("no kill switch: IPv6 only") << false << false << QStringList{} << QStringList{"30000::8"};
+    }
+    void killSwitchRulesReplaceOnlyOursAndSitAroundTheTunnelsTable()
+    {
+        QFETCH(bool, killSwitch);
+        QFETCH(bool, excludeLocalNetworks);
+        QFETCH(QStringList, ipv4);
+        QFETCH(QStringList, ipv6);
+        NetworkManagerBlocks blocks;
+        blocks.holdBack = killSwitch;
+        blocks.serverAddresses = {QStringLiteral("192.0.2.1"), QStringLiteral("2001:db8::1")};
+        blocks.blockIPv6 = true;
+        blocks.excludeLocalNetworks = excludeLocalNetworks;
+        LinkAddresses link;
+        link.networks = {{QStringLiteral("192.168.1.0"), 24}, {QStringLiteral("fd00:1::"), 64}};
+        link.resolvers = {QStringLiteral("192.168.1.1")};
+        link.interfaceName = QStringLiteral("wlan0");
+        const QVariantMap users = {{QStringLiteral("family"), 2}, {QStringLiteral("priority"), 5000u},
+                                   {QStringLiteral("table"), 77u}};
+        const auto summary = [](const QList<QVariantMap>& rules) {
+            QStringList result;
+            for (const QVariantMap& rule : rules) {
+                result.append(QStringLiteral("%1:%2:%3")
+                                  .arg(rule.value(QStringLiteral("priority")).toUInt())
+                                  .arg(rule.value(QStringLiteral("to")).toString())
+                                  .arg(rule.value(QStringLiteral("action")).toUInt()));
+            }
+            return result;
+        };
+        for (const int family : {2, 10}) {
+            // Our rules of an earlier set are replaced, the user's own rule stays first.
+            const NetworkManagerBlocks other{true, {QStringLiteral("203.0.113.50")}, true, true};
+            const QList<QVariantMap> earlier = NetworkManagerKillSwitch::rulesFor(family, {users}, other, link);
+            const QList<QVariantMap> rules = NetworkManagerKillSwitch::rulesFor(family, earlier, blocks, link);
+            QCOMPARE(rules.first(), users);
+            QCOMPARE(summary(rules.mid(1)), family == 2 ? ipv4 : ipv6);
+            for (const QVariantMap& rule : rules) {
+                // Only the subnet rule for the kernel's gateway check is bound to the link.
+                QCOMPARE(rule.contains(QStringLiteral("oifname")),
+                         rule.value(QStringLiteral("to")) == QStringLiteral("192.168.1.0") &&
+                             rule.value(QStringLiteral("priority")).toUInt() == 99);
+            }
+            QCOMPARE(NetworkManagerKillSwitch::rulesFor(family, rules, NetworkManagerBlocks{}, link), QList{users});
+        }
+    }
+
     void foreignOrDamagedProfilesReadSafely()
     {
         NMVariantMapMap settings =
@@ -201,6 +287,48 @@ private slots:
     {
         QFETCH(uint, reason);
         QTEST(NetworkManagerVPNBackend::reasonText(reason), "text");
+    }
+
+    // What NetworkManager and charon-nm were seen to report for each cause (the plugin's
+    // failure is the one the back end keeps: the login failure wins over connect failures).
+    void attemptEndsAreToldApartByCause_data()
+    {
+        QTest::addColumn<uint>("reason");
+        QTest::addColumn<int>("pluginFailure");  // -1: none
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("text");
+        using Kind = NetworkManagerFailure::Kind;
+        const QString refused = QStringLiteral(
+            "The VPN server refused the login, or this computer does not trust the server's certificate.");
+        const QString unreachable = QStringLiteral("The VPN server could not be reached.");
+        const QString pluginMissing = QStringLiteral("The system's strongSwan VPN plugin is missing or did not start.");
+        QTest::newRow("wrong password: failures 1, 1, 0, state reason 0")
+            << 0u << 0 << int(Kind::loginOrServerIdentity) << refused;
+        QTest::newRow("NetworkManager's own login failure") << 10u << -1 << int(Kind::loginOrServerIdentity) << refused;
+        QTest::newRow("no answer: state reason 6 (connect timeout)")
+            << 6u << -1 << int(Kind::serverUnreachable) << unreachable;
+        QTest::newRow("connect failed without a login failure")
+            << 1u << 1 << int(Kind::serverUnreachable) << unreachable;
+        QTest::newRow("plugin did not start") << 8u << -1 << int(Kind::pluginMissing) << pluginMissing;
+        QTest::newRow("plugin start timed out") << 7u << -1 << int(Kind::pluginMissing) << pluginMissing;
+        QTest::newRow("no password") << 9u << -1 << int(Kind::noPassword)
+                                     << "The tunnel password could not be read from the keychain.";
+        QTest::newRow("bad IP configuration from the plugin")
+            << 0u << 2 << int(Kind::badIPConfiguration) << "The VPN server sent an unusable network configuration.";
+        QTest::newRow("anything else keeps NetworkManager's words")
+            << 3u << -1 << int(Kind::other) << "the network connection under the VPN went down";
+    }
+    void attemptEndsAreToldApartByCause()
+    {
+        QFETCH(uint, reason);
+        QFETCH(int, pluginFailure);
+        const NetworkManagerFailure failure = NetworkManagerFailure::describe(
+            reason, NetworkManagerVPNBackend::reasonText(reason),
+            pluginFailure < 0 ? std::nullopt : std::optional<uint>(uint(pluginFailure)));
+        QTEST(int(failure.kind), "kind");
+        QTEST(failure.text, "text");
+        QCOMPARE(NetworkManagerFailure::sentences().contains(failure.text),
+                 failure.kind != NetworkManagerFailure::Kind::other);
     }
 };
 

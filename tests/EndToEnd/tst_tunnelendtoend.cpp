@@ -23,6 +23,11 @@ using demo::DemoBackend;
 using tandrel::testing::CapturedOutput;
 using tandrel::testing::TunnelEnvironment;
 
+namespace {
+const QString kRefusedOrUntrusted =
+    QStringLiteral("The VPN server refused the login, or this computer does not trust the server's certificate.");
+}
+
 class TunnelEndToEndTest : public QObject {
     Q_OBJECT
 
@@ -38,6 +43,22 @@ private:
     {
         m_controller->doConnect();
         QTRY_COMPARE_WITH_TIMEOUT(m_controller->connectionStatus(), expected, 15000);
+    }
+
+    // The connect button, and an attempt that comes up to connecting and ends with the
+    // refused-login reason, printed and published; it never connects.
+    void pressConnectAndExpectTheLoginRefused()
+    {
+        m_seen.clear();
+        CapturedOutput output;
+        m_controller->doConnect();
+        QTRY_VERIFY_WITH_TIMEOUT(m_seen.contains(NEVPNStatus::connecting), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_controller->connectionStatus(), NEVPNStatus::disconnected, 15000);
+        QVERIFY2(output.lines().contains(QStringLiteral("VPN connection failed: ") + kRefusedOrUntrusted),
+                 qPrintable(output.lines().join(QLatin1Char('\n'))));
+        QTRY_VERIFY(m_controller->connectionError().has_value());
+        QCOMPARE(m_controller->connectionError()->reason, kRefusedOrUntrusted);
+        QVERIFY(!m_seen.contains(NEVPNStatus::connected));
     }
 
     QList<NEVPNStatus> m_seen;  // every status the controller published, in order
@@ -154,16 +175,27 @@ private slots:
     {
         QVERIFY(m_controller);
         responderAccepts(QStringLiteral("a password the client does not have"));
-        m_seen.clear();
-        {
-            CapturedOutput output;
-            m_controller->doConnect();
-            QTRY_VERIFY_WITH_TIMEOUT(m_seen.contains(NEVPNStatus::connecting), 15000);
-            QTRY_COMPARE_WITH_TIMEOUT(m_controller->connectionStatus(), NEVPNStatus::disconnected, 15000);
-            QVERIFY2(output.lines().contains(QStringLiteral("VPN connection failed: the server refused the login")),
-                     qPrintable(output.lines().join(QLatin1Char('\n'))));
-        }
-        QVERIFY(!m_seen.contains(NEVPNStatus::connected));
+        pressConnectAndExpectTheLoginRefused();
+    }
+
+    // A server whose certificate no trusted CA signed is not called unreachable, and the
+    // attempt is not retried; charon-nm reports it exactly as it reports a refused login.
+    void anUntrustedServerCertificateEndsDisconnectedWithItsReason()
+    {
+        QVERIFY(m_controller);
+        Preferences::setConfigId(m_region.id);
+        QVERIFY(TunnelEnvironment::responderPresentsTrustedCertificate(false));
+        Cancellable trustedAgain([] { TunnelEnvironment::responderPresentsTrustedCertificate(true); });
+        Preferences::setKillSwitch(true);  // a failed login or server check is never retried
+        pressConnectAndExpectTheLoginRefused();
+        QVERIFY(!m_seen.contains(NEVPNStatus::reasserting));
+        QVERIFY(!m_controller->preparingConnection());
+
+        // With the trusted certificate back, the next press connects and the reason goes.
+        trustedAgain.cancel();
+        pressConnect(NEVPNStatus::connected);
+        QCOMPARE(m_controller->connectionError(), std::nullopt);
+        pressConnect(NEVPNStatus::disconnected);
     }
 
     void withTheKillSwitchADroppedTunnelComesBackByItself()
@@ -195,6 +227,23 @@ private slots:
         const QByteArray path = route.readAllStandardOutput();
         QVERIFY2(!path.contains("dev eth0") && !path.contains("dev lan0"), path.constData());  // into the tunnel
         pressConnect(NEVPNStatus::disconnected);
+    }
+
+    void leak_logOutEndsTheBlocksAndTrafficFlowsInClearAgain()
+    {
+        QVERIFY(m_controller);
+        Preferences::setKillSwitch(true);
+        Preferences::setExcludeLocalNetworks(false);
+        pressConnect(NEVPNStatus::connected);
+        QVERIFY(TunnelEnvironment::routingRules(QStringLiteral("-4")).contains(QStringLiteral("prohibit")));
+        QVERIFY(TunnelEnvironment::routingRules(QStringLiteral("-6")).contains(QStringLiteral("prohibit")));
+        m_controller->logout();
+        QTRY_COMPARE_WITH_TIMEOUT(m_controller->connectionStatus(), NEVPNStatus::disconnected, 15000);
+        QTRY_VERIFY(!TunnelEnvironment::routingRules(QStringLiteral("-4")).contains(QStringLiteral("prohibit")));
+        QTRY_VERIFY(!TunnelEnvironment::routingRules(QStringLiteral("-6")).contains(QStringLiteral("prohibit")));
+        // No tunnel and no block: the outside host answers over the uplink itself.
+        QVERIFY(TunnelEnvironment::ping(TunnelEnvironment::outsideHost4()));
+        QTRY_VERIFY_WITH_TIMEOUT(TunnelEnvironment::ping(TunnelEnvironment::outsideHost6(), 1), 5000);
     }
 };
 

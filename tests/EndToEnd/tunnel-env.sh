@@ -1,6 +1,6 @@
 #!/bin/bash
-# Runs a command next to a real IKEv2 responder: three network namespaces (responder,
-# client, LAN host), a test CA, a strongSwan responder, and in the client namespace a
+# Runs a command next to a real IKEv2 responder: three network namespaces (responder with
+# the uplink's gateway and an outside host reachable over IPv4 and IPv6, client, LAN host), a test CA, a strongSwan responder, and in the client namespace a
 # private system bus with NetworkManager and its strongSwan plugin. The command runs in
 # the client namespace with DBUS_SYSTEM_BUS_ADDRESS set. Everything started here is torn
 # down by PID on exit. Exit code 77: the machine cannot host the set-up (skip).
@@ -34,6 +34,7 @@ cleanup() {
     kill -9 "$p" 2>/dev/null
   done
   ip netns del $NS_S 2>/dev/null; ip netns del $NS_C 2>/dev/null; ip netns del $NS_L 2>/dev/null
+  rm -rf "/etc/netns/$NS_C"
   [ -n "${TANDREL_E2E_KEEP:-}" ] && echo "work folder kept: $W" || rm -rf "$W"
 }
 trap cleanup EXIT
@@ -49,10 +50,19 @@ ip link set vc$SFX netns $NS_C name eth0
 ip link add vl$SFX type veth peer name vm$SFX
 ip link set vl$SFX netns $NS_L name eth0
 ip link set vm$SFX netns $NS_C name lan0
+for n in $NS_S $NS_C $NS_L; do
+  ip netns exec $n sysctl -qw net.ipv6.conf.all.disable_ipv6=0 net.ipv6.conf.default.disable_ipv6=0
+  ip -n $n link set lo up
+done
 ip -n $NS_S addr add 192.0.2.1/24 dev eth0
 ip -n $NS_S addr add 10.99.0.1/32 dev lo      # the network behind the responder
+# The uplink's gateway (an ISP router, also its resolver's address) and, beyond it, an
+# outside host: whatever reaches it on the client's eth0 outside ESP went out in clear.
+ip -n $NS_S addr add 192.0.2.254/24 dev eth0
+ip -n $NS_S addr add 2001:db8:1::254/64 dev eth0 nodad
+ip -n $NS_S addr add 203.0.113.7/32 dev lo
+ip -n $NS_S addr add 2001:db8:ffff::7/128 dev lo
 ip -n $NS_L addr add 198.51.100.1/24 dev eth0
-for n in $NS_S $NS_C $NS_L; do ip -n $n link set lo up; done
 ip -n $NS_S link set eth0 up; ip -n $NS_L link set eth0 up
 ip -n $NS_L route add default via 198.51.100.2
 # The client's addresses come from NetworkManager's profiles below.
@@ -72,6 +82,14 @@ EOF
   pki --req --in vpn.key --dn "CN=vpn.example.test" --san vpn.example.test --outform pem > vpn.req
   pki --issue --cacert ca.crt --cakey ca.key --type pkcs10 --in vpn.req --lifetime 30 \
       --san vpn.example.test --flag serverAuth --flag ikeIntermediate --outform pem > vpn.crt
+  # The same server name certified by a CA the client does not trust, on a key of its own
+  # (the client caches certificates it has seen: the trusted one must not fit this key).
+  pki --gen --type ecdsa --size 256 --outform pem > rogue-ca.key
+  pki --self --ca --lifetime 30 --in rogue-ca.key --dn "CN=Untrusted Test CA" --outform pem > rogue-ca.crt
+  pki --gen --type ecdsa --size 256 --outform pem > vpn-untrusted.key
+  pki --req --in vpn-untrusted.key --dn "CN=vpn.example.test" --san vpn.example.test --outform pem > vpn-untrusted.req
+  pki --issue --cacert rogue-ca.crt --cakey rogue-ca.key --type pkcs10 --in vpn-untrusted.req --lifetime 30 \
+      --san vpn.example.test --flag serverAuth --flag ikeIntermediate --outform pem > vpn-untrusted.crt
 ) || { echo "PKI set-up failed"; exit 1; }
 cp "$W/pki/ca.crt" "$W/pki/cacerts/"          # the client's trusted CAs
 cp "$W/pki/ca.crt" "$W/srv/swanctl/x509ca/"
@@ -139,10 +157,28 @@ secrets {
 END
 exec "$W/responder" --load-creds --file $W/srv/swanctl/accounts.conf
 EOF
-chmod +x "$W/responder" "$W/responder-accepts"
+cat > "$W/responder-presents" <<EOF
+#!/bin/sh
+# responder-presents trusted|untrusted: the certificate the responder shows from now on
+case "\$1" in
+  trusted) cp $W/pki/vpn.crt $W/srv/swanctl/x509/vpn.crt; cp $W/pki/vpn.key $W/srv/swanctl/private/vpn.key ;;
+  untrusted) cp $W/pki/vpn-untrusted.crt $W/srv/swanctl/x509/vpn.crt
+    cp $W/pki/vpn-untrusted.key $W/srv/swanctl/private/vpn.key ;;
+  *) exit 2 ;;
+esac
+"$W/responder" --load-all --clear || exit 1
+# --load-all reads only swanctl.conf's secrets: the account set by responder-accepts stays.
+[ ! -f $W/srv/swanctl/accounts.conf ] || "$W/responder" --load-creds --file $W/srv/swanctl/accounts.conf
+EOF
+chmod +x "$W/responder" "$W/responder-accepts" "$W/responder-presents"
 STRONGSWAN_CONF=$W/srv/strongswan.conf setsid ip netns exec $NS_S /usr/sbin/charon-systemd \
   > "$W/srv.stdout" 2>&1 < /dev/null &
-PIDS+=($!)
+SRV_PID=$!
+PIDS+=($SRV_PID)
+# responder-freeze / responder-thaw: the responder stops answering anything, then resumes.
+printf '#!/bin/sh\nexec kill -STOP %s\n' $SRV_PID > "$W/responder-freeze"
+printf '#!/bin/sh\nexec kill -CONT %s\n' $SRV_PID > "$W/responder-thaw"
+chmod +x "$W/responder-freeze" "$W/responder-thaw"
 up=
 for _ in $(seq 250); do "$W/responder" --stats > /dev/null 2>&1 && { up=1; break; }; sleep 0.02; done
 [ -n "$up" ] || { echo "responder did not start"; cat "$W/srv.stdout"; exit 1; }
@@ -194,8 +230,10 @@ charon-nm {
 }
 EOF
 { cat /etc/hosts; echo "192.0.2.1 vpn.example.test"; } > "$W/nm/hosts"
-# The client's own links: the uplink (its default gateway is nobody, so anything beyond
-# the responder's segment needs the tunnel) and a LAN.
+# The command itself resolves the server's name too (ip netns exec mounts these over /etc).
+mkdir -p "/etc/netns/$NS_C" && cp "$W/nm/hosts" "/etc/netns/$NS_C/hosts"
+# The client's own links: the uplink, over IPv4 and IPv6 with a default gateway each (so
+# anything outside the tunnel reaches the outside host in clear), and a LAN.
 cat > "$W/nm/conns/uplink.nmconnection" <<EOF
 [connection]
 id=uplink
@@ -204,8 +242,11 @@ interface-name=eth0
 [ipv4]
 method=manual
 address1=192.0.2.2/24,192.0.2.254
+dns=192.0.2.254;
 [ipv6]
-method=disabled
+method=manual
+address1=2001:db8:1::2/64,2001:db8:1::254
+addr-gen-mode=eui64
 EOF
 cat > "$W/nm/conns/lan.nmconnection" <<EOF
 [connection]
@@ -243,6 +284,17 @@ DBUS_SYSTEM_BUS_ADDRESS=$DBUS_SYSTEM_BUS_ADDRESS setsid ip netns exec $NS_C unsh
   "$W/nm/run-nm.sh" > "$W/nm.log" 2>&1 < /dev/null &
 NM_PID=$!
 PIDS+=($NM_PID)
+echo $NM_PID > "$W/nm/running.pid"
+# nm-restart: NetworkManager quits (SIGTERM) and starts again, as a package upgrade would.
+cat > "$W/nm-restart" <<EOF
+#!/bin/bash
+pid=\$(cat $W/nm/running.pid)
+kill \$pid
+for _ in \$(seq 200); do kill -0 \$pid 2>/dev/null || break; sleep 0.05; done
+setsid unshare -m --propagation private "$W/nm/run-nm.sh" >> "$W/nm.log" 2>&1 < /dev/null &
+echo \$! > $W/nm/running.pid
+EOF
+chmod +x "$W/nm-restart"
 nm_ready() {
   local devices
   devices=$(ip netns exec $NS_C timeout 2 nmcli -t -f DEVICE,STATE device 2>/dev/null)
@@ -255,13 +307,23 @@ for _ in $(seq 200); do
   sleep 0.05
 done
 [ -n "$up" ] || { echo "NetworkManager did not bring up the client's links"; tail -30 "$W/nm.log"; exit 1; }
+# IPv6 duplicate address detection on the uplink
+for _ in $(seq 100); do ip -n $NS_C -6 addr show dev eth0 tentative | grep -q inet6 || break; sleep 0.05; done
 
 export TANDREL_E2E_WORK=$W
 export TANDREL_E2E_RESPONDER=$W/responder
 export TANDREL_E2E_RESPONDER_ACCEPTS=$W/responder-accepts
+export TANDREL_E2E_RESPONDER_PRESENTS=$W/responder-presents
 export TANDREL_E2E_SERVER=vpn.example.test
 export TANDREL_E2E_LAN_HOST=198.51.100.1
 export TANDREL_E2E_BEHIND=10.99.0.1
+export TANDREL_E2E_SERVER_ADDRESS=192.0.2.1
+export TANDREL_E2E_GATEWAY=192.0.2.254
+export TANDREL_E2E_OUTSIDE4=203.0.113.7
+export TANDREL_E2E_OUTSIDE6=2001:db8:ffff::7
+export TANDREL_E2E_RESPONDER_FREEZE=$W/responder-freeze
+export TANDREL_E2E_RESPONDER_THAW=$W/responder-thaw
+export TANDREL_E2E_NM_RESTART=$W/nm-restart
 export TANDREL_E2E_EAP_USER=${TANDREL_E2E_EAP_USER:-tandrel-user}
 export TANDREL_E2E_EAP_PASSWORD=${TANDREL_E2E_EAP_PASSWORD:-s3cret-tunnel-pw}
 ip netns exec $NS_C "$@"

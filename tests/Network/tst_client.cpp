@@ -6,6 +6,7 @@
 #include "Platform/NotificationCenter.h"
 
 #include "support/CapturedOutput.h"
+#include "support/LoopbackHttpServer.h"
 #include "support/TestMain.h"
 
 #include <QTcpSocket>
@@ -15,6 +16,7 @@
 using namespace tandrel;
 using tandrel::demo::RecordedRequest;
 using tandrel::testing::CapturedOutput;
+using tandrel::testing::LoopbackHttpServer;
 using Fields = QMap<QString, QString>;
 
 namespace {
@@ -458,6 +460,135 @@ private slots:
                 QCOMPARE(formFields(request), operation.fields);
             }
         }
+    }
+
+    void redirectsStayOnTheirOrigin_data()
+    {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("target");  // where the redirect points
+        QTest::addColumn<bool>("followed");
+        QTest::newRow("GET 302 to another address") << QByteArray("GET") << 302 << "other address" << false;
+        QTest::newRow("POST 307 to another address") << QByteArray("POST") << 307 << "other address" << false;
+        QTest::newRow("DELETE 308 to another address") << QByteArray("DELETE") << 308 << "other address" << false;
+        QTest::newRow("GET 302 to another port") << QByteArray("GET") << 302 << "other port" << false;
+        QTest::newRow("POST 307 to another scheme") << QByteArray("POST") << 307 << "other scheme" << false;
+        QTest::newRow("GET 302 on the same origin") << QByteArray("GET") << 302 << "same origin" << true;
+        QTest::newRow("POST 307 on the same origin") << QByteArray("POST") << 307 << "same origin" << true;
+    }
+
+    void redirectsStayOnTheirOrigin()
+    {
+        QFETCH(QByteArray, method);
+        QFETCH(int, status);
+        QFETCH(QString, target);
+        QFETCH(bool, followed);
+        Preferences::setToken(QStringLiteral("secret-token"));
+
+        const auto stolen = [](const LoopbackHttpServer::Request&) {
+            return LoopbackHttpServer::Answer{200, "OK", {}, R"({"stolen":true})"};
+        };
+        LoopbackHttpServer otherAddress(stolen);
+        LoopbackHttpServer otherPort(stolen);
+        if (!otherAddress.listen(QHostAddress(QStringLiteral("127.0.0.2")), 0)) {
+            QSKIP("127.0.0.2 cannot be bound here");
+        }
+        QVERIFY(otherPort.listen(QHostAddress::LocalHost, 0));
+        QByteArray location;
+        LoopbackHttpServer api([&](const LoopbackHttpServer::Request& request) {
+            if (request.target.startsWith("/api/landing")) {
+                return LoopbackHttpServer::Answer{200, "OK", {}, R"({"landed":true})"};
+            }
+            return LoopbackHttpServer::Answer{status, "Redirect", {{"Location", location}}, "{}"};
+        });
+        QVERIFY(api.listen(QHostAddress::LocalHost, 0));
+        const QByteArray landing = "/api/landing";
+        if (target == "other address") {
+            location = otherAddress.origin() + landing;
+        } else if (target == "other port") {
+            location = otherPort.origin() + landing;
+        } else if (target == "other scheme") {
+            location = "https://127.0.0.1:" + QByteArray::number(api.serverPort()) + landing;
+        } else {
+            location = landing;
+        }
+
+        auto outcome =
+            send(method, QString::fromLatin1(api.origin()) + "/api/users/me", {{"email_password", "account-password"}});
+        QTRY_VERIFY_WITH_TIMEOUT(outcome->done, 5000);
+        QVERIFY(otherAddress.requests.isEmpty());
+        QVERIFY(otherPort.requests.isEmpty());
+        if (!followed) {
+            QVERIFY(!outcome->json);
+            QVERIFY(!outcome->status);
+            QCOMPARE(outcome->error->domain(), QString("NSURLErrorDomain"));
+            QCOMPARE(outcome->error->code(), -1011);
+            QVERIFY2(outcome->error->localizedDescription().contains("away from the backend; it was not followed"),
+                     qPrintable(outcome->error->localizedDescription()));
+            QCOMPARE(api.requests.size(), 1);
+            return;
+        }
+        QVERIFY2(!outcome->error, qPrintable(outcome->error ? outcome->error->description() : QString()));
+        QCOMPARE((*outcome->json)["landed"].boolValue(), true);
+        QCOMPARE(api.requests.size(), 2);
+        QCOMPARE(api.requests[1].header("Authorization"), QByteArray("Bearer secret-token"));
+        if (status == 307) {
+            QCOMPARE(api.requests[1].method, method);
+            QCOMPARE(api.requests[1].body, api.requests[0].body);
+        }
+    }
+
+    void answersOverSixteenMebibytesFail_data()
+    {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<bool>("accepted");
+        constexpr qint64 cap = 16 * 1024 * 1024;
+        for (const QByteArray method : {"GET", "POST"}) {
+            QTest::addRow("%s of exactly 16 MiB", method.constData()) << method << cap << true;
+            QTest::addRow("%s of 16 MiB and one byte", method.constData()) << method << cap + 1 << false;
+            QTest::addRow("%s of 64 MiB", method.constData()) << method << 4 * cap << false;
+        }
+    }
+
+    void answersOverSixteenMebibytesFail()
+    {
+        QFETCH(QByteArray, method);
+        QFETCH(qint64, size);
+        QFETCH(bool, accepted);
+        const QByteArray head = "{\"filler\":\"";
+        const QByteArray body = head + QByteArray(size - head.size() - 2, 'x') + "\"}";
+        QCOMPARE(body.size(), size);
+        m_backend.setResponse(method, "users/me", 200, body);
+        auto outcome = send(method, api("users/me"));
+        QTRY_VERIFY_WITH_TIMEOUT(outcome->done, 15000);
+        if (accepted) {
+            QVERIFY(!outcome->error);
+            QCOMPARE((*outcome->json)["filler"].stringValue().size(), size - head.size() - 2);
+            return;
+        }
+        QVERIFY(!outcome->json);
+        QVERIFY(!outcome->status);
+        QCOMPARE(outcome->error->code(), -1103);
+        QCOMPARE(outcome->error->localizedDescription(),
+                 QString("The server's answer is larger than 16 MiB; it was not read."));
+    }
+
+    void answerWithoutALengthIsCutAtSixteenMebibytes()
+    {
+        // No Content-Length to refuse up front: the body is counted as it arrives.
+        const QByteArray body = "{\"filler\":\"" + QByteArray(24 * 1024 * 1024, 'x') + "\"}";
+        LoopbackHttpServer api([&](const LoopbackHttpServer::Request&) {
+            LoopbackHttpServer::Answer answer;
+            answer.body = body;
+            answer.sendLength = false;
+            return answer;
+        });
+        QVERIFY(api.listen(QHostAddress::LocalHost, 0));
+        auto outcome = send("GET", QString::fromLatin1(api.origin()) + "/api/users/me");
+        QTRY_VERIFY_WITH_TIMEOUT(outcome->done, 15000);
+        QVERIFY(!outcome->json);
+        QCOMPARE(outcome->error->code(), -1103);
     }
 };
 

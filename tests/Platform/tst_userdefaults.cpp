@@ -253,6 +253,58 @@ private Q_SLOTS:
         }
     }
 
+    void twoWritersOfOneFileKeepEachOthersKeys()
+    {
+        // Two copies of the program, each with the file as it was when it started.
+        writeFile(settingsPath(), "[General]\nCountryConnected=string:Spain\nCompactView=bool:true\n");
+        UserDefaults first(settingsPath());
+        UserDefaults second(settingsPath());
+        first.set(false, QStringLiteral("KillSwitch"));
+        second.set(qint64(17), QStringLiteral("configId"));
+        first.removeObject(QStringLiteral("CompactView"));
+        second.set(QStringLiteral("France"), QStringLiteral("CountryConnected"));
+        first.removeObject(QStringLiteral("configId"));  // written by the other copy only
+        second.set(true, QStringLiteral("ExcludeLocalNetworks"));
+
+        UserDefaults reopened(settingsPath());
+        QCOMPARE(reopened.object(QStringLiteral("KillSwitch")), QVariant(false));
+        QCOMPARE(reopened.object(QStringLiteral("configId")), std::nullopt);
+        QCOMPARE(reopened.object(QStringLiteral("CompactView")), std::nullopt);
+        QCOMPARE(reopened.string(QStringLiteral("CountryConnected")), QStringLiteral("France"));
+        QCOMPARE(reopened.object(QStringLiteral("ExcludeLocalNetworks")), QVariant(true));
+        // Each copy reads what the other wrote once it writes itself.
+        QCOMPARE(second.object(QStringLiteral("KillSwitch")), QVariant(false));
+    }
+
+    void legacySettingsMoveOnceToTheCurrentPlace_data()
+    {
+        QTest::addColumn<bool>("currentExists");
+        QTest::newRow("current place empty: moved") << false;
+        QTest::newRow("current place in use: left alone") << true;
+    }
+
+    void legacySettingsMoveOnceToTheCurrentPlace()
+    {
+        QFETCH(bool, currentExists);
+        const QString legacy = m_dir.filePath(QStringLiteral("example.tandrel.legacy/settings.conf"));
+        const QString current = m_dir.filePath(QStringLiteral("example.tandrel.Current/settings.conf"));
+        QDir(m_dir.filePath(QStringLiteral("example.tandrel.Current"))).removeRecursively();
+        QVERIFY(QDir().mkpath(QFileInfo(legacy).absolutePath()));
+        writeFile(legacy, "[General]\nKillSwitch=bool:false\nconfigId=int:17\n");
+        if (currentExists) {
+            UserDefaults(current).set(true, QStringLiteral("KillSwitch"));
+        }
+        CapturedOutput output;
+        QCOMPARE(UserDefaults::moveLegacySettings(legacy, current), !currentExists);
+        QCOMPARE(QFile::exists(legacy), currentExists);
+        QCOMPARE(UserDefaults(current).object(QStringLiteral("KillSwitch")), QVariant(currentExists));
+        QCOMPARE(UserDefaults(current).integer(QStringLiteral("configId")), currentExists ? 0 : 17);
+        // A second start has nothing left to move.
+        QVERIFY(!UserDefaults::moveLegacySettings(legacy, current));
+        QCOMPARE(output.lines().size(), currentExists ? 0 : 1);
+        QDir(QFileInfo(legacy).absolutePath()).removeRecursively();
+    }
+
     void standardSettingsLiveInTheConfigFolderUnderTheBundleIdentifier()
     {
         UserDefaults& standard = UserDefaults::standard();

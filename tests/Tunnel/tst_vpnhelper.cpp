@@ -1,3 +1,4 @@
+#include "Classes/ConnectFailure.h"
 #include "Classes/Preferences.h"
 #include "Classes/VPNHelper.h"
 #include "DemoBackend.h"
@@ -28,6 +29,7 @@ const QStringList kFinalLines = {
     "Error setting up password reference: ",
     "Plan not found (404, E0121). Showing subscription expired alert.",
     "Failed to retrieve IPSec configuration: ",
+    "Invalid IPSec configuration: ",
     "Error loading VPN preferences: ",
 };
 
@@ -235,18 +237,49 @@ private slots:
         QCOMPARE(Preferences::server(), QStringLiteral("de1.vpn.example"));
     }
 
-    void answerWithoutServerDomainStoresAnEmptyServer()
+    void incompleteConfigurationIsRefusedAndChangesNothing_data()
     {
-        answerTunnelRequestsWith(R"({"radius_login":"tunnel-user","radius_password":"tunnel-pass"})");
-        const QStringList lines = connectOnce();
-        QCOMPARE(lines.first(), QStringLiteral("Attempting to connect to server: "));
-        QCOMPARE(Preferences::server(), QString(""));
-        const std::optional<NEVPNConfiguration> saved = m_vpn->savedConfiguration();
-        QVERIFY(saved && saved->protocolConfiguration);
-        QCOMPARE(saved->protocolConfiguration->serverAddress, QString());
-        QCOMPARE(saved->protocolConfiguration->remoteIdentifier, QString());
-        // A tunnel without a server cannot come up; the service says so at once.
-        QVERIFY(lines.last().startsWith("Error starting VPN Tunnel: Error Domain=StandInVPNService Code=5 "));
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("missing");
+        QTest::newRow("mistyped fields") << QByteArray(
+                                                R"({"radius_login":5,"radius_password":null,"server_domain":[1]})")
+                                         << "no user name (radius_login), no password (radius_password), no server "
+                                            "(server_domain)";
+        QTest::newRow("no server") << QByteArray(R"({"radius_login":"tunnel-user","radius_password":"tunnel-pass"})")
+                                   << "no server (server_domain)";
+        QTest::newRow("empty password")
+            << QByteArray(R"({"radius_login":"u","radius_password":"","server_domain":"de2.vpn.example"})")
+            << "no password (radius_password)";
+        QTest::newRow("empty object") << QByteArray("{}")
+                                      << "no user name (radius_login), no password (radius_password), no server "
+                                         "(server_domain)";
+    }
+
+    void incompleteConfigurationIsRefusedAndChangesNothing()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, missing);
+        answerTunnelRequestsWith(kTunnelAnswer);
+        QCOMPARE(connectOnce().last(), QStringLiteral("Start VPN"));
+        const std::optional<NEVPNConfiguration> before = m_vpn->savedConfiguration();
+        const KeychainItem passwordBefore = passwordItem(*m_keychain);
+
+        QList<std::optional<ConnectFailure>> reported;
+        const QMetaObject::Connection listening =
+            connect(&VPNHelper::shared(), &VPNHelper::connectAttemptEnded, this,
+                    [&](const std::optional<ConnectFailure>& failure) { reported << failure; });
+        answerTunnelRequestsWith(answer);
+        const QString description =
+            "The server sent an incomplete VPN configuration: " + missing + "; nothing was saved.";
+        QCOMPARE(connectOnce(), QStringList{"Invalid IPSec configuration: " + description});
+        disconnect(listening);
+        QCOMPARE(reported.size(), 1);
+        QVERIFY(reported[0] == ConnectFailure::unusableConfiguration());
+        QVERIFY(m_vpn->savedConfiguration() == before);
+        QCOMPARE(passwordItem(*m_keychain).data, passwordBefore.data);
+        QCOMPARE(Preferences::vpnUsername(), QStringLiteral("tunnel-user"));
+        QCOMPARE(Preferences::vpnPassword(), QStringLiteral("tunnel-pass"));
+        QCOMPARE(Preferences::server(), QStringLiteral("de1.vpn.example"));
     }
 
     void secondConnectReusesThePasswordItem()

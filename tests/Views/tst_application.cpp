@@ -1,10 +1,12 @@
 #include "AssetNames.h"
 #include "BuildConfig.h"
 #include "Platform/ApplicationIcon.h"
+#include "Platform/Keychain.h"
 #include "Platform/UserDefaults.h"
 #include "TandrelApp.h"
 #include "Views/Platform/Assets.h"
 #include "Views/Platform/Windows.h"
+#include "support/Screenshots.h"
 #include "support/TestMain.h"
 
 #include <QAction>
@@ -14,6 +16,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QThread>
@@ -46,6 +49,27 @@ class ApplicationTest : public QObject {
 private Q_SLOTS:
     void init() { m_app = std::make_unique<TandrelApp>(QUrl()); }
     void cleanup() { m_app.reset(); }
+
+    void fileKeychainIsNoticedOnceOnScreen()
+    {
+        // This test has no session bus, so a fresh choice falls back to the file store.
+        UserDefaults::standard().removeObject(QStringLiteral("KeychainFileNoticeShown"));
+        KeychainStore::setSystem({});
+        QMainWindow window;
+        QMessageBox* notice = TandrelApp::showKeychainFileNotice(&window);
+        QVERIFY(notice);
+        QCOMPARE(notice->informativeText(),
+                 KeychainStore::fileStorePath(QString::fromUtf8(BuildConfig::bundleIdentifier)));
+        QVERIFY(notice->text().contains(QStringLiteral("in a file only you can read")));
+        QTRY_VERIFY_WITH_TIMEOUT(notice->isVisible(), 5000);
+        testing::saveScreenshot(notice, QStringLiteral("keychain-file-notice"));
+        notice->close();
+        QVERIFY(!TandrelApp::showKeychainFileNotice(&window));
+        // With a keyring there is nothing to say.
+        UserDefaults::standard().removeObject(QStringLiteral("KeychainFileNoticeShown"));
+        KeychainStore::setSystem(KeychainStore::makeFileStore(QStringLiteral("/nonexistent/keychain")));
+        QVERIFY(!TandrelApp::showKeychainFileNotice(&window));
+    }
 
     void menusOfferUpdatesAfterAboutAndNoNewItem()
     {
@@ -142,9 +166,9 @@ private Q_SLOTS:
         QMainWindow* window = m_app->makeWindow();
         window->resize(300, 200);
         window->show();
-        // The login screen then sizes it by its own rule, keeping the bottom-left corner
-        // of the centred 900 by 700 content.
-        QTRY_COMPARE(Windows::frame(window).size(), QSize(800, 500));
+        // The login screen then sizes it by its own rule (the screen itself 800 by 500),
+        // keeping the bottom-left corner of the centred 900 by 700 content.
+        QTRY_COMPARE(window->centralWidget()->size(), QSize(800, 500));
         const QRect screen = window->screen()->availableGeometry();
         const QSize decorations = Windows::frame(window).size() - window->geometry().size();
         QRect centred(QPoint(0, 0), QSize(900, 700 + window->menuBar()->height()) + decorations);

@@ -22,6 +22,21 @@ private Q_SLOTS:
         QCOMPARE(CrashReporter::reportFolder(), m_folder);
     }
 
+    void reportFolderIsTheUsersAlone()
+    {
+        const QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                   QFileDevice::ExeOwner | QFileDevice::ReadUser |
+                                                   QFileDevice::WriteUser | QFileDevice::ExeUser;
+        // Made afresh, and an existing one left open to everyone by an earlier version.
+        QDir(m_folder).removeRecursively();
+        QVERIFY(CrashReporter::configure());
+        QCOMPARE(QFileInfo(m_folder).permissions(), ownerOnly);
+        QVERIFY(QFile::setPermissions(m_folder, ownerOnly | QFileDevice::ReadGroup | QFileDevice::ExeGroup |
+                                                    QFileDevice::ReadOther | QFileDevice::ExeOther));
+        QVERIFY(CrashReporter::configure());
+        QCOMPARE(QFileInfo(m_folder).permissions(), ownerOnly);
+    }
+
     void fatalSignalWritesAReport_data()
     {
         QTest::addColumn<int>("signalNumber");

@@ -171,12 +171,12 @@ private Q_SLOTS:
     void loginScreenSizesTheWindowEachTimeItShows()
     {
         QMainWindow* window = showWindow();
-        QTRY_COMPARE(Windows::frame(window).size(), LoginView::kLoginWindowSize);
+        QTRY_COMPARE(window->findChild<ContentView*>()->size(), LoginView::kLoginWindowSize);
         window->resize(640, 480);
         auto* root = window->findChild<ContentView*>();
         root->vm().state = ProgramState::loggedIn;
         root->vm().state = ProgramState::needLogin;
-        QTRY_COMPARE(Windows::frame(window).size(), LoginView::kLoginWindowSize);
+        QTRY_COMPARE(window->findChild<ContentView*>()->size(), LoginView::kLoginWindowSize);
     }
 
     void invalidEmailPassesThroughLoadingAndComesBackWithTheAlert()
@@ -338,7 +338,7 @@ private Q_SLOTS:
         QCOMPARE(VPNMainView::windowSize(), mainScreen);
 
         QMainWindow* window = showWindow();
-        QTRY_COMPARE(Windows::frame(window).size(), LoginView::kLoginWindowSize);
+        QTRY_COMPARE(window->findChild<ContentView*>()->size(), LoginView::kLoginWindowSize);
         const QPoint bottomLeft = Windows::frame(window).bottomLeft();
         LoginView* login = loginView(window);
         auto* root = window->findChild<ContentView*>();
@@ -372,7 +372,7 @@ private Q_SLOTS:
         LoginView* login = qobject_cast<LoginView*>(root->screen());
         QVERIFY(login);
         QCOMPARE(login->findChild<QLineEdit*>(QStringLiteral("emailField"))->text(), QString());
-        QTRY_COMPARE(Windows::frame(window).size(), LoginView::kLoginWindowSize);
+        QTRY_COMPARE(window->findChild<ContentView*>()->size(), LoginView::kLoginWindowSize);
     }
 
     void showLoginViewNotificationReturnsToTheLoginScreen()
@@ -525,7 +525,7 @@ private:
     static LoginView* loginView(QMainWindow* window)
     {
         // The screen has sized its window.
-        [&] { QTRY_COMPARE(Windows::frame(window).size(), LoginView::kLoginWindowSize); }();
+        [&] { QTRY_COMPARE(window->findChild<ContentView*>()->size(), LoginView::kLoginWindowSize); }();
         auto* login = qobject_cast<LoginView*>(window->findChild<ContentView*>()->screen());
         [&] { QVERIFY(login); }();
         return login;

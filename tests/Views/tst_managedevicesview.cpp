@@ -5,7 +5,9 @@
 #include "support/TestMain.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QTranslator>
 
 #include <memory>
@@ -197,23 +199,100 @@ private Q_SLOTS:
         QCOMPARE(m_env->backend.devices(demo::DemoBackend::demoEmail).size(), 1);
     }
 
-    void concurrentDeletesEachCompleteAndSharedIdsGoTogether()
+    // While one delete is in flight every Delete button is off; shared ids go together.
+    void oneDeleteAtATimeAndSharedIdsGoTogether()
     {
         m_env->answer("GET", "devices",
                       R"([{"id":7,"device_name":"A"},{"id":8,"device_name":"B"},{"id":7,"device_name":"A again"}])");
         demo::Fault slow;
-        slow.delayMs = 100;
+        slow.delayMs = 300;
         slow.body = QByteArray(R"({"message":"The device has been removed."})");
         m_env->backend.setFault("DELETE", "devices/*", slow);
         auto view = openSheet();
         QTRY_COMPARE(rowNames(view.get()).size(), 3);
         QTest::mouseClick(view->findChild<QAbstractButton*>("deleteButton_8"), Qt::LeftButton);
         QTRY_VERIFY(!view->findChild<QAbstractButton*>("deleteButton_8")->isEnabled());
+        for (QAbstractButton* other : view->findChildren<QAbstractButton*>("deleteButton_7")) {
+            QVERIFY(!other->isEnabled());
+        }
         QTest::mouseClick(view->findChildren<QAbstractButton*>("deleteButton_7").first(), Qt::LeftButton);
-        QCOMPARE(view->isDeleting(), (QSet<QString>{"7", "8"}));
+        QCOMPARE(view->isDeleting(), (QSet<QString>{"8"}));
+        QTRY_COMPARE(rowNames(view.get()), (QStringList{"A", "A again"}));
+        QCOMPARE(m_env->backend.requestsTo("DELETE", "devices/7").size(), 0);
+
+        QTRY_VERIFY(view->findChildren<QAbstractButton*>("deleteButton_7").first()->isEnabled());
+        QTest::mouseClick(view->findChildren<QAbstractButton*>("deleteButton_7").first(), Qt::LeftButton);
         QTRY_VERIFY(rowNames(view.get()).isEmpty());
         QCOMPARE(m_ctrl->usedSlots(), 0);
         QVERIFY(view->isDeleting().isEmpty());
+    }
+
+    // A double-click whose first click deletes a row: its second click lands where the
+    // next row's button now stands, and must not delete that device too.
+    void doubleClickOnDeleteRemovesOneDevice()
+    {
+        auto view = openSheet();
+        QTRY_COMPARE(rowNames(view.get()).size(), 2);
+        auto* first = view->findChild<QAbstractButton*>("deleteButton_" + deviceId(0));
+        const QPoint spot = first->mapTo(view.get(), first->rect().center());
+        QTest::mouseClick(first, Qt::LeftButton);
+        QTRY_COMPARE(rowNames(view.get()), QStringList{"Living-room TV"});
+        QTRY_VERIFY(view->childAt(spot) && view->childAt(spot)->objectName().startsWith("deleteButton_"));
+        QWidget* under = view->childAt(spot);
+        QVERIFY(under->isEnabled());
+        const QPointF local = under->mapFrom(view.get(), spot);
+        QMouseEvent second(QEvent::MouseButtonDblClick, local, under->mapToGlobal(local), Qt::LeftButton,
+                           Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(under, &second);
+        QMouseEvent release(QEvent::MouseButtonRelease, local, under->mapToGlobal(local), Qt::LeftButton, Qt::NoButton,
+                            Qt::NoModifier);
+        QApplication::sendEvent(under, &release);
+        QTest::qWait(300);
+        QCOMPARE(rowNames(view.get()), QStringList{"Living-room TV"});
+        QCOMPARE(m_env->backend.devices(demo::DemoBackend::demoEmail).size(), 1);
+    }
+
+    void theDeviceThisProgramRunsOnIsMarked_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QString>("mark");
+        QTest::newRow("English") << "en"
+                                 << "This device";
+        QTest::newRow("Spanish") << "es"
+                                 << "Este dispositivo";
+    }
+
+    // The backend lists each device with the uid it registered with; ours is the one we send.
+    void theDeviceThisProgramRunsOnIsMarked()
+    {
+        QFETCH(QString, language);
+        QFETCH(QString, mark);
+        QTranslator spanish;
+        if (language == QStringLiteral("es")) {
+            QVERIFY(spanish.load(QStringLiteral(":/i18n/managedevicesview_es.qm")));
+            QCoreApplication::installTranslator(&spanish);
+        }
+        const std::optional<QString> uid = Preferences::uid();
+        QVERIFY(uid && !uid->isEmpty());
+        demo::DeviceRecord ours;
+        ours.uid = *uid;
+        ours.device_name = QStringLiteral("Workstation");
+        ours.os = QStringLiteral("Debian 12");
+        ours.platform = QStringLiteral("macSA");
+        const qint64 id = m_env->backend.addDevice(demo::DemoBackend::demoEmail, ours);
+        auto view = openSheet();
+        QTRY_COMPARE(rowNames(view.get()).size(), 3);
+        for (auto* row : view->findChildren<DeviceRow*>()) {
+            QCOMPARE(row->findChild<QLabel*>("thisDeviceMark")->isVisibleTo(row),
+                     row->device.id == QString::number(id));
+        }
+        auto* mine = view->findChild<DeviceRow*>(QStringLiteral("deviceRow_%1").arg(id));
+        QCOMPARE(label(mine, "thisDeviceMark"), mark);
+        testing::saveScreenshot(view.get(), QStringLiteral("devices-this-device-") + language);
+        QCoreApplication::removeTranslator(&spanish);
+        // Deleting it stays possible.
+        QTest::mouseClick(view->findChild<QAbstractButton*>(QStringLiteral("deleteButton_%1").arg(id)), Qt::LeftButton);
+        QTRY_COMPARE(rowNames(view.get()).size(), 2);
     }
 
     void failuresShowTheErrorPanelAndRetryReloads_data()

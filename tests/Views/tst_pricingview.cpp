@@ -99,6 +99,24 @@ private Q_SLOTS:
         m_env.reset();
     }
 
+    // The demo backend's trial account may take the trial: its plan answer and trial
+    // answer bring the trial line onto the yearly card.
+    void theDemoTrialAccountSeesTheTrialLine()
+    {
+        m_env->signIn(demo::DemoBackend::trialEmail);
+        m_ctrl->showCurrentSubscription();
+        QTRY_VERIFY_WITH_TIMEOUT(m_ctrl->isTrialPossible(), 5000);
+        QTRY_COMPARE(m_ctrl->subscription(), TandrelController::expiredPlanText);
+        auto view = openSheet();
+        QTRY_VERIFY_WITH_TIMEOUT(!cards(view.get()).isEmpty(), 5000);
+        int trialLines = 0;
+        for (auto* card : cards(view.get())) {
+            trialLines += card->findChild<QLabel*>("planTrial") ? 1 : 0;
+        }
+        QCOMPARE(trialLines, 1);
+        testing::saveScreenshot(view.get(), QStringLiteral("pricing-trial-account"));
+    }
+
     void purchaseOpensTheSelectedCheckoutWithTheTrialFlag_data()
     {
         QTest::addColumn<bool>("trialPossible");

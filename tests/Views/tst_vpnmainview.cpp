@@ -1,10 +1,12 @@
 #include "../Controllers/ServiceTesting.h"
 #include "BuildConfig.h"
 #include "ContentView.h"
+#include "Platform/NetworkExtension/NetworkManagerFailure.h"
 #include "Platform/Workspace.h"
 #include "TandrelApp.h"
 #include "Views/LoginView.h"
 #include "Views/Platform/Windows.h"
+#include "Views/PricingView.h"
 #include "Views/VPNMainView.h"
 #include "Views/VPNRegionsView.h"
 #include "support/Screenshots.h"
@@ -12,14 +14,19 @@
 
 #include <QAccessible>
 #include <QAction>
+#include <QApplication>
 #include <QDialog>
 #include <QKeySequence>
 #include <QLabel>
 #include <QListView>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QToolButton>
 
 using namespace tandrel;
@@ -74,6 +81,17 @@ private:
         return screen;
     }
 
+    // The interface in this language until the result goes.
+    [[nodiscard]] static Cancellable speak(const QString& language)
+    {
+        UserDefaults::standard().set(QStringList{language}, QStringLiteral("AppleLanguages"));
+        TandrelApp::loadTranslations();
+        return Cancellable([] {
+            UserDefaults::standard().removeObject(QStringLiteral("AppleLanguages"));
+            TandrelApp::loadTranslations();
+        });
+    }
+
     static QString statusText(VPNMainView* screen)
     {
         return screen->findChild<QLabel*>(QStringLiteral("statusLabel"))->text();
@@ -120,7 +138,8 @@ private Q_SLOTS:
         QTest::newRow("disconnected") << 1 << Appearance{"notConnectedButton", false, "Not Connected"};
         QTest::newRow("connecting") << 2 << Appearance{"connectingButton", true, "Connecting..."};
         QTest::newRow("connected") << 3 << Appearance{"connectedButton", false, "Connected to Austria"};
-        QTest::newRow("reasserting") << 4 << Appearance{"connectingButton", true, "Reconnecting..."};
+        QTest::newRow("reasserting (kill switch on by default)")
+            << 4 << Appearance{"connectingButton", true, "Reconnecting... Traffic is held back"};
         QTest::newRow("disconnecting") << 5 << Appearance{"connectingButton", true, "Disconnecting..."};
         QTest::newRow("unknown") << 9 << Appearance{"connectingButton", true, "Error. Reconnecting..."};
     }
@@ -132,15 +151,69 @@ private Q_SLOTS:
         QCOMPARE(VPNMainView::statusAppearance(static_cast<NEVPNStatus>(status), QStringLiteral("Austria")), look);
     }
 
+    void reconnectingSaysTrafficIsHeldBackOnlyUnderTheKillSwitch()
+    {
+        Preferences::setKillSwitch(false);
+        QCOMPARE(VPNMainView::statusAppearance(NEVPNStatus::reasserting, {}).text, QStringLiteral("Reconnecting..."));
+        Preferences::setKillSwitch(true);
+        QCOMPARE(VPNMainView::statusAppearance(NEVPNStatus::reasserting, {}).text,
+                 QStringLiteral("Reconnecting... Traffic is held back"));
+    }
+
+    void statusBlockShowsEachStatus_data() { statusChoosesImageAndText_data(); }
+
+    // The real status block, driven by the controller's published status.
+    void statusBlockShowsEachStatus()
+    {
+        QFETCH(int, status);
+        QFETCH(Appearance, look);
+        VPNMainView* screen = showMainScreen();
+        Preferences::setCountryConnected(QStringLiteral("Austria"));
+        screen->ctrl()->connectionStatus = static_cast<NEVPNStatus>(status);
+        QTRY_COMPARE(statusText(screen), look.text);
+        QCOMPARE(buttonImage(screen), look.imageName);
+        QCOMPARE(screen->findChild<QWidget*>(QStringLiteral("busyIndicator"))->isVisible(), look.busy);
+        testing::saveScreenshot(screen->findChild<QWidget*>(QStringLiteral("statusColumn")),
+                                QStringLiteral("status-") + QString::fromLatin1(QTest::currentDataTag()));
+    }
+
+    void alertNotificationsShowTheirAlert_data()
+    {
+        QTest::addColumn<QString>("notification");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("firstButton");
+        QTest::newRow("slots") << "showSlotsPaymentAlert"
+                               << "Device Limit Exceeded"
+                               << "buyMoreSlotsButton";
+        QTest::newRow("expired plan") << "showSubscriptionExpiredAlert"
+                                      << "Subscription Expired"
+                                      << "renewSubscriptionButton";
+    }
+
+    // The notifications the backend client and the tunnel set-up post bring up the alert.
+    void alertNotificationsShowTheirAlert()
+    {
+        QFETCH(QString, notification);
+        QFETCH(QString, title);
+        QFETCH(QString, firstButton);
+        VPNMainView* screen = showMainScreen();
+        NotificationCenter::defaultCenter().post(notification);
+        QTRY_VERIFY(visibleAlert(screen));
+        QCOMPARE(visibleAlert(screen)->windowTitle(), title);
+        QVERIFY(visibleAlert(screen)->findChild<QPushButton*>(firstButton));
+    }
+
     void spanishTablesTranslateTheScreen()
     {
         UserDefaults::standard().set(QStringList{QStringLiteral("es")}, QStringLiteral("AppleLanguages"));
         QCOMPARE(TandrelApp::loadTranslations(), QStringLiteral("es"));
         const Appearance connected = VPNMainView::statusAppearance(NEVPNStatus::connected, QStringLiteral("Austria"));
+        const QString heldBack = VPNMainView::reconnectingText(true);
         const QString searchHint = QCoreApplication::translate("VPNRegionsView", "Search by country or city...");
         UserDefaults::standard().removeObject(QStringLiteral("AppleLanguages"));
         TandrelApp::loadTranslations();
         QCOMPARE(connected.text, QStringLiteral("Conectado a Austria"));
+        QCOMPARE(heldBack, QStringLiteral("Reconectando... El tráfico queda retenido"));
         QCOMPARE(searchHint, QStringLiteral("Buscar por país o ciudad..."));
     }
 
@@ -270,6 +343,124 @@ private Q_SLOTS:
         QCOMPARE(buttonImage(screen), QStringLiteral("notConnectedButton"));
     }
 
+    void aDropUnderTheKillSwitchSaysTrafficIsHeldBackUntilTheTunnelIsBack()
+    {
+        Preferences::setKillSwitch(true);
+        VPNMainView* screen = showMainScreen();
+        QTest::mouseClick(screen->findChild<QPushButton*>(QStringLiteral("connectButton")), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(screen->ctrl()->connectionStatus(), NEVPNStatus::connected, 10000);
+        env->vpn->holdStatus(NEVPNStatus::reasserting);
+        env->vpn->dropTunnel(true);
+        QTRY_COMPARE(statusText(screen), QStringLiteral("Reconnecting... Traffic is held back"));
+        QCOMPARE(buttonImage(screen), QStringLiteral("connectingButton"));
+        testing::saveScreenshot(screen->window(), QStringLiteral("main-reconnecting-full"));
+        env->vpn->holdStatus(std::nullopt);
+        QTRY_COMPARE_WITH_TIMEOUT(screen->ctrl()->connectionStatus(), NEVPNStatus::connected, 10000);
+    }
+
+    void failedConnectSaysWhyUnderTheStatus_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("English") << "en"
+                                 << "The server sent no usable VPN configuration. Please try again later.";
+        QTest::newRow("Spanish") << "es"
+                                 << "El servidor no envió una configuración VPN válida. Inténtalo más tarde.";
+    }
+
+    // A configuration answer that is an error page: the spinner turns while it is awaited,
+    // then the reason stands under the status line until the next attempt.
+    void failedConnectSaysWhyUnderTheStatus()
+    {
+        QFETCH(QString, language);
+        QFETCH(QString, said);
+        Cancellable english = speak(language);
+        VPNMainView* screen = showMainScreen();
+        TandrelController& ctrl = *screen->ctrl();
+        demo::Fault slowErrorPage;
+        slowErrorPage.status = 502;
+        slowErrorPage.body = "<html><body>Bad gateway</body></html>";
+        slowErrorPage.contentType = "text/html";
+        slowErrorPage.delayMs = 400;
+        env->backend.setFault("GET", QStringLiteral("config/ipsec/*"), slowErrorPage);
+        auto* button = screen->findChild<QPushButton*>(QStringLiteral("connectButton"));
+        auto* busy = screen->findChild<QWidget*>(QStringLiteral("busyIndicator"));
+        auto* error = screen->findChild<QLabel*>(QStringLiteral("connectionErrorLabel"));
+        QVERIFY(!busy->isVisible());
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTRY_VERIFY(busy->isVisible());
+        QCOMPARE(ctrl.connectionStatus(), NEVPNStatus::invalid);  // nothing saved yet
+        QTRY_VERIFY_WITH_TIMEOUT(error->isVisible(), 5000);
+        QCOMPARE(error->text(), said);
+        QVERIFY(!busy->isVisible());
+        QCOMPARE(buttonImage(screen), QStringLiteral("notConnectedButton"));
+        testing::saveScreenshot(screen->window(), QStringLiteral("main-connect-failed-") + language);
+
+        // The next attempt clears it, and a tunnel that comes up shows no failure.
+        env->backend.clearFaults();
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTRY_VERIFY(!error->isVisible());
+        QTRY_COMPARE_WITH_TIMEOUT(ctrl.connectionStatus(), NEVPNStatus::connected, 10000);
+        QVERIFY(!error->isVisible());
+    }
+
+    // Every reason a connect can end with, in both languages, under the status line.
+    void everyConnectFailureIsSaidInBothLanguages()
+    {
+        const Error timedOut(QStringLiteral("NSURLErrorDomain"), -1001);
+        const Error refused(QStringLiteral("NSURLErrorDomain"), -1004);
+        const Error service = Error::withDescription(QStringLiteral("NEVPNErrorDomain"), 5, QStringLiteral("busy"));
+        const Error missing = Error::withDescription(QStringLiteral("VPNServiceUnavailable"), 1,
+                                                     QStringLiteral("NetworkManager is not running."));
+        QList<ConnectFailure> failures{*ConnectFailure::fromConfigurationError(timedOut),
+                                       *ConnectFailure::fromConfigurationError(refused),
+                                       ConnectFailure::unusableConfiguration(),
+                                       ConnectFailure::vpnSettingsUnreadable(service),
+                                       ConnectFailure::passwordNotStored(service),
+                                       ConnectFailure::saveFailed(service),
+                                       ConnectFailure::saveFailed(missing),
+                                       ConnectFailure::startFailed(service),
+                                       ConnectFailure::tunnelFailed(QStringLiteral("peer unreachable"))};
+        for (const QString& sentence : NetworkManagerFailure::sentences()) {
+            failures << ConnectFailure::tunnelFailed(sentence);
+        }
+        UserDefaults::standard().set(true, QStringLiteral("CompactView"));
+        VPNMainView* screen = showMainScreen();
+        auto* said = screen->findChild<QLabel*>(QStringLiteral("connectionErrorLabel"));
+        for (const QString& language : {QStringLiteral("en"), QStringLiteral("es")}) {
+            Cancellable back = speak(language);
+            for (qsizetype i = 0; i < failures.size(); ++i) {
+                screen->ctrl()->connectionError = failures[i];
+                QTRY_COMPARE(said->text(), failures[i].text());
+                QVERIFY(said->isVisible());
+                const QString sentence = said->text().section(QLatin1Char('\n'), 0, 0);
+                QVERIFY2((language == QStringLiteral("en")) == (sentence == failures[i].reason), qPrintable(sentence));
+                testing::saveScreenshot(screen->findChild<QWidget*>(QStringLiteral("statusColumn")),
+                                        QStringLiteral("failure-%1-%2").arg(i, 2, 10, QLatin1Char('0')).arg(language));
+            }
+        }
+    }
+
+    // A double-click is one tap: the tunnel comes up and stays up, and the click leaves no
+    // focus ring on the button.
+    void doubleClickOnTheConnectButtonConnectsOnce()
+    {
+        VPNMainView* screen = showMainScreen();
+        TandrelController& ctrl = *screen->ctrl();
+        auto* button = screen->findChild<QPushButton*>(QStringLiteral("connectButton"));
+        const QPoint middle = button->rect().center();
+        QTest::mouseClick(button, Qt::LeftButton, {}, middle);
+        QMouseEvent second(QEvent::MouseButtonDblClick, middle, button->mapToGlobal(middle), Qt::LeftButton,
+                           Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(button, &second);
+        QTest::mouseRelease(button, Qt::LeftButton, {}, middle);
+        QTRY_COMPARE_WITH_TIMEOUT(ctrl.connectionStatus(), NEVPNStatus::connected, 10000);
+        QTest::qWait(200);
+        QCOMPARE(ctrl.connectionStatus(), NEVPNStatus::connected);
+        QCOMPARE(env->requestCount("GET", QStringLiteral("config/ipsec/%1").arg(Preferences::configId())), 1);
+        QVERIFY(!button->hasFocus());
+    }
+
     void compactViewFollowsTheStoredSettingLive()
     {
         UserDefaults::standard().removeObject(QStringLiteral("CompactView"));
@@ -306,7 +497,51 @@ private Q_SLOTS:
         QVERIFY(qobject_cast<LoginView*>(root->screen()));
         QCOMPARE(Preferences::token(), std::nullopt);
         QCOMPARE(Preferences::email(), std::nullopt);
-        QTRY_COMPARE(Windows::frame(root->window()).size(), LoginView::kLoginWindowSize);
+        QTRY_COMPARE(root->size(), LoginView::kLoginWindowSize);  // the screen itself, inside the frame
+    }
+
+    void anEndedSessionSaysWhyOnTheLoginScreen_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<bool>("revoked");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("expired, English") << "en" << false << "Your session has expired. Please log in again.";
+        QTest::newRow("revoked, Spanish") << "es" << true << "Tu sesión ha caducado. Vuelve a iniciar sesión.";
+    }
+
+    // The backend ends the session (E0114 expired, E0115 revoked): the login screen says why,
+    // until the next log-in. A log-out of the user's own says nothing.
+    void anEndedSessionSaysWhyOnTheLoginScreen()
+    {
+        QFETCH(QString, language);
+        QFETCH(bool, revoked);
+        QFETCH(QString, said);
+        Cancellable english = speak(language);
+        VPNMainView* screen = showMainScreen();
+        auto* root = screen->window()->findChild<ContentView*>();
+        const QString token = *Preferences::token();
+        revoked ? env->backend.revokeToken(token) : env->backend.expireToken(token);
+        QTest::mouseClick(screen->findChild<QPushButton*>(QStringLiteral("connectButton")), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(qobject_cast<LoginView*>(root->screen()), 5000);
+        auto* notice = root->screen()->findChild<QLabel*>(QStringLiteral("sessionExpiredNotice"));
+        QVERIFY(notice);
+        QTRY_VERIFY(notice->isVisible());
+        QCOMPARE(notice->text(), said);
+        testing::saveScreenshot(root->window(), QStringLiteral("login-session-expired-") + language);
+
+        // A new log-in clears it; the user's own log-out afterwards says nothing.
+        auto* login = qobject_cast<LoginView*>(root->screen());
+        login->findChild<QLineEdit*>(QStringLiteral("emailField"))->setText(DemoBackend::demoEmail);
+        login->findChild<QLineEdit*>(QStringLiteral("passwordLineEdit"))->setText(DemoBackend::demoPassword);
+        login->logIn();
+        QTRY_VERIFY_WITH_TIMEOUT(qobject_cast<VPNMainView*>(root->screen()), 5000);
+        QVERIFY(!root->vm().sessionExpired());
+        screen = qobject_cast<VPNMainView*>(root->screen());
+        QTRY_VERIFY(screen->ctrl());
+        choose(screen, "logOutAction");
+        QVERIFY(qobject_cast<LoginView*>(root->screen()));
+        QTest::qWait(50);
+        QVERIFY(!root->screen()->findChild<QLabel*>(QStringLiteral("sessionExpiredNotice"))->isVisible());
     }
 
     // A log-out from the backend's side while a sheet and an alert are open, then a new
@@ -486,6 +721,144 @@ private Q_SLOTS:
         visibleSheet(screen, qPrintable(sheet))->reject();
         QTRY_VERIFY(!screen->ctrl()->showRedeem() && !screen->ctrl()->showSettings() &&
                     !screen->ctrl()->showPricing() && !screen->ctrl()->showManageDevices());
+    }
+
+    void alertsCloseWithEscapeOrTheirCloseButton_data()
+    {
+        QTest::addColumn<bool>("deviceLimit");
+        QTest::addColumn<bool>("escape");
+        QTest::newRow("device limit, Escape") << true << true;
+        QTest::newRow("device limit, close button") << true << false;
+        QTest::newRow("expired plan, Escape") << false << true;
+        QTest::newRow("expired plan, close button") << false << false;
+    }
+
+    // Dismissed without a choice: the alert goes and no sheet opens.
+    void alertsCloseWithEscapeOrTheirCloseButton()
+    {
+        QFETCH(bool, deviceLimit);
+        QFETCH(bool, escape);
+        VPNMainView* screen = showMainScreen();
+        TandrelController& ctrl = *screen->ctrl();
+        ctrl.activeAlert = deviceLimit ? TandrelController::ActiveAlert::slotsExceeded()
+                                       : TandrelController::ActiveAlert::subscriptionExpired();
+        QTRY_VERIFY(visibleAlert(screen));
+        if (escape) {
+            QTest::keyClick(visibleAlert(screen), Qt::Key_Escape);
+        } else {
+            QVERIFY(visibleAlert(screen)->close());
+        }
+        QTRY_VERIFY(!visibleAlert(screen));
+        QCOMPARE(ctrl.activeAlert(), std::nullopt);
+        QTest::qWait(50);
+        QVERIFY(!ctrl.showPricing() && !ctrl.showManageDevices() && !ctrl.showRedeem());
+        QVERIFY(!ctrl.showExtraSlotsPricing());
+        // The next alert of the same kind comes up again.
+        ctrl.activeAlert = TandrelController::ActiveAlert::slotsExceeded();
+        QTRY_VERIFY(visibleAlert(screen));
+    }
+
+    // The pricing sheet grows when its plans arrive; it stays centred over the main window
+    // and inside the screen, also when the window sits low on the screen.
+    void sheetsStayCentredAndOnScreen()
+    {
+        VPNMainView* screen = showMainScreen();
+        QWidget* window = screen->window();
+        const QRect room = window->screen()->availableGeometry();
+        Windows::setFrame(window, QRect(QPoint(room.left() + 100, room.bottom() - 700 + 1), QSize(900, 700)), false);
+        choose(screen, "pricingAction");
+        QTRY_VERIFY(visibleSheet(screen, "pricingSheet"));
+        QDialog* sheet = visibleSheet(screen, "pricingSheet");
+        QTRY_VERIFY_WITH_TIMEOUT(!sheet->findChildren<PricingView::PlanRow*>().isEmpty(), 5000);
+        QTRY_VERIFY(room.contains(Windows::frame(sheet)));
+        QTRY_COMPARE(Windows::frame(sheet).center().x(), Windows::frame(window).center().x());
+        testing::saveScreenshot(sheet, QStringLiteral("pricing-sheet-placed"));
+    }
+
+    void settingsSheetShowsAllItsRows()
+    {
+        VPNMainView* screen = showMainScreen();
+        choose(screen, "settingsAction");
+        QTRY_VERIFY(visibleSheet(screen, "settingsSheet"));
+        auto* list = visibleSheet(screen, "settingsSheet")->findChild<QScrollArea*>(QStringLiteral("settingsList"));
+        QTRY_VERIFY(list->widget()->height() > 0);
+        QCOMPARE(list->verticalScrollBar()->maximum(), 0);
+        testing::saveScreenshot(visibleSheet(screen, "settingsSheet"), QStringLiteral("settings-sheet-whole"));
+    }
+
+    void longConnectedTextKeepsToTheColumn_data()
+    {
+        QTest::addColumn<QString>("country");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("optimal entry, two lines") << "Optimal region\nGermany"
+                                                  << "Connected to Optimal region\nGermany";
+        QTest::newRow("a name longer than the column") << "The United Kingdom of Great Britain and Northern Ireland"
+                                                       << "";
+    }
+
+    // "Connected to" and the country keep their own lines inside the 300 wide column: the
+    // text is set smaller rather than wrapped, and cut only where even that does not fit.
+    void longConnectedTextKeepsToTheColumn()
+    {
+        QFETCH(QString, country);
+        QFETCH(QString, shown);
+        UserDefaults::standard().set(true, QStringLiteral("CompactView"));
+        VPNMainView* screen = showMainScreen();
+        Preferences::setCountryConnected(country);
+        screen->ctrl()->connectionStatus = NEVPNStatus::connected;
+        auto* label = screen->findChild<QLabel*>(QStringLiteral("statusLabel"));
+        QTRY_VERIFY(label->text().startsWith(QStringLiteral("Connected to")));
+        const QString full = QStringLiteral("Connected to ") + country;
+        QCOMPARE(label->accessibleName(), full);
+        if (!shown.isEmpty()) {
+            QCOMPARE(label->text(), shown);
+        } else {
+            QVERIFY(label->text().endsWith(QStringLiteral("…")));
+            QCOMPARE(label->toolTip(), full);
+        }
+        QCOMPARE(label->text().count(QLatin1Char('\n')), country.count(QLatin1Char('\n')));
+        QVERIFY(!label->wordWrap());
+        const QFontMetrics metrics(label->font());
+        for (const QString& line : label->text().split(QLatin1Char('\n'))) {
+            QVERIFY2(metrics.horizontalAdvance(line) <= label->contentsRect().width(), qPrintable(line));
+        }
+        testing::saveScreenshot(screen->window(),
+                                QStringLiteral("main-connected-compact-") +
+                                    (shown.isEmpty() ? QStringLiteral("long") : QStringLiteral("optimal")));
+    }
+
+    void quitShortcutWorksOverASheetOrAnAlert_data()
+    {
+        QTest::addColumn<bool>("alert");
+        QTest::newRow("settings sheet") << false;
+        QTest::newRow("device-limit alert") << true;
+    }
+
+    void quitShortcutWorksOverASheetOrAnAlert()
+    {
+        QFETCH(bool, alert);
+        VPNMainView* screen = showMainScreen();
+        auto* quit = screen->window()->findChild<QAction*>(QStringLiteral("quitAction"));
+        QVERIFY(quit);
+        QObject::disconnect(quit, &QAction::triggered, qApp, nullptr);  // counted, not obeyed
+        // The desktop's Quit binding; the offscreen platform has none of its own.
+        quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+        int quits = 0;
+        connect(quit, &QAction::triggered, this, [&quits] { ++quits; });
+        QWidget* front = nullptr;
+        if (alert) {
+            screen->ctrl()->activeAlert = TandrelController::ActiveAlert::slotsExceeded();
+            QTRY_VERIFY(visibleAlert(screen));
+            front = visibleAlert(screen);
+        } else {
+            choose(screen, "settingsAction");
+            QTRY_VERIFY(visibleSheet(screen, "settingsSheet"));
+            front = visibleSheet(screen, "settingsSheet");
+        }
+        front->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(front));
+        QTest::keyClick(front, Qt::Key_Q, Qt::ControlModifier);
+        QTRY_COMPARE(quits, 1);
     }
 
     void redeemAlertShowsTheMessageAsItIs_data()

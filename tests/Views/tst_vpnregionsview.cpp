@@ -5,12 +5,14 @@
 #include "support/Screenshots.h"
 #include "support/TestMain.h"
 
+#include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QToolButton>
+#include <QTranslator>
 #include <QWheelEvent>
 
 using namespace tandrel;
@@ -136,6 +138,56 @@ private Q_SLOTS:
         QTest::newRow("accents still count") << QStringLiteral("cote") << QList<qint64>{};
         QTest::newRow("a decomposed accent matches") << QStringLiteral("co\u0302te") << QList<qint64>{9};
         QTest::newRow("no match") << QStringLiteral("Atlantis") << QList<qint64>{};
+    }
+
+    void failedLoadOffersARetry_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("English") << "en"
+                                 << "The regions could not be loaded.";
+        QTest::newRow("Spanish") << "es"
+                                 << "No se pudieron cargar las regiones.";
+    }
+
+    // A load that fails with nothing listed says so in place of the list; Retry loads again.
+    void failedLoadOffersARetry()
+    {
+        QFETCH(QString, language);
+        QFETCH(QString, said);
+        QTranslator spanish;
+        if (language == QStringLiteral("es")) {
+            QVERIFY(spanish.load(QStringLiteral(":/i18n/regionsloadfailedpanel_es.qm")));
+            QCoreApplication::installTranslator(&spanish);
+        }
+        env->answer("GET", QStringLiteral("users/me/regions"), {});
+        TandrelController ctrl;
+        VPNRegionsView view(ctrl);
+        view.resize(300, 500);
+        view.show();
+        auto* panel = view.findChild<QWidget*>(QStringLiteral("regionsLoadFailedPanel"));
+        QVERIFY(panel);
+        QTRY_VERIFY_WITH_TIMEOUT(panel->isVisible(), 10000);
+        QVERIFY(!view.findChild<QWidget*>(QStringLiteral("regionList"))->isVisible());
+        QCOMPARE(view.findChild<QLabel*>(QStringLiteral("regionsLoadFailedText"))->text(), said);
+        testing::saveScreenshot(&view, QStringLiteral("regions-load-failed-") + language);
+        QCoreApplication::removeTranslator(&spanish);
+
+        env->backend.clearFaults();
+        const qsizetype loadsBefore = env->requestCount("GET", QStringLiteral("users/me/regions"));
+        QTest::mouseClick(view.findChild<QAbstractButton*>(QStringLiteral("regionsRetryButton")), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(view.shownRegionIds().size() > 3, 5000);
+        QCOMPARE(env->requestCount("GET", QStringLiteral("users/me/regions")), loadsBefore + 1);
+        QTRY_VERIFY(!panel->isVisible());
+        QVERIFY(view.findChild<QWidget*>(QStringLiteral("regionList"))->isVisible());
+
+        // A later failed load keeps the list that is there: nothing to retry in its place.
+        env->answer("GET", QStringLiteral("users/me/regions"), {});
+        ctrl.loadRegions();
+        QTRY_VERIFY_WITH_TIMEOUT(ctrl.regionsLoadFailed(), 10000);
+        QTest::qWait(50);
+        QVERIFY(!panel->isVisible());
+        QVERIFY(view.shownRegionIds().size() > 3);
     }
 
     void filterMatchesCountryOrCityIgnoringCase()

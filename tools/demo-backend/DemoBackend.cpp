@@ -343,6 +343,13 @@ DemoBackend::Private::Private(quint32 seed) : seed(seed), regions(RegionCatalog:
          QStringLiteral("10.0.22631"), QStringLiteral("winstore"), QStringLiteral("2026-10-02 07:15:44")},
     };
 
+    AccountPlan none;
+    none.status = QStringLiteral("inactive");
+    none.name = QString();
+    Account& trialAccount = createAccount(accountKey(trialEmail), trialEmail, trialPassword);
+    trialAccount.plan = none;
+    trialAccount.trialPossible = true;
+
     redeemCodes[normaliseCode(freshRedeemCode)] = RedeemCodeState::fresh;
     redeemCodes[normaliseCode(usedRedeemCode)] = RedeemCodeState::used;
     redeemCodes[normaliseCode(invalidRedeemCode)] = RedeemCodeState::invalid;

@@ -82,6 +82,10 @@ public:
     static inline const QString demoPassword = QStringLiteral("tandrel-demo");
     static inline const QString expiredEmail = QStringLiteral("expired@tandrel.example");
     static inline const QString expiredPassword = QStringLiteral("tandrel-expired");
+    // An account that has never had a plan and may still take the trial, so the pricing
+    // sheet offers it.
+    static inline const QString trialEmail = QStringLiteral("trial@tandrel.example");
+    static inline const QString trialPassword = QStringLiteral("tandrel-trial");
 
     // Redeem codes present at start (any other code is wrong, "E0141"): the fresh one
     // succeeds once and gives a yearly plan, then counts as used ("E0142").

@@ -38,6 +38,8 @@ int main(int argc, char** argv)
                 qPrintable(tandrel::demo::DemoBackend::demoPassword));
     std::printf("Expired account: %s  password: %s\n", qPrintable(tandrel::demo::DemoBackend::expiredEmail),
                 qPrintable(tandrel::demo::DemoBackend::expiredPassword));
+    std::printf("Trial account: %s  password: %s\n", qPrintable(tandrel::demo::DemoBackend::trialEmail),
+                qPrintable(tandrel::demo::DemoBackend::trialPassword));
     std::printf("Redeem code: %s\n", qPrintable(tandrel::demo::DemoBackend::freshRedeemCode));
     std::fflush(stdout);
     return app.exec();

@@ -26,6 +26,7 @@ const QString kDisconnectOnSleep = QStringLiteral("tandrel-disconnect-on-sleep")
 
 // The plugin's own keys.
 const QString kAddress = QStringLiteral("address");
+const QString kServerName = QStringLiteral("tandrel-server-name");
 const QString kRemoteIdentity = QStringLiteral("remote-identity");
 const QString kLocalIdentity = QStringLiteral("local-identity");
 const QString kUser = QStringLiteral("user");
@@ -297,6 +298,22 @@ NMStringMap NetworkManagerProfile::stringMap(const QVariant& value)
     return value.value<NMStringMap>();
 }
 
+bool NetworkManagerProfile::pinServerAddress(NMVariantMapMap& settings, const QString& address)
+{
+    NMStringMap data = vpnData(settings);
+    // The server's identity is checked against the remote identity: without one the
+    // address is the identity, and an address in its place would fail the check.
+    if (data.value(kRemoteIdentity).isEmpty() || data.value(kAddress) == address) {
+        return false;
+    }
+    data.insert(kServerName, data.value(kServerName, data.value(kAddress)));
+    data.insert(kAddress, address);
+    QVariantMap vpn = settings.value(QStringLiteral("vpn"));
+    vpn.insert(QStringLiteral("data"), QVariant::fromValue(data));
+    settings.insert(QStringLiteral("vpn"), vpn);
+    return true;
+}
+
 NMStringMap NetworkManagerProfile::vpnData(const NMVariantMapMap& settings)
 {
     return stringMap(settings.value(QStringLiteral("vpn")).value(QStringLiteral("data")));
@@ -333,7 +350,7 @@ std::optional<NEVPNConfiguration> NetworkManagerProfile::configurationFrom(const
     }
 
     NEVPNProtocolIKEv2 protocol;
-    protocol.serverAddress = data.value(kAddress);
+    protocol.serverAddress = data.value(kServerName, data.value(kAddress));
     protocol.remoteIdentifier = data.value(kRemoteIdentity);
     protocol.localIdentifier = data.value(kLocalIdentity);
     protocol.username = data.value(kUser);

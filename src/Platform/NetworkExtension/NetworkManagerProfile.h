@@ -40,6 +40,12 @@ public:
     static QString ikeProposal(const NEVPNIKEv2SecurityAssociationParameters& parameters);
     static QString espProposal(const NEVPNIKEv2SecurityAssociationParameters& parameters, bool perfectForwardSecrecy);
 
+    // Puts the server's address, resolved once, where the plugin reads the server (so a
+    // reconnect needs no name lookup, which the kill switch may hold back); the name stays
+    // the configuration's server. False when there is nothing to change or no remote
+    // identity to check the server against.
+    static bool pinServerAddress(NMVariantMapMap& settings, const QString& address);
+
     // The vpn.data dictionary of a settings map, whatever form D-Bus delivered it in.
     static NMStringMap vpnData(const NMVariantMapMap& settings);
     static NMStringMap stringMap(const QVariant& value);

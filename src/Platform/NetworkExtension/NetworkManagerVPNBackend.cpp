@@ -1,7 +1,11 @@
 #include "Platform/NetworkExtension/NetworkManagerVPNBackend.h"
 
+#include "BuildConfig.h"
 #include "Platform/Diagnostics.h"
 #include "Platform/MainQueue.h"
+#include "Platform/NetworkExtension/NetworkManagerDBus.h"
+#include "Platform/NetworkExtension/NetworkManagerFailure.h"
+#include "Platform/NetworkExtension/NetworkManagerKillSwitch.h"
 #include "Platform/NetworkExtension/NetworkManagerProfile.h"
 #include "Platform/NetworkExtension/NetworkManagerSecretAgent.h"
 
@@ -13,12 +17,15 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
+#include <QHostInfo>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QObject>
 #include <QSet>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QUuid>
 
@@ -32,22 +39,13 @@ namespace tandrel {
 
 namespace {
 
-const QString kService = QStringLiteral("org.freedesktop.NetworkManager");
-const QString kManagerPath = QStringLiteral("/org/freedesktop/NetworkManager");
-const QString kManagerInterface = QStringLiteral("org.freedesktop.NetworkManager");
+using namespace nmdbus;
+
 const QString kSettingsPath = QStringLiteral("/org/freedesktop/NetworkManager/Settings");
 const QString kSettingsInterface = QStringLiteral("org.freedesktop.NetworkManager.Settings");
 const QString kConnectionInterface = QStringLiteral("org.freedesktop.NetworkManager.Settings.Connection");
-const QString kActiveInterface = QStringLiteral("org.freedesktop.NetworkManager.Connection.Active");
 const QString kVpnInterface = QStringLiteral("org.freedesktop.NetworkManager.VPN.Connection");
-const QString kDeviceInterface = QStringLiteral("org.freedesktop.NetworkManager.Device");
-const QString kIP4ConfigInterface = QStringLiteral("org.freedesktop.NetworkManager.IP4Config");
-const QString kPropertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
 const QString kPluginInterface = QStringLiteral("org.freedesktop.NetworkManager.VPN.Plugin");
-
-// Reading NetworkManager's state is quick; a change may wait on the user's consent.
-constexpr int kReadTimeoutMs = 5000;
-constexpr int kChangeTimeoutMs = 120000;
 
 // NMVpnConnectionState
 enum VpnState : uint {
@@ -70,14 +68,6 @@ enum Reason : uint {
     reasonLoginFailed = 10,
     reasonConnectionRemoved = 11,
 };
-// NMDeviceType values whose links are never "local networks" of ours.
-constexpr uint kDeviceTypeTun = 16;
-constexpr uint kDeviceTypeLoopback = 32;
-
-// Ahead of the routing table the strongSwan daemon puts the tunnel's routes in (220).
-constexpr uint kLocalNetworkRulePriority = 100;
-constexpr uint kMainRoutingTable = 254;
-
 // Reconnection after a drop: quick first, then backing off.
 constexpr int kFirstRetryMs = 500;
 constexpr int kLongestRetryMs = 30000;
@@ -94,52 +84,14 @@ QDBusConnection systemBus()
     return QDBusConnection::systemBus();
 }
 
-QDBusMessage methodCall(const QString& path, const QString& interface, const QString& method,
-                        const QVariantList& arguments = {})
-{
-    QDBusMessage message = QDBusMessage::createMethodCall(kService, path, interface, method);
-    message.setArguments(arguments);
-    return message;
-}
-
-// A property read; an invalid QVariant when it fails.
 QVariant readProperty(const QString& path, const QString& interface, const QString& name)
 {
-    const QDBusMessage reply = systemBus().call(
-        methodCall(path, kPropertiesInterface, QStringLiteral("Get"), {interface, name}), QDBus::Block, kReadTimeoutMs);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-        return {};
-    }
-    return reply.arguments().constFirst().value<QDBusVariant>().variant();
+    return nmdbus::readProperty(systemBus(), path, interface, name);
 }
 
 QString objectPathProperty(const QString& path, const QString& interface, const QString& name)
 {
-    return readProperty(path, interface, name).value<QDBusObjectPath>().path();
-}
-
-QList<QDBusObjectPath> objectPaths(const QVariant& value)
-{
-    if (value.canConvert<QDBusArgument>()) {
-        return qdbus_cast<QList<QDBusObjectPath>>(value.value<QDBusArgument>());
-    }
-    return value.value<QList<QDBusObjectPath>>();
-}
-
-QList<QVariantMap> variantMaps(const QVariant& value)
-{
-    if (value.canConvert<QDBusArgument>()) {
-        return qdbus_cast<QList<QVariantMap>>(value.value<QDBusArgument>());
-    }
-    return value.value<QList<QVariantMap>>();
-}
-
-NMVariantMapMap settingsFromReply(const QDBusMessage& reply)
-{
-    if (reply.arguments().isEmpty()) {
-        return {};
-    }
-    return qdbus_cast<NMVariantMapMap>(reply.arguments().constFirst().value<QDBusArgument>());
+    return nmdbus::objectPathProperty(systemBus(), path, interface, name);
 }
 
 QString loginName()
@@ -168,33 +120,6 @@ bool strongSwanPluginInstalled()
         }
     }
     return false;
-}
-
-// One local subnet: the network address and its prefix length.
-struct LocalNetwork {
-    QString address;
-    uint prefixLength = 0;
-    bool operator==(const LocalNetwork&) const = default;
-};
-
-QVariantMap routingRule(const LocalNetwork& network)
-{
-    // NetworkManager checks each attribute's D-Bus type: family i, priority u, to s, to-len y, table u.
-    return {
-        {QStringLiteral("family"), int(2)},
-        {QStringLiteral("priority"), kLocalNetworkRulePriority},
-        {QStringLiteral("to"), network.address},
-        {QStringLiteral("to-len"), QVariant::fromValue(static_cast<uchar>(network.prefixLength))},
-        {QStringLiteral("table"), kMainRoutingTable},
-    };
-}
-
-bool isRuleFor(const QVariantMap& rule, const LocalNetwork& network)
-{
-    return rule.value(QStringLiteral("priority")).toUInt() == kLocalNetworkRulePriority &&
-           rule.value(QStringLiteral("table")).toUInt() == kMainRoutingTable &&
-           rule.value(QStringLiteral("to")).toString() == network.address &&
-           rule.value(QStringLiteral("to-len")).toUInt() == network.prefixLength;
 }
 
 }  // namespace
@@ -259,13 +184,19 @@ private:
         return m_profilePath.isEmpty() ? NEVPNStatus::invalid : NEVPNStatus::disconnected;
     }
 
-    QList<LocalNetwork> localNetworksOf(const QString& devicePath) const;
-    void addLocalNetworkRules(std::function<void()> then);
-    void removeLocalNetworkRules();
-    void reapplyRules(const QString& devicePath, const QList<LocalNetwork>& networks, bool add,
-                      std::function<void()> then);
+    // What the configuration holds back while the tunnel is wanted, the server's addresses pinned.
+    NetworkManagerBlocks blocksFor(const QStringList& serverAddresses) const;
+    // Sets the blocks on the links and notes them down, so the next run knows they are ours.
+    void holdTraffic(const NetworkManagerBlocks& blocks, std::function<void()> then = {});
+    void releaseTraffic() { holdTraffic({}); }
+    void activateIfStillWanted();
+    // Makes the plugin reach the server by this address, so reconnecting needs no name lookup.
+    void pinServerAddress(const QString& address, std::function<void()> then);
+    // Blocks an earlier run left behind: kept while its tunnel is still wanted, else removed.
+    void recoverBlocks();
 
     QDBusConnection m_bus = systemBus();
+    NetworkManagerKillSwitch m_killSwitch{systemBus()};
     QDBusServiceWatcher* m_watcher = nullptr;
     QTimer m_retryTimer;
 
@@ -288,7 +219,8 @@ private:
     bool m_concluding = false;            // an attempt has ended; its reason may still come
     quint64 m_attempt = 0;                // counts starts and activations, to drop stale verdicts
     int m_retryDelayMs = kFirstRetryMs;
-    QHash<QString, QList<LocalNetwork>> m_localRules;  // device path -> subnets we routed around the tunnel
+    bool m_recovered = false;  // the blocks of an earlier run have been dealt with
+    bool m_networkManagerGone = false;  // it left the bus and has not given us our profile again
 };
 
 NetworkManagerVPNBackend::Session::Session()
@@ -320,14 +252,31 @@ void NetworkManagerVPNBackend::Session::networkManagerAppeared()
     NetworkManagerSecretAgent::shared().registerWithNetworkManager();
     QString failure;
     const std::optional<Found> found = findProfile(&failure);
+    if (!failure.isEmpty() && m_networkManagerGone && m_bus.interface()->isServiceRegistered(kService)) {
+        QTimer::singleShot(kFirstRetryMs, this, &Session::networkManagerAppeared);  // back, but still starting
+        return;
+    }
     if (failure.isEmpty()) {
+        m_networkManagerGone = false;
         adoptProfile(found);
+        if (m_recovered && !m_killSwitch.blocks().isEmpty()) {
+            m_killSwitch.set(m_killSwitch.blocks());  // NetworkManager came back: set them again
+        }
+        recoverBlocks();
     }
 }
 
 void NetworkManagerVPNBackend::Session::networkManagerVanished()
 {
+    // Its object paths go with it: in the next instance the same path names another
+    // connection (activating it would bring up some other profile).
+    m_networkManagerGone = true;
+    {
+        std::lock_guard guard(m_lock);
+        m_profilePath.clear();
+    }
     m_knownActive.clear();
+    m_finishedPaths.clear();
     if (!m_activePath.isEmpty() || m_activating) {
         m_activePath.clear();
         m_activating = false;
@@ -514,7 +463,7 @@ void NetworkManagerVPNBackend::Session::remove(Completion completion)
                   if (!m_activePath.isEmpty()) {
                       m_finishedPaths.insert(std::exchange(m_activePath, QString()));
                   }
-                  removeLocalNetworkRules();
+                  releaseTraffic();
                   adoptProfile(std::nullopt);
                   completion(std::nullopt);
               });
@@ -540,32 +489,74 @@ std::optional<Error> NetworkManagerVPNBackend::Session::startableError() const
 
 void NetworkManagerVPNBackend::Session::start()
 {
-    if (m_activating || !m_activePath.isEmpty() || (m_wanted && m_retryTimer.isActive())) {
-        // Up or on its way (perhaps started by another tool): from now on it is ours to keep.
-        m_wanted = true;
-        return;
+    const bool underWay = m_activating || !m_activePath.isEmpty() || (m_wanted && m_retryTimer.isActive());
+    if (!underWay) {
+        ++m_attempt;  // a verdict still due on an earlier attempt no longer speaks
+        m_concluding = false;
+        m_afterDrop = false;
+        m_retryDelayMs = kFirstRetryMs;
+        setStatus(NEVPNStatus::connecting);
     }
-    ++m_attempt;  // a verdict still due on an earlier attempt no longer speaks
-    m_concluding = false;
+    // Up or on its way (perhaps started by another tool): from now on it is ours to keep.
     m_wanted = true;
-    m_afterDrop = false;
-    m_retryDelayMs = kFirstRetryMs;
-    setStatus(NEVPNStatus::connecting);
-    bool excludeLocal = false;
+    if (underWay && !m_killSwitch.blocks().isEmpty()) {
+        return;  // held back already
+    }
+    QString server;
     {
         std::lock_guard guard(m_lock);
-        excludeLocal = m_configuration && m_configuration->protocolConfiguration &&
-                       m_configuration->protocolConfiguration->excludeLocalNetworks;
+        server = m_configuration->protocolConfiguration->serverAddress;
     }
-    if (excludeLocal) {
-        // The rules come first, so no packet for the LAN takes the tunnel in between.
-        addLocalNetworkRules([this] {
-            if (m_wanted && m_activePath.isEmpty() && !m_activating) {
-                activate();
-            }
+    // The blocks come first, so no packet leaves in clear (nor a LAN packet takes the
+    // tunnel) in between. The server's address is pinned now: once the blocks hold, a
+    // name lookup outside the tunnel may fail.
+    const QHostAddress literal(server);
+    if (!blocksFor({}).holdBack || !literal.isNull()) {
+        holdTraffic(blocksFor(literal.isNull() ? QStringList{} : QStringList{literal.toString()}),
+                    [this] { activateIfStillWanted(); });
+        return;
+    }
+    QHostInfo::lookupHost(server, this, [this, attempt = m_attempt](const QHostInfo& info) {
+        if (attempt != m_attempt || !m_wanted) {
+            return;
+        }
+        QStringList addresses;
+        for (const QHostAddress& address : info.addresses()) {
+            // IPv4 first: the plugin gets one address, and the tunnel is an IPv4 one.
+            addresses.insert(address.protocol() == QAbstractSocket::IPv4Protocol ? 0 : addresses.size(),
+                             address.toString());
+        }
+        if (addresses.isEmpty()) {
+            conclude(0, QStringLiteral("the VPN server's name could not be resolved"), false);
+            return;
+        }
+        pinServerAddress(addresses.first(), [this, addresses] {
+            holdTraffic(blocksFor(addresses), [this] { activateIfStillWanted(); });
         });
-    } else {
-        removeLocalNetworkRules();
+    });
+}
+
+void NetworkManagerVPNBackend::Session::pinServerAddress(const QString& address, std::function<void()> then)
+{
+    QString profile;
+    {
+        std::lock_guard guard(m_lock);
+        profile = m_profilePath;
+    }
+    const QDBusMessage reply = m_bus.call(methodCall(profile, kConnectionInterface, QStringLiteral("GetSettings")),
+                                          QDBus::Block, kReadTimeoutMs);
+    NMVariantMapMap settings = settingsFromReply(reply);
+    if (reply.type() != QDBusMessage::ReplyMessage || !NetworkManagerProfile::pinServerAddress(settings, address)) {
+        then();
+        return;
+    }
+    asyncCall(methodCall(profile, kConnectionInterface, QStringLiteral("Update"), {QVariant::fromValue(settings)}),
+              kChangeTimeoutMs, [then = std::move(then)](const QDBusMessage&) { then(); });
+}
+
+void NetworkManagerVPNBackend::Session::activateIfStillWanted()
+{
+    if (m_wanted && m_activePath.isEmpty() && !m_activating && !m_retryTimer.isActive()) {
         activate();
     }
 }
@@ -576,6 +567,10 @@ void NetworkManagerVPNBackend::Session::activate()
     {
         std::lock_guard guard(m_lock);
         profile = m_profilePath;
+    }
+    if (profile.isEmpty() && m_networkManagerGone) {
+        scheduleRetry();  // the profile is found again once NetworkManager is back
+        return;
     }
     if (profile.isEmpty()) {
         attemptEnded(reasonConnectionRemoved, reasonText(reasonConnectionRemoved));
@@ -731,18 +726,13 @@ void NetworkManagerVPNBackend::Session::attemptEnded(uint reason, const QString&
 
 void NetworkManagerVPNBackend::Session::conclude(uint givenReason, const QString& givenText, bool dropped)
 {
-    uint reason = givenReason;
-    QString text = givenText;
-    if (reason <= 1 && m_pluginFailure) {
-        reason = *m_pluginFailure == 0   ? reasonLoginFailed
-                 : *m_pluginFailure == 2 ? uint(reasonIPConfigInvalid)
-                                         : reason;
-        text = *m_pluginFailure == 1 ? QStringLiteral("the VPN server could not be reached") : reasonText(reason);
-    }
+    const NetworkManagerFailure failure = NetworkManagerFailure::describe(givenReason, givenText, m_pluginFailure);
+    const uint reason = failure.reason;
+    const QString text = failure.text;
     m_pluginFailure.reset();
     if (!m_wanted) {
         m_afterDrop = false;
-        removeLocalNetworkRules();
+        releaseTraffic();
         setStatus(restingStatus());
         return;
     }
@@ -757,7 +747,7 @@ void NetworkManagerVPNBackend::Session::conclude(uint givenReason, const QString
     }
     m_wanted = false;
     m_afterDrop = false;
-    removeLocalNetworkRules();
+    releaseTraffic();
     setStatus(restingStatus(), text);
 }
 
@@ -773,7 +763,7 @@ void NetworkManagerVPNBackend::Session::stop()
     m_afterDrop = false;
     m_retryTimer.stop();
     if (m_activePath.isEmpty()) {
-        removeLocalNetworkRules();
+        releaseTraffic();
         if (isLive(status())) {
             setStatus(restingStatus());
         }
@@ -806,105 +796,94 @@ void NetworkManagerVPNBackend::Session::setStatus(NEVPNStatus status, const QStr
     }
 }
 
-// --- Local networks outside the tunnel ---------------------------------------------------
+// --- What the tunnel holds back -----------------------------------------------------------
 
-QList<LocalNetwork> NetworkManagerVPNBackend::Session::localNetworksOf(const QString& devicePath) const
+namespace {
+
+// Where a run notes the blocks it set, so that the next run (after a crash) can tell a
+// tunnel still wanted from one the user had ended.
+QString blocksStatePath()
 {
-    const uint type = readProperty(devicePath, kDeviceInterface, QStringLiteral("DeviceType")).toUInt();
-    const QString active = objectPathProperty(devicePath, kDeviceInterface, QStringLiteral("ActiveConnection"));
-    const QString ip4Config = objectPathProperty(devicePath, kDeviceInterface, QStringLiteral("Ip4Config"));
-    if (type == kDeviceTypeLoopback || type == kDeviceTypeTun || active.isEmpty() || active == QLatin1String("/") ||
-        ip4Config.isEmpty() || ip4Config == QLatin1String("/") ||
-        readProperty(active, kActiveInterface, QStringLiteral("Vpn")).toBool()) {
-        return {};
-    }
-    QList<LocalNetwork> networks;
-    for (const QVariantMap& entry :
-         variantMaps(readProperty(ip4Config, kIP4ConfigInterface, QStringLiteral("AddressData")))) {
-        const QHostAddress address(entry.value(QStringLiteral("address")).toString());
-        const uint prefixLength = entry.value(QStringLiteral("prefix")).toUInt();
-        if (address.protocol() != QAbstractSocket::IPv4Protocol || prefixLength == 0 || prefixLength > 32) {
-            continue;
-        }
-        const quint32 mask = prefixLength == 32 ? 0xffffffffu : ~(0xffffffffu >> prefixLength);
-        const LocalNetwork network{QHostAddress(address.toIPv4Address() & mask).toString(), prefixLength};
-        if (!networks.contains(network)) {
-            networks.append(network);
-        }
-    }
-    return networks;
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QLatin1Char('/') +
+           QString::fromUtf8(BuildConfig::bundleIdentifier) + QStringLiteral("/networkmanager-blocks.ini");
 }
 
-void NetworkManagerVPNBackend::Session::addLocalNetworkRules(std::function<void()> then)
+// This boot of the machine: the blocks live in the links' running configuration, so a
+// restart has ended them, and a note from before it speaks of nothing.
+QString bootId()
 {
-    const QVariant devices = m_bus
-                                 .call(methodCall(kManagerPath, kManagerInterface, QStringLiteral("GetDevices")),
-                                       QDBus::Block, kReadTimeoutMs)
-                                 .arguments()
-                                 .value(0);
-    auto outstanding = std::make_shared<int>(1);
-    auto finishOne = [outstanding, then = std::move(then)] {
-        if (--*outstanding == 0) {
-            then();
-        }
-    };
-    for (const QDBusObjectPath& device : objectPaths(devices)) {
-        QList<LocalNetwork> networks = localNetworksOf(device.path());
-        const QList<LocalNetwork> already = m_localRules.value(device.path());
-        networks.erase(std::remove_if(networks.begin(), networks.end(),
-                                      [&already](const LocalNetwork& network) { return already.contains(network); }),
-                       networks.end());
-        if (networks.isEmpty()) {
-            continue;
-        }
-        ++*outstanding;
-        reapplyRules(device.path(), networks, true, finishOne);
-    }
-    finishOne();
+    QFile file(QStringLiteral("/proc/sys/kernel/random/boot_id"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll().trimmed()) : QString();
 }
 
-void NetworkManagerVPNBackend::Session::removeLocalNetworkRules()
+}  // namespace
+
+NetworkManagerBlocks NetworkManagerVPNBackend::Session::blocksFor(const QStringList& serverAddresses) const
 {
-    const QHash<QString, QList<LocalNetwork>> rules = std::exchange(m_localRules, {});
-    for (auto it = rules.constBegin(); it != rules.constEnd(); ++it) {
-        reapplyRules(it.key(), it.value(), false, [] {});
+    std::lock_guard guard(m_lock);
+    NetworkManagerBlocks blocks;
+    if (!m_configuration || !m_configuration->protocolConfiguration) {
+        return blocks;
     }
+    // The kill switch (include all networks) holds everything back but the server; IPv6
+    // is blocked whatever it says, as the tunnel carries none (were it to, its own table
+    // comes ahead of the block).
+    blocks.holdBack = m_configuration->protocolConfiguration->includeAllNetworks;
+    blocks.serverAddresses = blocks.holdBack ? serverAddresses : QStringList{};
+    blocks.blockIPv6 = true;
+    blocks.excludeLocalNetworks = m_configuration->protocolConfiguration->excludeLocalNetworks;
+    return blocks;
 }
 
-// Changes the link's running configuration only (GetAppliedConnection + Reapply): the
-// user's stored profile of that link never carries our rules.
-void NetworkManagerVPNBackend::Session::reapplyRules(const QString& devicePath, const QList<LocalNetwork>& networks,
-                                                     bool add, std::function<void()> then)
+void NetworkManagerVPNBackend::Session::holdTraffic(const NetworkManagerBlocks& blocks, std::function<void()> then)
 {
-    const QDBusMessage applied =
-        m_bus.call(methodCall(devicePath, kDeviceInterface, QStringLiteral("GetAppliedConnection"), {uint(0)}),
-                   QDBus::Block, kReadTimeoutMs);
-    if (applied.type() != QDBusMessage::ReplyMessage || applied.arguments().size() < 2) {
-        then();
+    QSettings state(blocksStatePath(), QSettings::IniFormat);
+    state.setValue(QStringLiteral("wanted"), !blocks.isEmpty());
+    state.setValue(QStringLiteral("boot"), bootId());
+    state.setValue(QStringLiteral("holdBack"), blocks.holdBack);
+    state.setValue(QStringLiteral("serverAddresses"), blocks.serverAddresses);
+    state.setValue(QStringLiteral("blockIPv6"), blocks.blockIPv6);
+    state.setValue(QStringLiteral("excludeLocalNetworks"), blocks.excludeLocalNetworks);
+    state.sync();
+    m_killSwitch.set(blocks, std::move(then));
+}
+
+void NetworkManagerVPNBackend::Session::recoverBlocks()
+{
+    if (m_recovered) {
         return;
     }
-    NMVariantMapMap connection = settingsFromReply(applied);
-    const qulonglong versionId = applied.arguments().at(1).toULongLong();
-    QVariantMap ipv4 = connection.value(QStringLiteral("ipv4"));
-    QList<QVariantMap> rules = variantMaps(ipv4.value(QStringLiteral("routing-rules")));
-    for (const LocalNetwork& network : networks) {
-        rules.erase(std::remove_if(rules.begin(), rules.end(),
-                                   [&network](const QVariantMap& rule) { return isRuleFor(rule, network); }),
-                    rules.end());
-        if (add) {
-            rules.append(routingRule(network));
-        }
+    m_recovered = true;
+    const QSettings state(blocksStatePath(), QSettings::IniFormat);
+    NetworkManagerBlocks left;
+    if (state.value(QStringLiteral("wanted")).toBool() && state.value(QStringLiteral("boot")).toString() == bootId()) {
+        left.holdBack = state.value(QStringLiteral("holdBack")).toBool();
+        left.serverAddresses = state.value(QStringLiteral("serverAddresses")).toStringList();
+        left.blockIPv6 = state.value(QStringLiteral("blockIPv6")).toBool();
+        left.excludeLocalNetworks = state.value(QStringLiteral("excludeLocalNetworks")).toBool();
     }
-    ipv4.insert(QStringLiteral("routing-rules"), QVariant::fromValue(rules));
-    connection.insert(QStringLiteral("ipv4"), ipv4);
-    asyncCall(methodCall(devicePath, kDeviceInterface, QStringLiteral("Reapply"),
-                         {QVariant::fromValue(connection), QVariant::fromValue(versionId), uint(0)}),
-              kChangeTimeoutMs, [this, devicePath, networks, add, then = std::move(then)](const QDBusMessage& reply) {
-                  if (add && reply.type() == QDBusMessage::ReplyMessage) {
-                      m_localRules[devicePath].append(networks);
-                  }
-                  then();
-              });
+    const bool tunnelUp = !m_activePath.isEmpty();
+    const bool stillWanted = !left.isEmpty() && restingStatus() != NEVPNStatus::invalid &&
+                             (tunnelUp || (left.holdBack && onDemandEnabled()));
+    if (!stillWanted) {
+        if (!left.isEmpty() || m_killSwitch.foundOnLinks()) {
+            releaseTraffic();
+        }
+        return;
+    }
+    // Set them again: a link activated while we were gone lost them.
+    holdTraffic(left);
+    if (tunnelUp && left.holdBack && m_wanted && status() == NEVPNStatus::connecting) {
+        m_afterDrop = true;  // an attempt to get back a dropped tunnel, still on its way
+        setStatus(NEVPNStatus::reasserting);
+    }
+    if (!tunnelUp) {
+        // The tunnel dropped while we were gone: get it back, and say that traffic waits for it.
+        m_wanted = true;
+        m_afterDrop = true;
+        setStatus(NEVPNStatus::reasserting);
+        activateIfStillWanted();
+    }
 }
 
 // --- The back end ------------------------------------------------------------------------

@@ -12,11 +12,14 @@ namespace tandrel {
 // password stays in the keychain and reaches NetworkManager through our secret agent.
 // Completions and status changes arrive on the main thread.
 //
-// The kill switch (on-demand with a connect rule): NetworkManager cannot hold a VPN up by
-// itself, so while the tunnel is wanted a drop is answered by reactivating the profile,
-// reported as reasserting. Excluded local networks: for as long as the tunnel is wanted,
-// each local link gets a routing rule that sends its own subnet to the main table ahead
-// of the tunnel's routes (applied to the running link only, never to its stored profile).
+// The kill switch (include all networks, on-demand with a connect rule): while the tunnel
+// is wanted, nothing leaves outside it but IKE/ESP to the server (and the local subnets
+// where they are excluded), also while it is down, reconnecting, or this program is gone;
+// NetworkManagerKillSwitch holds that in the links' running configuration. A drop is
+// answered by reactivating the profile, reported as reasserting. IPv6 outside the tunnel
+// is blocked while the tunnel is wanted, whatever the kill switch says. A run that finds
+// blocks of an earlier one keeps them (and reconnects) if that tunnel was still wanted,
+// and removes them otherwise.
 class NetworkManagerVPNBackend : public NEVPNBackend {
 public:
     static inline const QString errorDomain = QStringLiteral("NetworkManagerVPNService");

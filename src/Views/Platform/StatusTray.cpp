@@ -1,5 +1,7 @@
 #include "Views/Platform/StatusTray.h"
 
+#include "Platform/SessionBus.h"
+
 #include <QApplication>
 #include <QMenu>
 #include <QSystemTrayIcon>
@@ -15,7 +17,7 @@ QPointer<StatusTray>& shown()
 
 bool StatusTray::isAvailable()
 {
-    return !qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") && QSystemTrayIcon::isSystemTrayAvailable();
+    return sessionBusAvailable() && QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 StatusTray* StatusTray::current()

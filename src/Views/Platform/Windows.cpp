@@ -1,6 +1,9 @@
 #include "Views/Platform/Windows.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QDialog>
+#include <QKeySequence>
 #include <QMainWindow>
 #include <QScreen>
 #include <QVariantAnimation>
@@ -168,6 +171,64 @@ void setContentSize(QWidget* window, const QSize& size)
     window->resize(size + extra);
 }
 
+QSize frameSizeForContent(const QWidget* window, const QSize& content)
+{
+    const auto* main = qobject_cast<const QMainWindow*>(window);
+    const QWidget* inside = main && main->centralWidget() ? main->centralWidget() : window;
+    QSize around = frame(window).size() - inside->size();
+    if (around.width() < 0 || around.height() < 0 || !window->isVisible()) {
+        around = QSize(0, main && main->menuWidget() && !main->menuWidget()->isHidden()
+                              ? main->menuWidget()->sizeHint().height()
+                              : 0);
+    }
+    return content + around;
+}
+
+namespace {
+
+class SheetPlacer : public QObject {
+public:
+    SheetPlacer(QWidget* sheet, QWidget* over) : QObject(sheet), m_over(over) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show || event->type() == QEvent::Resize) {
+            place(static_cast<QWidget*>(watched));
+        }
+        return false;
+    }
+
+private:
+    void place(QWidget* sheet) const
+    {
+        if (!m_over || !sheet->isWindow()) {
+            return;
+        }
+        QRect outer = frame(sheet);
+        outer.moveCenter(frame(m_over).center());
+        const QScreen* screen = m_over->screen() ? m_over->screen() : QGuiApplication::primaryScreen();
+        if (screen) {
+            const QRect room = screen->availableGeometry();
+            outer.moveRight(std::min(outer.right(), room.right()));
+            outer.moveBottom(std::min(outer.bottom(), room.bottom()));
+            outer.moveLeft(std::max(outer.left(), room.left()));
+            outer.moveTop(std::max(outer.top(), room.top()));
+        }
+        if (outer.topLeft() != frame(sheet).topLeft()) {
+            sheet->move(outer.topLeft());
+        }
+    }
+
+    QPointer<QWidget> m_over;
+};
+
+}  // namespace
+
+void keepCentredOver(QWidget* sheet, QWidget* over)
+{
+    sheet->installEventFilter(new SheetPlacer(sheet, over));
+}
+
 void center(QWidget* window)
 {
     QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
@@ -198,6 +259,42 @@ void disableZoom(QWidget* window)
         // Changing the flags of a shown window hides it.
         window->setGeometry(geometry);
         window->show();
+    }
+}
+
+namespace {
+
+class QuitSharer : public QObject {
+public:
+    using QObject::QObject;
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show) {
+            if (auto* dialog = qobject_cast<QDialog*>(watched)) {
+                for (QWidget* window : windowList()) {
+                    for (QAction* action : window->findChildren<QAction*>()) {
+                        const bool quits = action->objectName() == QLatin1String("quitAction") ||
+                                           action->shortcuts().contains(QKeySequence(QKeySequence::Quit));
+                        if (quits && !dialog->actions().contains(action)) {
+                            dialog->addAction(action);
+                        }
+                    }
+                }
+            }
+        }
+        return false;
+    }
+};
+
+}  // namespace
+
+void shareQuitWithDialogs()
+{
+    static QuitSharer* sharer = nullptr;
+    if (!sharer && qApp) {
+        sharer = new QuitSharer(qApp);
+        qApp->installEventFilter(sharer);
     }
 }
 

@@ -32,13 +32,23 @@ void setFrame(QWidget* window, const QRect& frame, bool animate);
 void setFrameSizeKeepingOrigin(QWidget* window, const QSize& size, bool animate);
 // Sizes the window so its content (central widget) gets `size`; the top-left stays.
 void setContentSize(QWidget* window, const QSize& size);
+// The frame size that gives the window's content (its central widget) this size, with
+// the menu bar and the decorations it has now around it.
+QSize frameSizeForContent(const QWidget* window, const QSize& content);
 // Centres the window on its screen.
 void center(QWidget* window);
+// Keeps a sheet centred over `over` each time it is shown or resized, moved back inside
+// the screen's available area where it would stick out.
+void keepCentredOver(QWidget* sheet, QWidget* over);
 
 // Clears the maximize (zoom) button of every window on every pass of the event loop, so
 // windows opened later lose it too.
 void keepZoomDisabled();
 // Removes the zoom button of one window now.
 void disableZoom(QWidget* window);
+
+// Lets the application's Quit shortcut work while a sheet or an alert is the active
+// window: every dialog shown from now on also carries the windows' Quit action.
+void shareQuitWithDialogs();
 
 }  // namespace tandrel::Windows

@@ -1,0 +1,154 @@
+// Runs against a real GNOME Keyring in a private D-Bus session (with-secret-service.sh):
+// the keyring is locked over D-Bus while the user is logged in and connected.
+#include "../Controllers/ServiceTesting.h"
+#include "Classes/VPNHelper.h"
+#include "ContentView.h"
+#include "Controllers/LoginController.h"
+#include "TandrelApp.h"
+#include "Views/VPNMainView.h"
+#include "support/Screenshots.h"
+#include "support/TestMain.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QLabel>
+#include <QMainWindow>
+
+using namespace tandrel;
+using demo::DemoBackend;
+using testing::NotificationCounter;
+using testing::ServiceEnvironment;
+
+namespace {
+
+const QString kSecrets = QStringLiteral("org.freedesktop.secrets");
+const QString kServicePath = QStringLiteral("/org/freedesktop/secrets");
+const QString kServiceInterface = QStringLiteral("org.freedesktop.Secret.Service");
+
+QDBusMessage callService(const QString& interface, const QString& method, const QVariantList& arguments)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(kSecrets, kServicePath, interface, method);
+    call.setArguments(arguments);
+    return QDBusConnection::sessionBus().call(call, QDBus::Block, 5000);
+}
+
+QDBusObjectPath defaultCollection()
+{
+    return callService(kServiceInterface, QStringLiteral("ReadAlias"), {QStringLiteral("default")})
+        .arguments()
+        .value(0)
+        .value<QDBusObjectPath>();
+}
+
+// As a screen lock does with some keyrings.
+bool lockKeyring()
+{
+    const QDBusMessage reply = callService(kServiceInterface, QStringLiteral("Lock"),
+                                           {QVariant::fromValue(QList<QDBusObjectPath>{defaultCollection()})});
+    return reply.type() == QDBusMessage::ReplyMessage;
+}
+
+// As the person would at the keyring's prompt: the keyring's own unlock with its password
+// (with-secret-service.sh hands the daemon one empty line), through a plain session of
+// this connection.
+bool unlockKeyring()
+{
+    const QDBusMessage session = callService(kServiceInterface, QStringLiteral("OpenSession"),
+                                             {QStringLiteral("plain"), QVariant::fromValue(QDBusVariant(QString()))});
+    if (session.type() != QDBusMessage::ReplyMessage) {
+        return false;
+    }
+    QDBusArgument secret;
+    secret.beginStructure();
+    // The daemon takes the whole line it was handed as the password, line feed included.
+    secret << session.arguments().value(1).value<QDBusObjectPath>() << QByteArray() << QByteArray("\n")
+           << QStringLiteral("text/plain");
+    secret.endStructure();
+    const QDBusMessage reply = callService(QStringLiteral("org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface"),
+                                           QStringLiteral("UnlockWithMasterPassword"),
+                                           {QVariant::fromValue(defaultCollection()), QVariant::fromValue(secret)});
+    return reply.type() == QDBusMessage::ReplyMessage;
+}
+
+}  // namespace
+
+class LockedKeyringTest : public QObject {
+    Q_OBJECT
+private:
+    std::unique_ptr<ServiceEnvironment> env;
+    std::shared_ptr<KeychainStore> keyring;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        // The daemon comes up alongside this test.
+        QTRY_VERIFY_WITH_TIMEOUT((keyring = KeychainStore::makeSecretServiceStore()) != nullptr, 10000);
+    }
+
+    void init()
+    {
+        env = std::make_unique<ServiceEnvironment>();
+        KeychainStore::setSystem(keyring);
+        env->signIn();
+        Preferences::setConfigId(env->backend.regions().at(0).at("id").get<qint64>());
+    }
+
+    void cleanup()
+    {
+        unlockKeyring();
+        keyring->removeAll(Preferences::defaultKeychain().service());
+        env.reset();
+    }
+
+    void lockedKeyringKeepsTheSessionAndTheTunnelAndResumes()
+    {
+        const std::optional<QString> token = Preferences::token();
+        TandrelApp app{QUrl()};
+        QMainWindow* window = app.body();
+        auto* screen = qobject_cast<VPNMainView*>(window->findChild<ContentView*>()->screen());
+        QVERIFY(screen);
+        QTRY_VERIFY_WITH_TIMEOUT(screen->ctrl(), 5000);
+        TandrelController& ctrl = *screen->ctrl();
+        ctrl.doConnect();
+        QTRY_COMPARE_WITH_TIMEOUT(ctrl.connectionStatus(), NEVPNStatus::connected, 10000);
+        auto* notice = screen->findChild<QLabel*>(QStringLiteral("keyringLockedNotice"));
+        QVERIFY(notice && !notice->isVisible());
+
+        NotificationCounter logouts(QStringLiteral("logout"));
+        QVERIFY(lockKeyring());
+        QVERIFY(Preferences::isLocked(Preferences::Keys::token));
+        ctrl.showAlert = false;  // any change of the controller redraws the screen
+        QTRY_VERIFY_WITH_TIMEOUT(notice->isVisible(), 5000);
+        testing::saveScreenshot(window, QStringLiteral("locked-keyring"));
+        QVERIFY(!screen->findChild<QWidget*>(QStringLiteral("pleaseLogInLabel"))->isVisible());
+        QCOMPARE(logouts.count(), 0);
+        QCOMPARE(env->vpn->status(), NEVPNStatus::connected);
+        QCOMPARE(UserDefaults::standard().object(QStringLiteral("KillSwitch")), std::nullopt);
+        // Nothing goes to the backend without its token meanwhile (that would end the session).
+        ctrl.showCurrentSubscription();
+        QVERIFY(logouts.count() == 0);
+
+        QVERIFY(unlockKeyring());
+        QTRY_VERIFY_WITH_TIMEOUT(!notice->isVisible(), 10000);
+        QCOMPARE(Preferences::token(), token);
+        QCOMPARE(logouts.count(), 0);
+        QCOMPARE(ctrl.connectionStatus(), NEVPNStatus::connected);
+    }
+
+    void loginFailsClearlyWhenTheKeyringCannotKeepIt()
+    {
+        Preferences::setToken(std::nullopt);
+        Preferences::setEmail(std::nullopt);
+        QVERIFY(lockKeyring());
+        LoginController login;
+        login.loginPressed(DemoBackend::demoEmail, DemoBackend::demoPassword);
+        QTRY_COMPARE_WITH_TIMEOUT(login.loginResult(), Status::logInFalse, 5000);
+        QCOMPARE(login.loginErrorMsg(), LoginController::keychainWriteFailedMessage);
+        QVERIFY(login.loginError());
+    }
+};
+
+TANDREL_TEST_MAIN_WIDGETS(LockedKeyringTest)
+#include "tst_lockedkeyring.moc"

@@ -1,0 +1,63 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="es_ES" sourcelanguage="en_US">
+<context>
+    <name>ConnectFailure</name>
+    <message>
+        <source>Could not reach the server. Check your internet connection and try again.</source>
+        <translation>No se pudo contactar con el servidor. Comprueba tu conexión a Internet e inténtalo de nuevo.</translation>
+    </message>
+    <message>
+        <source>The VPN configuration could not be saved.</source>
+        <translation>No se pudo guardar la configuración VPN.</translation>
+    </message>
+    <message>
+        <source>The VPN connection failed.</source>
+        <translation>La conexión VPN falló.</translation>
+    </message>
+    <message>
+        <source>The VPN could not be started.</source>
+        <translation>No se pudo iniciar la VPN.</translation>
+    </message>
+    <message>
+        <source>The VPN server could not be reached.</source>
+        <translation>No se pudo contactar con el servidor VPN.</translation>
+    </message>
+    <message>
+        <source>The VPN server refused the login, or this computer does not trust the server's certificate.</source>
+        <translation>El servidor VPN rechazó el inicio de sesión, o este equipo no confía en el certificado del servidor.</translation>
+    </message>
+    <message>
+        <source>The VPN server sent an unusable network configuration.</source>
+        <translation>El servidor VPN envió una configuración de red no válida.</translation>
+    </message>
+    <message>
+        <source>The server did not answer in time. Please try again.</source>
+        <translation>El servidor no respondió a tiempo. Inténtalo de nuevo.</translation>
+    </message>
+    <message>
+        <source>The server sent no usable VPN configuration. Please try again later.</source>
+        <translation>El servidor no envió una configuración VPN válida. Inténtalo más tarde.</translation>
+    </message>
+    <message>
+        <source>The system's VPN service is not available.</source>
+        <translation>El servicio VPN del sistema no está disponible.</translation>
+    </message>
+    <message>
+        <source>The system's VPN settings could not be read.</source>
+        <translation>No se pudieron leer los ajustes VPN del sistema.</translation>
+    </message>
+    <message>
+        <source>The system's strongSwan VPN plugin is missing or did not start.</source>
+        <translation>Falta el complemento VPN strongSwan del sistema o no se inició.</translation>
+    </message>
+    <message>
+        <source>The tunnel password could not be kept in the keychain.</source>
+        <translation>No se pudo guardar la contraseña del túnel en el llavero.</translation>
+    </message>
+    <message>
+        <source>The tunnel password could not be read from the keychain.</source>
+        <translation>No se pudo leer la contraseña del túnel del llavero.</translation>
+    </message>
+</context>
+</TS>
