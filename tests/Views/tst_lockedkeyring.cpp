@@ -85,6 +85,11 @@ private Q_SLOTS:
     {
         // The daemon comes up alongside this test.
         QTRY_VERIFY_WITH_TIMEOUT((keyring = KeychainStore::makeSecretServiceStore()) != nullptr, 10000);
+        // It answers before its login collection is made and unlocked: wait until it keeps an item.
+        const QString probe = QStringLiteral("keyring-ready");
+        QTRY_VERIFY_WITH_TIMEOUT(keyring->add(probe, probe, "ready", nullptr) == 0 || keyring->update(probe, probe, "ready") == 0,
+                                 10000);
+        keyring->remove(probe, probe);
     }
 
     void init()
