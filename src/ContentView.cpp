@@ -1,5 +1,6 @@
 #include "ContentView.h"
 
+#include "Extensions/NotificationName.h"
 #include "Network/Client.h"
 #include "Platform/MainQueue.h"
 #include "Views/LoginView.h"
@@ -21,8 +22,7 @@ ContentView::ContentView(QWidget* parent)
 
     QPointer<ContentView> self(this);
     m_showLoginViewObserver = NotificationCenter::defaultCenter().addObserver(
-        QStringLiteral("showLoginView"), nullptr, NotificationCenter::Delivery::postingThread,
-        [self](const Notification&) {
+        kShowLoginViewNotification, nullptr, NotificationCenter::Delivery::postingThread, [self](const Notification&) {
             auto setNeedLogin = [self] {
                 if (self) {
                     self->m_vm->state = ContentViewModel::ProgramState::needLogin;
@@ -36,7 +36,7 @@ ContentView::ContentView(QWidget* parent)
             }
         });
     m_sessionExpiredObserver = NotificationCenter::defaultCenter().addObserver(
-        QStringLiteral("logout"), nullptr, NotificationCenter::Delivery::mainQueue, [self](const Notification& note) {
+        kLogoutNotification, nullptr, NotificationCenter::Delivery::mainQueue, [self](const Notification& note) {
             if (self && note.userInfo.value(Client::logoutReasonKey).toString() == Client::sessionExpiredReason) {
                 self->m_vm->sessionExpired = true;
             }

@@ -2,6 +2,7 @@
 
 #include "BuildConfig.h"
 #include "ContentView.h"
+#include "Extensions/UserDefaultsKey.h"
 #include "Platform/ApplicationIcon.h"
 #include "Platform/Host.h"
 #include "Platform/Keychain.h"
@@ -157,13 +158,12 @@ QMainWindow* TandrelApp::body()
 
 QMessageBox* TandrelApp::showKeychainFileNotice(QWidget* window)
 {
-    const QString shownKey = QStringLiteral("KeychainFileNoticeShown");
     KeychainStore::system();  // the choice is made at the first use
     const std::optional<QString> path = KeychainStore::fallbackFilePath();
-    if (!path || UserDefaults::standard().boolForKey(shownKey)) {
+    if (!path || UserDefaults::standard().boolForKey(kKeychainFileNoticeShownKey)) {
         return nullptr;
     }
-    UserDefaults::standard().set(true, shownKey);
+    UserDefaults::standard().set(true, kKeychainFileNoticeShownKey);
     const QString text = QCoreApplication::translate("Tandrel",
                                                      "No keyring (Secret Service) is available on this desktop, so "
                                                      "Tandrel keeps your credentials in a file only you can read:");
@@ -346,7 +346,7 @@ void TandrelApp::installPlatformHooks()
 QString TandrelApp::loadTranslations()
 {
     QString language;
-    if (const auto languages = UserDefaults::standard().stringArray(QStringLiteral("AppleLanguages"));
+    if (const auto languages = UserDefaults::standard().stringArray(kAppleLanguagesKey);
         languages && !languages->isEmpty()) {
         language = languages->first();
     } else if (const QStringList preferred = Host::preferredLanguages(); !preferred.isEmpty()) {

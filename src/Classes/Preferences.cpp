@@ -1,6 +1,7 @@
 #include "Classes/Preferences.h"
 
 #include "BuildConfig.h"
+#include "Extensions/UserDefaultsKey.h"
 #include "Platform/Diagnostics.h"
 #include "Platform/Host.h"
 #include "Platform/UserDefaults.h"
@@ -72,167 +73,167 @@ const QString Preferences::keychainGroupName = QString::fromUtf8(BuildConfig::bu
 
 bool Preferences::killSwitch()
 {
-    return defaults().boolValue(QStringLiteral("KillSwitch"), true);
+    return defaults().boolValue(kKillSwitchKey, true);
 }
 
 void Preferences::setKillSwitch(bool value)
 {
-    defaults().set(value, QStringLiteral("KillSwitch"));
+    defaults().set(value, kKillSwitchKey);
 }
 
 bool Preferences::excludeLocalNetworks()
 {
-    return defaults().boolValue(QStringLiteral("ExcludeLocalNetworks"), true);
+    return defaults().boolValue(kExcludeLocalNetworksKey, true);
 }
 
 void Preferences::setExcludeLocalNetworks(bool value)
 {
-    defaults().set(value, QStringLiteral("ExcludeLocalNetworks"));
+    defaults().set(value, kExcludeLocalNetworksKey);
 }
 
 VPNProtocol Preferences::vpnProtocol()
 {
-    return protocolSetting(QStringLiteral("VPNProtocol"));
+    return protocolSetting(kVPNProtocolKey);
 }
 
 void Preferences::setVpnProtocol(VPNProtocol value)
 {
-    defaults().set(rawValue(value), QStringLiteral("VPNProtocol"));
+    defaults().set(rawValue(value), kVPNProtocolKey);
 }
 
 VPNProtocol Preferences::connectedProtocol()
 {
-    return protocolSetting(QStringLiteral("ConnectedVPNProtocol"));
+    return protocolSetting(kConnectedVPNProtocolKey);
 }
 
 void Preferences::setConnectedProtocol(VPNProtocol value)
 {
-    defaults().set(rawValue(value), QStringLiteral("ConnectedVPNProtocol"));
+    defaults().set(rawValue(value), kConnectedVPNProtocolKey);
 }
 
 QString Preferences::countryConnected()
 {
-    return defaults().stringValue(QStringLiteral("CountryConnected"), QStringLiteral("VPN"));
+    return defaults().stringValue(kCountryConnectedKey, QStringLiteral("VPN"));
 }
 
 void Preferences::setCountryConnected(const QString& value)
 {
-    defaults().set(value, QStringLiteral("CountryConnected"));
+    defaults().set(value, kCountryConnectedKey);
 }
 
 bool Preferences::compactView()
 {
-    return defaults().boolValue(QStringLiteral("CompactView"), true);
+    return defaults().boolValue(kCompactViewKey, true);
 }
 
 void Preferences::setCompactView(bool value)
 {
-    defaults().set(value, QStringLiteral("CompactView"));
+    defaults().set(value, kCompactViewKey);
 }
 
 bool Preferences::onboardingShown()
 {
-    return defaults().boolValue(QStringLiteral("onboardingShown"), false);
+    return defaults().boolValue(Keys::onboardingShown, false);
 }
 
 void Preferences::setOnboardingShown(bool value)
 {
-    defaults().set(value, QStringLiteral("onboardingShown"));
+    defaults().set(value, Keys::onboardingShown);
 }
 
 bool Preferences::termsShown()
 {
-    return defaults().boolValue(QStringLiteral("termsShown"), false);
+    return defaults().boolValue(Keys::termsShown, false);
 }
 
 void Preferences::setTermsShown(bool value)
 {
-    defaults().set(value, QStringLiteral("termsShown"));
+    defaults().set(value, Keys::termsShown);
 }
 
 bool Preferences::updated()
 {
-    return defaults().boolValue(QStringLiteral("updated"), false);
+    return defaults().boolValue(Keys::updated, false);
 }
 
 void Preferences::setUpdated(bool value)
 {
-    defaults().set(value, QStringLiteral("updated"));
+    defaults().set(value, Keys::updated);
 }
 
 qint64 Preferences::configId()
 {
-    return defaults().integerValue(QStringLiteral("configId"), 0);
+    return defaults().integerValue(Keys::configId, 0);
 }
 
 void Preferences::setConfigId(qint64 value)
 {
-    defaults().set(value, QStringLiteral("configId"));
+    defaults().set(value, Keys::configId);
 }
 
 std::optional<QString> Preferences::token()
 {
-    return defaultKeychain()[QStringLiteral("token")];
+    return defaultKeychain()[Keys::token];
 }
 
 void Preferences::setToken(const std::optional<QString>& value)
 {
-    setKeychainValue(value, QStringLiteral("token"));
+    setKeychainValue(value, Keys::token);
 }
 
 std::optional<QString> Preferences::email()
 {
-    return defaultKeychain()[QStringLiteral("email")];
+    return defaultKeychain()[Keys::email];
 }
 
 void Preferences::setEmail(const std::optional<QString>& value)
 {
-    setKeychainValue(value, QStringLiteral("email"));
+    setKeychainValue(value, Keys::email);
 }
 
 std::optional<QString> Preferences::password()
 {
-    return defaultKeychain()[QStringLiteral("password")];
+    return defaultKeychain()[Keys::password];
 }
 
 void Preferences::setPassword(const std::optional<QString>& value)
 {
-    setKeychainValue(value, QStringLiteral("password"));
+    setKeychainValue(value, Keys::password);
 }
 
 std::optional<QString> Preferences::server()
 {
-    return defaultKeychain()[QStringLiteral("server")];
+    return defaultKeychain()[Keys::server];
 }
 
 void Preferences::setServer(const std::optional<QString>& value)
 {
-    setKeychainValue(value, QStringLiteral("server"));
+    setKeychainValue(value, Keys::server);
 }
 
 std::optional<QString> Preferences::vpnUsername()
 {
-    return defaultKeychain()[QStringLiteral("vpnUsername")];
+    return defaultKeychain()[Keys::vpnUsername];
 }
 
 void Preferences::setVpnUsername(const std::optional<QString>& value)
 {
-    setKeychainValue(value, QStringLiteral("vpnUsername"));
+    setKeychainValue(value, Keys::vpnUsername);
 }
 
 std::optional<QString> Preferences::vpnPassword()
 {
-    return defaultKeychain()[QStringLiteral("vpnPassword")];
+    return defaultKeychain()[Keys::vpnPassword];
 }
 
 void Preferences::setVpnPassword(const std::optional<QString>& value)
 {
-    setKeychainValue(value, QStringLiteral("vpnPassword"));
+    setKeychainValue(value, Keys::vpnPassword);
 }
 
 std::optional<QString> Preferences::uid()
 {
-    const QString account = QStringLiteral("uid");
+    const QString& account = Keys::uid;
     if (defaultKeychain()[account]) {
         return defaultKeychain()[account];
     }

@@ -2,6 +2,7 @@
 
 #include "Classes/Preferences.h"
 #include "Classes/Session.h"
+#include "Extensions/NotificationName.h"
 #include "Network/Client.h"
 #include "Platform/Diagnostics.h"
 #include "Platform/MainQueue.h"
@@ -11,7 +12,6 @@ namespace tandrel {
 
 namespace {
 
-const QString kSubscriptionExpiredNotification = QStringLiteral("showSubscriptionExpiredAlert");
 const QString kConfigurationDescription = QStringLiteral("Tandrel");
 
 // The tunnel's proposal for both the IKE and the child security association.
@@ -99,7 +99,8 @@ void VPNHelper::connectIPSecIKEv2()
             }
             if ((*json)["code"].stringValue() == QLatin1String("E0121")) {
                 printLine(QStringLiteral("Plan not found (404, E0121). Showing subscription expired alert."));
-                MainQueue::async([] { NotificationCenter::defaultCenter().post(kSubscriptionExpiredNotification); });
+                MainQueue::async(
+                    [] { NotificationCenter::defaultCenter().post(kShowSubscriptionExpiredAlertNotification); });
                 endAttempt(std::nullopt);
                 return;
             }

@@ -3,6 +3,7 @@
 #include "Classes/Preferences.h"
 #include "Classes/Session.h"
 #include "Classes/VPNHelper.h"
+#include "Extensions/NotificationName.h"
 #include "Models/OptimalRegion.h"
 #include "Network/Client.h"
 #include "Platform/ApplicationIcon.h"
@@ -16,11 +17,6 @@
 namespace tandrel {
 
 namespace {
-const QString kLogoutNotification = QStringLiteral("logout");
-const QString kShowLoginViewNotification = QStringLiteral("showLoginView");
-const QString kShowSlotsPaymentAlertNotification = QStringLiteral("showSlotsPaymentAlert");
-const QString kShowSubscriptionExpiredAlertNotification = QStringLiteral("showSubscriptionExpiredAlert");
-
 // Looked up by name; the application's own icon shows when no image has this name.
 const QString kApplicationIconName = QStringLiteral("AppIconMacOS");
 

@@ -23,4 +23,19 @@ void set(UserDefaults& defaults, qint64 value, UserDefaultsKey key);
 // Stores any value; nullopt (or an invalid QVariant) removes the entry.
 void set(UserDefaults& defaults, const std::optional<QVariant>& value, UserDefaultsKey key);
 
+// The settings keys that the program reads and writes, each spelled here once so a typo
+// cannot silently split one setting into two. (The keys named by Preferences::Keys and the
+// updater's own keys in Platform/Updater.h are spelled at those homes.)
+inline const QString kKillSwitchKey = QStringLiteral("KillSwitch");
+inline const QString kExcludeLocalNetworksKey = QStringLiteral("ExcludeLocalNetworks");
+inline const QString kVPNProtocolKey = QStringLiteral("VPNProtocol");
+inline const QString kConnectedVPNProtocolKey = QStringLiteral("ConnectedVPNProtocol");
+inline const QString kCountryConnectedKey = QStringLiteral("CountryConnected");
+// Read with two defaults on purpose: the preferences read true, the log-in screen's plain
+// boolean read false.
+inline const QString kCompactViewKey = QStringLiteral("CompactView");
+inline const QString kSelectedLanguageKey = QStringLiteral("SelectedLanguage");
+inline const QString kAppleLanguagesKey = QStringLiteral("AppleLanguages");
+inline const QString kKeychainFileNoticeShownKey = QStringLiteral("KeychainFileNoticeShown");
+
 }  // namespace tandrel

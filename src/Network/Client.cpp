@@ -2,6 +2,7 @@
 
 #include "BuildConfig.h"
 #include "Classes/Preferences.h"
+#include "Extensions/NotificationName.h"
 #include "Platform/Diagnostics.h"
 #include "Platform/Host.h"
 #include "Platform/MainQueue.h"
@@ -485,13 +486,13 @@ std::optional<Error> Client::handleErrorCode(const JSON& json)
     if (expiredSession.contains(*code)) {
         // Synchronously, so the log-out has finished before the caller sees the error.
         // The reason lets the login screen say why the user has to log in again.
-        NotificationCenter::defaultCenter().post(QStringLiteral("logout"), nullptr,
+        NotificationCenter::defaultCenter().post(kLogoutNotification, nullptr,
                                                  {{logoutReasonKey, sessionExpiredReason}});
         return Error::withDescription(kClientErrorDomain, 401, QStringLiteral("Session(JWT) expired or invalid."));
     }
     if (*code == QLatin1String("E0161")) {
         // Queued, so the caller's completion runs first.
-        MainQueue::async([] { NotificationCenter::defaultCenter().post(QStringLiteral("showSlotsPaymentAlert")); });
+        MainQueue::async([] { NotificationCenter::defaultCenter().post(kShowSlotsPaymentAlertNotification); });
         return Error::withDescription(kClientErrorDomain, 401, QStringLiteral("No slots available."));
     }
     return std::nullopt;

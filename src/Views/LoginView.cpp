@@ -2,6 +2,7 @@
 
 #include "BuildConfig.h"
 #include "ContentViewModel.h"
+#include "Extensions/UserDefaultsKey.h"
 #include "Platform/MainQueue.h"
 #include "Platform/UserDefaults.h"
 #include "Platform/Workspace.h"
@@ -428,7 +429,7 @@ void LoginView::openResetPasswordPage()
 
 QSize LoginView::mainWindowSizeAfterLogIn()
 {
-    const bool compact = UserDefaults::standard().boolForKey(QStringLiteral("CompactView"));
+    const bool compact = UserDefaults::standard().boolForKey(kCompactViewKey);
     return {compact ? 300 : 900, 700};
 }
 

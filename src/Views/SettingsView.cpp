@@ -3,6 +3,7 @@
 #include "Classes/VPNHelper.h"
 #include "ContentViewModel.h"
 #include "Controllers/TandrelController.h"
+#include "Extensions/UserDefaultsKey.h"
 #include "Platform/LaunchAtLogin.h"
 #include "Platform/MainQueue.h"
 #include "Platform/UserDefaults.h"
@@ -30,10 +31,6 @@ namespace tandrel {
 namespace {
 
 const QColor& kBlue = SheetStyle::blue;
-const QString kSelectedLanguageKey = QStringLiteral("SelectedLanguage");
-const QString kAppleLanguagesKey = QStringLiteral("AppleLanguages");
-const QString kKillSwitchKey = QStringLiteral("KillSwitch");
-const QString kExcludeLocalNetworksKey = QStringLiteral("ExcludeLocalNetworks");
 constexpr int kToggleFrameWidth = 50;
 
 // Every key is marked where it is written (QT_TRANSLATE_NOOP), so lupdate finds them all

@@ -3,6 +3,8 @@
 #include "BuildConfig.h"
 #include "Classes/Preferences.h"
 #include "ContentViewModel.h"
+#include "Extensions/NotificationName.h"
+#include "Extensions/UserDefaultsKey.h"
 #include "Platform/Host.h"
 #include "Platform/MainQueue.h"
 #include "Platform/NotificationCenter.h"
@@ -41,8 +43,6 @@
 namespace tandrel {
 namespace {
 
-const QString kCompactViewKey = QStringLiteral("CompactView");
-const QString kLogoutNotification = QStringLiteral("logout");
 constexpr int kColumnWidth = 300;
 constexpr int kConnectImageSide = 150;
 constexpr int kDefaultPadding = 8;
@@ -90,8 +90,7 @@ void clearAlert(TandrelController& ctrl, const QString& id)
 QString firstPreferredLanguage()
 {
     // The language chosen in the settings comes first, as it does for the interface.
-    if (const auto chosen = UserDefaults::standard().stringArray(QStringLiteral("AppleLanguages"));
-        chosen && !chosen->isEmpty()) {
+    if (const auto chosen = UserDefaults::standard().stringArray(kAppleLanguagesKey); chosen && !chosen->isEmpty()) {
         return chosen->first();
     }
     const QStringList preferred = Host::preferredLanguages();
