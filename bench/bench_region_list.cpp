@@ -4,7 +4,7 @@
 #include "RegionScreens.h"
 
 #include "Controllers/TandrelController.h"
-#include "Views/VPNRegionsView.h"
+#include "Views/Regions/VPNRegionsView.h"
 
 #include <QElapsedTimer>
 #include <QKeyEvent>

@@ -4,8 +4,8 @@
 #include "RegionScreens.h"
 
 #include "Controllers/TandrelController.h"
-#include "Views/MapViewForMacOS14.h"
-#include "Views/WorldMap.h"
+#include "Views/Map/MapViewForMacOS14.h"
+#include "Views/Map/WorldMap.h"
 
 #include <QMouseEvent>
 #include <QPainter>

@@ -3,9 +3,9 @@
 #include "Extensions/NotificationName.h"
 #include "Network/Client.h"
 #include "Platform/MainQueue.h"
-#include "Views/LoginView.h"
-#include "Views/Platform/Windows.h"
-#include "Views/VPNMainView.h"
+#include "Views/Kit/Windows.h"
+#include "Views/Screens/LoginView.h"
+#include "Views/Screens/VPNMainView.h"
 
 #include <QEvent>
 #include <QVBoxLayout>

@@ -11,13 +11,13 @@
 #include "Platform/SingleInstance.h"
 #include "Platform/UserDefaults.h"
 #include "Platform/Workspace.h"
-#include "Views/AppDelegate.h"
-#include "Views/CheckForUpdatesView.h"
-#include "Views/Platform/Assets.h"
-#include "Views/Platform/StatusTray.h"
-#include "Views/Platform/Windows.h"
-#include "Views/StandardUpdaterController.h"
-#include "Views/UpdaterSettingsView.h"
+#include "Views/App/AppDelegate.h"
+#include "Views/App/StatusTray.h"
+#include "Views/Kit/Assets.h"
+#include "Views/Kit/Windows.h"
+#include "Views/Updater/CheckForUpdatesView.h"
+#include "Views/Updater/StandardUpdaterController.h"
+#include "Views/Updater/UpdaterSettingsView.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -7,9 +7,9 @@
 #include "Platform/SingleInstance.h"
 #include "Platform/UserDefaults.h"
 #include "TandrelApp.h"
-#include "Views/Platform/Assets.h"
-#include "Views/Platform/StatusTray.h"
-#include "Views/VPNMainView.h"
+#include "Views/App/StatusTray.h"
+#include "Views/Kit/Assets.h"
+#include "Views/Screens/VPNMainView.h"
 #include "support/Screenshots.h"
 #include "support/TestMain.h"
 

@@ -4,8 +4,8 @@
 #include "Platform/Keychain.h"
 #include "Platform/UserDefaults.h"
 #include "TandrelApp.h"
-#include "Views/Platform/Assets.h"
-#include "Views/Platform/Windows.h"
+#include "Views/Kit/Assets.h"
+#include "Views/Kit/Windows.h"
 #include "support/Screenshots.h"
 #include "support/TestMain.h"
 
@@ -103,8 +103,8 @@ private Q_SLOTS:
                             << "";
         QTest::newRow("unknown option") << QStringList{"--frobnicate"} << 2 << ""
                                         << "tandrel: Unknown option 'frobnicate'.";
-        QTest::newRow("--help-all is not offered")
-            << QStringList{"--help-all"} << 2 << "" << "tandrel: Unknown option 'help-all'.";
+        QTest::newRow("--help-all is not offered") << QStringList{"--help-all"} << 2 << ""
+                                                   << "tandrel: Unknown option 'help-all'.";
         QTest::newRow("stray argument") << QStringList{"somewhere"} << 2 << ""
                                         << "tandrel: Unexpected argument 'somewhere'.";
         QTest::newRow("Qt's own option with --help")

@@ -5,7 +5,7 @@
 #include "ContentView.h"
 #include "Controllers/LoginController.h"
 #include "TandrelApp.h"
-#include "Views/VPNMainView.h"
+#include "Views/Screens/VPNMainView.h"
 #include "support/Screenshots.h"
 #include "support/TestMain.h"
 
@@ -87,8 +87,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT((keyring = KeychainStore::makeSecretServiceStore()) != nullptr, 10000);
         // It answers before its login collection is made and unlocked: wait until it keeps an item.
         const QString probe = QStringLiteral("keyring-ready");
-        QTRY_VERIFY_WITH_TIMEOUT(keyring->add(probe, probe, "ready", nullptr) == 0 || keyring->update(probe, probe, "ready") == 0,
-                                 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            keyring->add(probe, probe, "ready", nullptr) == 0 || keyring->update(probe, probe, "ready") == 0, 10000);
         keyring->remove(probe, probe);
     }
 

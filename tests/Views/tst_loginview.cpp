@@ -8,10 +8,10 @@
 #include "Platform/UserDefaults.h"
 #include "Platform/Workspace.h"
 #include "TandrelApp.h"
-#include "Views/LoginView.h"
-#include "Views/Platform/Assets.h"
-#include "Views/Platform/Windows.h"
-#include "Views/VPNMainView.h"
+#include "Views/Kit/Assets.h"
+#include "Views/Kit/Windows.h"
+#include "Views/Screens/LoginView.h"
+#include "Views/Screens/VPNMainView.h"
 #include "support/TestMain.h"
 
 #include <QAction>

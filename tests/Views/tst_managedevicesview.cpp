@@ -1,6 +1,6 @@
 #include "Controllers/ServiceTesting.h"
 #include "Controllers/TandrelController.h"
-#include "Views/ManageDevicesView.h"
+#include "Views/Sheets/ManageDevicesView.h"
 #include "support/Screenshots.h"
 #include "support/TestMain.h"
 

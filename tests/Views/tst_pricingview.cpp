@@ -3,7 +3,7 @@
 #include "Controllers/ServiceTesting.h"
 #include "Controllers/TandrelController.h"
 #include "Platform/Workspace.h"
-#include "Views/PricingView.h"
+#include "Views/Sheets/PricingView.h"
 #include "support/Screenshots.h"
 #include "support/TestMain.h"
 

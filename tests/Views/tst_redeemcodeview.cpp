@@ -1,8 +1,8 @@
 #include "Controllers/ServiceTesting.h"
 #include "Controllers/TandrelController.h"
 #include "DemoBackend.h"
-#include "Views/RedeemCodeView.h"
-#include "Views/SheetControls.h"
+#include "Views/Sheets/RedeemCodeView.h"
+#include "Views/Sheets/SheetControls.h"
 #include "support/Screenshots.h"
 #include "support/TestMain.h"
 

@@ -4,8 +4,8 @@
 #include "Controllers/TandrelController.h"
 #include "Platform/LaunchAtLogin.h"
 #include "Platform/UserDefaults.h"
-#include "Views/Platform/Windows.h"
-#include "Views/SettingsView.h"
+#include "Views/Kit/Windows.h"
+#include "Views/Sheets/SettingsView.h"
 #include "support/TestMain.h"
 
 #include <QAbstractButton>

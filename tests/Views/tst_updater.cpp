@@ -2,9 +2,9 @@
 #include "Platform/UserDefaults.h"
 #include "Platform/Workspace.h"
 #include "TandrelApp.h"
-#include "Views/CheckForUpdatesView.h"
-#include "Views/StandardUpdaterController.h"
-#include "Views/UpdaterSettingsView.h"
+#include "Views/Updater/CheckForUpdatesView.h"
+#include "Views/Updater/StandardUpdaterController.h"
+#include "Views/Updater/UpdaterSettingsView.h"
 #include "support/TestMain.h"
 
 #include <QAction>

@@ -4,11 +4,11 @@
 #include "Platform/NetworkExtension/NetworkManagerFailure.h"
 #include "Platform/Workspace.h"
 #include "TandrelApp.h"
-#include "Views/LoginView.h"
-#include "Views/Platform/Windows.h"
-#include "Views/PricingView.h"
-#include "Views/VPNMainView.h"
-#include "Views/VPNRegionsView.h"
+#include "Views/Kit/Windows.h"
+#include "Views/Regions/VPNRegionsView.h"
+#include "Views/Screens/LoginView.h"
+#include "Views/Screens/VPNMainView.h"
+#include "Views/Sheets/PricingView.h"
 #include "support/Screenshots.h"
 #include "support/TestMain.h"
 
@@ -18,8 +18,8 @@
 #include <QDialog>
 #include <QKeySequence>
 #include <QLabel>
-#include <QListView>
 #include <QLineEdit>
+#include <QListView>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMessageBox>

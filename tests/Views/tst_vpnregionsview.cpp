@@ -1,7 +1,7 @@
 #include "../Controllers/ServiceTesting.h"
 #include "Controllers/TandrelController.h"
 #include "Models/RegionSamples.h"
-#include "Views/VPNRegionsView.h"
+#include "Views/Regions/VPNRegionsView.h"
 #include "support/Screenshots.h"
 #include "support/TestMain.h"
 
