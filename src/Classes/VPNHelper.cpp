@@ -85,103 +85,118 @@ void VPNHelper::connectIPSecIKEv2()
         if (sessionEnded(session)) {
             return;
         }
-        Client::shared().IPSecConfiguration(QString::number(Preferences::configId()), [this, session](
-                                                                                          std::optional<Error> error,
-                                                                                          std::optional<JSON> json) {
+        Client::shared().IPSecConfiguration(QString::number(Preferences::configId()),
+                                            [this, session](std::optional<Error> error, std::optional<JSON> json) {
+                                                if (!sessionEnded(session)) {
+                                                    configurationArrived(session, error, json);
+                                                }
+                                            });
+    });
+}
+
+// The backend's answer: a usable configuration goes on to the tunnel; anything else ends
+// the attempt with its reason.
+void VPNHelper::configurationArrived(quint64 session, const std::optional<Error>& error,
+                                     const std::optional<JSON>& json)
+{
+    if (!json) {
+        printLine(QStringLiteral("Failed to retrieve IPSec configuration: ") +
+                  (error ? error->localizedDescription() : QStringLiteral("Unknown error")));
+        endAttempt(ConnectFailure::fromConfigurationError(error));
+        return;
+    }
+    if ((*json)["code"].stringValue() == QLatin1String("E0121")) {
+        printLine(QStringLiteral("Plan not found (404, E0121). Showing subscription expired alert."));
+        MainQueue::async([] { NotificationCenter::defaultCenter().post(kShowSubscriptionExpiredAlertNotification); });
+        endAttempt(std::nullopt);
+        return;
+    }
+    if (const std::optional<Error> incomplete = incompleteConfiguration(*json)) {
+        printLine(QStringLiteral("Invalid IPSec configuration: ") + incomplete->localizedDescription());
+        endAttempt(ConnectFailure::unusableConfiguration());
+        return;
+    }
+    configureTunnel(session, *json);
+}
+
+// Stores the tunnel's credentials and builds the IKEv2 configuration from them.
+void VPNHelper::configureTunnel(quint64 session, const JSON& json)
+{
+    const QString radiusPassword = json["radius_password"].stringValue();
+    Preferences::setVpnUsername(json["radius_login"].stringValue());
+    Preferences::setVpnPassword(radiusPassword);
+    Preferences::setServer(json["server_domain"].stringValue());
+
+    NEVPNProtocolIKEv2 protocol;
+    protocol.authenticationMethod = NEVPNIKEAuthenticationMethod::none;
+    protocol.useExtendedAuthentication = true;
+    // Read back from the keychain: what the system will use is what was stored.
+    if (const std::optional<QString> server = Preferences::server()) {
+        protocol.serverAddress = *server;
+        protocol.remoteIdentifier = *server;
+    }
+    if (const std::optional<QString> username = Preferences::vpnUsername()) {
+        protocol.username = *username;
+    }
+
+    const Result<QByteArray> reference = VPNKeychain::persistentReferenceFor(
+        Preferences::defaultKeychain().service(), Preferences::Keys::vpnPassword, radiusPassword.toUtf8());
+    if (!reference) {
+        printLine(QStringLiteral("Error setting up password reference: ") + reference.error().description());
+        endAttempt(ConnectFailure::passwordNotStored(reference.error()));
+        return;
+    }
+    protocol.passwordReference = reference.value();
+
+    protocol.IKESecurityAssociationParameters = tunnelSecurityAssociation();
+    protocol.childSecurityAssociationParameters = tunnelSecurityAssociation();
+    protocol.enablePFS = true;
+
+    const bool killSwitch = Preferences::killSwitch();
+    manager.onDemandRules = {NEOnDemandRuleConnect{NEOnDemandRuleInterfaceType::any}};
+    manager.isOnDemandEnabled = killSwitch;
+    protocol.includeAllNetworks = killSwitch;
+    protocol.excludeLocalNetworks = Preferences::excludeLocalNetworks();
+    manager.protocolConfiguration = protocol;
+    manager.localizedDescription = kConfigurationDescription;
+    manager.isEnabled = true;
+
+    printLine(QStringLiteral("Attempting to connect to server: ") +
+              Preferences::server().value_or(QStringLiteral("Unknown")));
+    saveAndStartTunnel(session);
+}
+
+// Saves the configuration, reads it back as the system keeps it, then starts the tunnel.
+void VPNHelper::saveAndStartTunnel(quint64 session)
+{
+    manager.saveToPreferences([this, session](std::optional<Error> error) {
+        if (error) {
+            // Two printed items, joined by one space after the label's own.
+            printLine(QStringLiteral("Save Error:  ") + error->description());
+            endAttempt(ConnectFailure::saveFailed(*error));
+            return;
+        }
+        if (sessionEnded(session)) {
+            return;
+        }
+        printLine(QStringLiteral("CALL LOAD TO PREFERENCES AGAIN..."));
+        manager.loadFromPreferences([this, session](std::optional<Error> error) {
+            if (error) {
+                printLine(QStringLiteral("VPN Preferences error: 2 - Optional(") + error->description() +
+                          QLatin1Char(')'));
+                endAttempt(ConnectFailure::vpnSettingsUnreadable(*error));
+                return;
+            }
             if (sessionEnded(session)) {
                 return;
             }
-            if (!json) {
-                printLine(QStringLiteral("Failed to retrieve IPSec configuration: ") +
-                          (error ? error->localizedDescription() : QStringLiteral("Unknown error")));
-                endAttempt(ConnectFailure::fromConfigurationError(error));
-                return;
-            }
-            if ((*json)["code"].stringValue() == QLatin1String("E0121")) {
-                printLine(QStringLiteral("Plan not found (404, E0121). Showing subscription expired alert."));
-                MainQueue::async(
-                    [] { NotificationCenter::defaultCenter().post(kShowSubscriptionExpiredAlertNotification); });
+            if (const std::optional<Error> startError = manager.connection().startVPNTunnel()) {
+                printLine(QStringLiteral("Error starting VPN Tunnel: ") + startError->description());
+                endAttempt(ConnectFailure::startFailed(*startError));
+            } else {
+                printLine(QStringLiteral("Start VPN"));
                 endAttempt(std::nullopt);
-                return;
             }
-            if (const std::optional<Error> incomplete = incompleteConfiguration(*json)) {
-                printLine(QStringLiteral("Invalid IPSec configuration: ") + incomplete->localizedDescription());
-                endAttempt(ConnectFailure::unusableConfiguration());
-                return;
-            }
-
-            const QString radiusPassword = (*json)["radius_password"].stringValue();
-            Preferences::setVpnUsername((*json)["radius_login"].stringValue());
-            Preferences::setVpnPassword(radiusPassword);
-            Preferences::setServer((*json)["server_domain"].stringValue());
-
-            NEVPNProtocolIKEv2 protocol;
-            protocol.authenticationMethod = NEVPNIKEAuthenticationMethod::none;
-            protocol.useExtendedAuthentication = true;
-            // Read back from the keychain: what the system will use is what was stored.
-            if (const std::optional<QString> server = Preferences::server()) {
-                protocol.serverAddress = *server;
-                protocol.remoteIdentifier = *server;
-            }
-            if (const std::optional<QString> username = Preferences::vpnUsername()) {
-                protocol.username = *username;
-            }
-
-            const Result<QByteArray> reference = VPNKeychain::persistentReferenceFor(
-                Preferences::defaultKeychain().service(), Preferences::Keys::vpnPassword, radiusPassword.toUtf8());
-            if (!reference) {
-                printLine(QStringLiteral("Error setting up password reference: ") + reference.error().description());
-                endAttempt(ConnectFailure::passwordNotStored(reference.error()));
-                return;
-            }
-            protocol.passwordReference = reference.value();
-
-            protocol.IKESecurityAssociationParameters = tunnelSecurityAssociation();
-            protocol.childSecurityAssociationParameters = tunnelSecurityAssociation();
-            protocol.enablePFS = true;
-
-            const bool killSwitch = Preferences::killSwitch();
-            manager.onDemandRules = {NEOnDemandRuleConnect{NEOnDemandRuleInterfaceType::any}};
-            manager.isOnDemandEnabled = killSwitch;
-            protocol.includeAllNetworks = killSwitch;
-            protocol.excludeLocalNetworks = Preferences::excludeLocalNetworks();
-            manager.protocolConfiguration = protocol;
-            manager.localizedDescription = kConfigurationDescription;
-            manager.isEnabled = true;
-
-            printLine(QStringLiteral("Attempting to connect to server: ") +
-                      Preferences::server().value_or(QStringLiteral("Unknown")));
-
-            manager.saveToPreferences([this, session](std::optional<Error> error) {
-                if (error) {
-                    // Two printed items, joined by one space after the label's own.
-                    printLine(QStringLiteral("Save Error:  ") + error->description());
-                    endAttempt(ConnectFailure::saveFailed(*error));
-                    return;
-                }
-                if (sessionEnded(session)) {
-                    return;
-                }
-                printLine(QStringLiteral("CALL LOAD TO PREFERENCES AGAIN..."));
-                manager.loadFromPreferences([this, session](std::optional<Error> error) {
-                    if (error) {
-                        printLine(QStringLiteral("VPN Preferences error: 2 - Optional(") + error->description() +
-                                  QLatin1Char(')'));
-                        endAttempt(ConnectFailure::vpnSettingsUnreadable(*error));
-                        return;
-                    }
-                    if (sessionEnded(session)) {
-                        return;
-                    }
-                    if (const std::optional<Error> startError = manager.connection().startVPNTunnel()) {
-                        printLine(QStringLiteral("Error starting VPN Tunnel: ") + startError->description());
-                        endAttempt(ConnectFailure::startFailed(*startError));
-                    } else {
-                        printLine(QStringLiteral("Start VPN"));
-                        endAttempt(std::nullopt);
-                    }
-                });
-            });
         });
     });
 }

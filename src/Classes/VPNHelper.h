@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Classes/ConnectFailure.h"
+#include "Network/JSON.h"
 #include "Platform/Error.h"
 #include "Platform/NetworkExtension/NEVPNManager.h"
 
@@ -31,6 +32,10 @@ Q_SIGNALS:
     void connectAttemptEnded(const std::optional<tandrel::ConnectFailure>& failure);
 
 private:
+    // The steps of a connect chain, in order.
+    void configurationArrived(quint64 session, const std::optional<Error>& error, const std::optional<JSON>& json);
+    void configureTunnel(quint64 session, const JSON& json);
+    void saveAndStartTunnel(quint64 session);
     void endAttempt(std::optional<ConnectFailure> failure);
 
     VPNHelper();

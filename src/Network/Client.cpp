@@ -268,6 +268,12 @@ void Client::startTask(const QByteArray& verb, const QUrl& url, const HeaderList
         });
         return;
     }
+    watchReply(sendRequest(verb, url, headers, body), url, std::move(finished));
+}
+
+QNetworkReply* Client::sendRequest(const QByteArray& verb, const QUrl& url, const HeaderList& headers,
+                                   const QByteArray& body)
+{
     QNetworkRequest request(url);
     request.setTransferTimeout(kRequestTimeoutMilliseconds);
     // Each redirect is checked before it is followed (Qt's default would follow it to any
@@ -288,7 +294,13 @@ void Client::startTask(const QByteArray& verb, const QUrl& url, const HeaderList
     } else {
         reply = network()->get(request);
     }
+    return reply;
+}
 
+// Follows the answer as it arrives: a redirect away from the backend and an answer over
+// the size cap end the request; the outcome goes to `finished` once the reply is done.
+void Client::watchReply(QNetworkReply* reply, const QUrl& url, std::function<void(const TaskOutcome&)> finished)
+{
     // Why the client itself ended the request, when it did.
     struct Reading {
         QByteArray body;

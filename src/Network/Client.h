@@ -13,6 +13,7 @@
 #include <optional>
 
 class QNetworkAccessManager;
+class QNetworkReply;
 class QUrl;
 
 namespace tandrel {
@@ -132,6 +133,9 @@ private:
     void sendToItem(const QByteArray& verb, const QString& route, const QString& id, GetCompletion completion);
     void startTask(const QByteArray& verb, const QUrl& url, const HeaderList& headers, const QByteArray& body,
                    std::function<void(const TaskOutcome&)> finished);
+    QNetworkReply* sendRequest(const QByteArray& verb, const QUrl& url, const HeaderList& headers,
+                               const QByteArray& body);
+    void watchReply(QNetworkReply* reply, const QUrl& url, std::function<void(const TaskOutcome&)> finished);
     std::optional<Error> handleErrorCode(const JSON& json);
     static HeaderList headerList(const QMap<QString, QString>& headers);
     static QString multipartBoundary(const FormParams& params);

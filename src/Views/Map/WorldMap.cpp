@@ -85,6 +85,84 @@ const BalloonShape& balloonShape(bool selected)
     static const BalloonShape large = build(kSelectedBalloonRadius);
     return selected ? large : plain;
 }
+
+// The titles already placed, filed by the grid cells they cover, so a new title is tested
+// only against its neighbours.
+class TitleGrid {
+public:
+    explicit TitleGrid(const QSizeF& size)
+        : m_columns(static_cast<int>(size.width()) / kLabelCellWidth + 3),
+          m_rows(static_cast<int>(size.height()) / kLabelCellHeight + 6),
+          m_cells(static_cast<std::size_t>(m_columns * m_rows))
+    {
+    }
+
+    // Whether `box` overlaps no title placed so far; if so, `claimed` (the box with its
+    // margin) is placed.
+    bool claim(const QRectF& box, const QRectF& claimed)
+    {
+        int left = 0, top = 0, right = 0, bottom = 0;
+        cellRange(claimed, left, top, right, bottom);
+        for (int row = top; row <= bottom; ++row) {
+            for (int column = left; column <= right; ++column) {
+                for (const QRectF& other : cell(row, column)) {
+                    if (other.intersects(box)) {
+                        return false;
+                    }
+                }
+            }
+        }
+        for (int row = top; row <= bottom; ++row) {
+            for (int column = left; column <= right; ++column) {
+                cell(row, column).push_back(claimed);
+            }
+        }
+        return true;
+    }
+
+private:
+    void cellRange(const QRectF& box, int& left, int& top, int& right, int& bottom) const
+    {
+        // The grid starts one cell left of and a few above the view, where titles may reach.
+        left = std::clamp(static_cast<int>(std::floor(box.left() / kLabelCellWidth)) + 1, 0, m_columns - 1);
+        right = std::clamp(static_cast<int>(std::floor(box.right() / kLabelCellWidth)) + 1, 0, m_columns - 1);
+        top = std::clamp(static_cast<int>(std::floor(box.top() / kLabelCellHeight)) + 1, 0, m_rows - 1);
+        bottom = std::clamp(static_cast<int>(std::floor(box.bottom() / kLabelCellHeight)) + 1, 0, m_rows - 1);
+    }
+    std::vector<QRectF>& cell(int row, int column)
+    {
+        return m_cells[static_cast<std::size_t>(row * m_columns + column)];
+    }
+
+    int m_columns;
+    int m_rows;
+    std::vector<std::vector<QRectF>> m_cells;
+};
+
+// The title with a white halo, 3 pixels of room around the text. Drawn on an image that
+// goes away with its painter's buffers: only the pixels are kept.
+QImage titleWithHalo(const QString& title, const QFont& font, const QFontMetricsF& metrics, double width, qreal ratio)
+{
+    const QSizeF pictureSize(width + 6, metrics.height() + 6);
+    QImage image((pictureSize * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(ratio);
+    image.fill(Qt::transparent);
+    QPainter text(&image);
+    text.setFont(font);
+    // The halo: the title in white, shifted a little every way round. (A stroked outline of
+    // the text would leave the raster engine holding a cached outline per glyph drawn.)
+    const QPointF baseline(3, 3 + metrics.ascent());
+    text.setPen(QColor(255, 255, 255, 220));
+    for (const QPointF shift : {QPointF(-1.5, 0), QPointF(1.5, 0), QPointF(0, -1.5), QPointF(0, 1.5), QPointF(-1, -1),
+                                QPointF(1, -1), QPointF(-1, 1), QPointF(1, 1)}) {
+        text.drawText(baseline + shift, title);
+    }
+    text.setPen(kTitle);
+    text.drawText(baseline, title);
+    text.end();
+    return image;
+}
+
 }  // namespace
 
 WorldMap::WorldMap(QWidget* parent)
@@ -329,17 +407,7 @@ void WorldMap::paintTitles(QPainter& painter, const std::vector<PlacedMarker>& p
         }
     }
 
-    const QSizeF size = viewSize();
-    const int columns = static_cast<int>(size.width()) / kLabelCellWidth + 3;
-    const int rows = static_cast<int>(size.height()) / kLabelCellHeight + 6;
-    std::vector<std::vector<QRectF>> cells(static_cast<std::size_t>(columns * rows));
-    const auto cellRange = [&](const QRectF& box, int& left, int& top, int& right, int& bottom) {
-        // The grid starts one cell left of and a few above the view, where titles may reach.
-        left = std::clamp(static_cast<int>(std::floor(box.left() / kLabelCellWidth)) + 1, 0, columns - 1);
-        right = std::clamp(static_cast<int>(std::floor(box.right() / kLabelCellWidth)) + 1, 0, columns - 1);
-        top = std::clamp(static_cast<int>(std::floor(box.top() / kLabelCellHeight)) + 1, 0, rows - 1);
-        bottom = std::clamp(static_cast<int>(std::floor(box.bottom() / kLabelCellHeight)) + 1, 0, rows - 1);
-    };
+    TitleGrid grid(viewSize());
     const qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
     for (const PlacedMarker* entry : order) {
         const QString& title = entry->marker->title;
@@ -354,50 +422,12 @@ void WorldMap::paintTitles(QPainter& painter, const std::vector<PlacedMarker>& p
         const double width =
             picture ? picture->width() / picture->devicePixelRatio() - 6 : metrics.horizontalAdvance(title);
         const QRectF box(entry->tip.x() - width / 2, entry->tip.y() + 3, width, metrics.height());
-        const QRectF claimed = box.adjusted(-3, -1, 3, 1);
-        int left = 0, top = 0, right = 0, bottom = 0;
-        cellRange(claimed, left, top, right, bottom);
-        bool free = true;
-        for (int row = top; row <= bottom && free; ++row) {
-            for (int column = left; column <= right && free; ++column) {
-                for (const QRectF& other : cells[static_cast<std::size_t>(row * columns + column)]) {
-                    if (other.intersects(box)) {
-                        free = false;
-                        break;
-                    }
-                }
-            }
-        }
-        if (!free) {
+        if (!grid.claim(box, box.adjusted(-3, -1, 3, 1))) {
             continue;
         }
-        for (int row = top; row <= bottom; ++row) {
-            for (int column = left; column <= right; ++column) {
-                cells[static_cast<std::size_t>(row * columns + column)].push_back(claimed);
-            }
-        }
         if (!picture) {
-            // The title with a white halo, 3 pixels of room around the text. Drawn on an
-            // image that goes away with its painter's buffers: only the pixels are kept.
-            const QSizeF pictureSize(width + 6, metrics.height() + 6);
-            QImage image((pictureSize * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
-            image.setDevicePixelRatio(ratio);
-            image.fill(Qt::transparent);
-            QPainter text(&image);
-            text.setFont(bold ? m_selectedTitleFont : m_titleFont);
-            // The halo: the title in white, shifted a little every way round. (A stroked
-            // outline of the text would leave the raster engine holding a cached outline
-            // per glyph drawn.)
-            const QPointF baseline(3, 3 + metrics.ascent());
-            text.setPen(QColor(255, 255, 255, 220));
-            for (const QPointF shift : {QPointF(-1.5, 0), QPointF(1.5, 0), QPointF(0, -1.5), QPointF(0, 1.5),
-                                        QPointF(-1, -1), QPointF(1, -1), QPointF(-1, 1), QPointF(1, 1)}) {
-                text.drawText(baseline + shift, title);
-            }
-            text.setPen(kTitle);
-            text.drawText(baseline, title);
-            text.end();
-            auto* rendered = new QPixmap(QPixmap::fromImage(std::move(image)));
+            auto* rendered = new QPixmap(QPixmap::fromImage(
+                titleWithHalo(title, bold ? m_selectedTitleFont : m_titleFont, metrics, width, ratio)));
             const qint64 cost = static_cast<qint64>(rendered->width()) * rendered->height() * 4;
             m_titlePictures.insert(key, rendered, cost);
             picture = m_titlePictures.object(key);

@@ -288,7 +288,16 @@ QWidget* LoginView::buildForm()
     auto* column = new QVBoxLayout(form);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(kDefaultPadding);
+    addCredentialFields(column, form);
+    column->addLayout(buildOptionsRow(form));
+    column->addWidget(buildMainButton(form));
+    column->addLayout(buildSwitchRow(form));
+    return form;
+}
 
+// The e-mail, password and repeated-password fields, each in its rounded frame.
+void LoginView::addCredentialFields(QVBoxLayout* column, QWidget* form)
+{
     m_emailField = new QLineEdit(form);
     m_emailField->setObjectName(QStringLiteral("emailField"));
     m_emailField->setPlaceholderText(QCoreApplication::translate("Tandrel", "Email"));
@@ -314,7 +323,11 @@ QWidget* LoginView::buildForm()
     column->addWidget(m_repeatPasswordFrame);
     connect(m_repeatPasswordField->lineEdit(), &QLineEdit::textChanged, this,
             [this](const QString& value) { m_repeatPassword = value; });
+}
 
+// "Keep Logged In" on the left, "Forget Password" on the right.
+QLayout* LoginView::buildOptionsRow(QWidget* form)
+{
     auto* optionsRow = new QHBoxLayout;
     m_keepLoggedIn = new QCheckBox(form);
     m_keepLoggedIn->setObjectName(QStringLiteral("keepLoggedInCheckBox"));
@@ -329,8 +342,11 @@ QWidget* LoginView::buildForm()
     optionsRow->addWidget(keepLabel);
     optionsRow->addStretch(1);
     optionsRow->addWidget(m_forgetPassword);
-    column->addLayout(optionsRow);
+    return optionsRow;
+}
 
+QWidget* LoginView::buildMainButton(QWidget* form)
+{
     m_mainButton = new MainButton(form);
     m_mainButton->setObjectName(QStringLiteral("mainButton"));
     m_mainButton->setCursor(Qt::PointingHandCursor);
@@ -341,8 +357,12 @@ QWidget* LoginView::buildForm()
             signUp();
         }
     });
-    column->addWidget(m_mainButton);
+    return m_mainButton;
+}
 
+// The prompt with the link to the other state (sign up from log-in, and back).
+QLayout* LoginView::buildSwitchRow(QWidget* form)
+{
     auto* switchRow = new QHBoxLayout;
     switchRow->setContentsMargins(0, 10 - kDefaultPadding, 0, 0);
     m_switchPrompt = new QLabel(form);
@@ -359,8 +379,7 @@ QWidget* LoginView::buildForm()
     switchRow->addWidget(m_signUpLink);
     switchRow->addWidget(m_logInLink);
     switchRow->addStretch(1);
-    column->addLayout(switchRow);
-    return form;
+    return switchRow;
 }
 
 QWidget* LoginView::buildRightPanel()

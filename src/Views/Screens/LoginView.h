@@ -9,10 +9,12 @@
 
 class QCheckBox;
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QMessageBox;
 class QPushButton;
 class QToolButton;
+class QVBoxLayout;
 
 namespace tandrel {
 
@@ -69,6 +71,11 @@ protected:
 private:
     QWidget* buildLeftPanel();
     QWidget* buildForm();
+    // The form's parts, top to bottom.
+    void addCredentialFields(QVBoxLayout* column, QWidget* form);
+    QLayout* buildOptionsRow(QWidget* form);
+    QWidget* buildMainButton(QWidget* form);
+    QLayout* buildSwitchRow(QWidget* form);
     QWidget* buildRightPanel();
     void setLoginViewState(LoginViewState state);
     void render();

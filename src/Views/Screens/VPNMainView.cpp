@@ -167,6 +167,54 @@ protected:
     }
 };
 
+// What an alert says and which buttons it offers, each with the effect it has once the
+// alert is closed.
+struct AlertContent {
+    struct Button {
+        const char* objectName;
+        QString text;
+        std::function<void()> effect;
+    };
+    QString title;
+    QString message;
+    std::vector<Button> buttons;
+};
+
+AlertContent alertContent(const TandrelController::ActiveAlert& alert, QPointer<TandrelController> ctrl)
+{
+    using Kind = TandrelController::ActiveAlert::Kind;
+    switch (alert.kind()) {
+        case Kind::slotsExceeded:
+            return {localized(QT_TRANSLATE_NOOP("VPNMainView", "Device Limit Exceeded")),
+                    localized(QT_TRANSLATE_NOOP(
+                        "VPNMainView", "You have reached the maximum number of devices allowed on your plan.")),
+                    {{"buyMoreSlotsButton", localized(QT_TRANSLATE_NOOP("VPNMainView", "Buy More Slots")),
+                      [ctrl] {
+                          ctrl->showExtraSlotsPricing = true;
+                          ctrl->showPricing = true;
+                      }},
+                     {"alertManageDevicesButton", localized(QT_TRANSLATE_NOOP("VPNMainView", "Manage Devices")),
+                      [ctrl] { ctrl->showManageDevices = true; }}}};
+        case Kind::subscriptionExpired:
+            return {
+                localized(QT_TRANSLATE_NOOP("VPNMainView", "Subscription Expired")),
+                localized(QT_TRANSLATE_NOOP(
+                    "VPNMainView", "Your plan has expired. Please renew your subscription to continue using the VPN.")),
+                {{"renewSubscriptionButton", localized(QT_TRANSLATE_NOOP("VPNMainView", "Renew Subscription")),
+                  [ctrl] { ctrl->showPricing = true; }},
+                 {"alertRedeemCodeButton", localized(QT_TRANSLATE_NOOP("VPNMainView", "Redeem Code")), [ctrl] {
+                      ctrl->code = QString();
+                      ctrl->showRedeem = true;
+                  }}}};
+        case Kind::redeem:
+            // The backend's message is shown as it is.
+            return {localized(QT_TRANSLATE_NOOP("VPNMainView", "Redeem Code")),
+                    alert.message(),
+                    {{"alertOkButton", localized(QT_TRANSLATE_NOOP("VPNMainView", "OK")), nullptr}}};
+    }
+    return {};
+}
+
 }  // namespace
 
 VPNMainView::VPNMainView(ContentViewModel& vm, QWidget* parent)
@@ -574,7 +622,6 @@ void VPNMainView::renderAlert()
 
 void VPNMainView::presentAlert(const TandrelController::ActiveAlert& alert)
 {
-    using Kind = TandrelController::ActiveAlert::Kind;
     auto* box = new DismissibleAlert(window());
     box->setObjectName(QStringLiteral("mainAlert"));
     box->setIcon(QMessageBox::NoIcon);
@@ -582,59 +629,25 @@ void VPNMainView::presentAlert(const TandrelController::ActiveAlert& alert)
     box->setWindowModality(Qt::WindowModal);
     box->setStyleSheet(QStringLiteral("QLabel { min-width: 260px; }"));
     QPointer<TandrelController> ctrl = m_ctrl;
+    const AlertContent content = alertContent(alert, ctrl);
     auto effects = std::make_shared<QHash<QAbstractButton*, std::function<void()>>>();
-    const auto addButton = [box, effects](const char* objectName, const QString& text, std::function<void()> effect) {
-        QPushButton* button = box->addButton(text, QMessageBox::AcceptRole);
-        button->setObjectName(QString::fromLatin1(objectName));
-        button->setAccessibleName(text);
-        effects->insert(button, std::move(effect));
-    };
-    QString title;
-    QString message;
-    switch (alert.kind()) {
-        case Kind::slotsExceeded:
-            title = localized(QT_TRANSLATE_NOOP("VPNMainView", "Device Limit Exceeded"));
-            message = localized(QT_TRANSLATE_NOOP(
-                "VPNMainView", "You have reached the maximum number of devices allowed on your plan."));
-            addButton("buyMoreSlotsButton", localized(QT_TRANSLATE_NOOP("VPNMainView", "Buy More Slots")), [ctrl] {
-                ctrl->showExtraSlotsPricing = true;
-                ctrl->showPricing = true;
-            });
-            addButton("alertManageDevicesButton", localized(QT_TRANSLATE_NOOP("VPNMainView", "Manage Devices")),
-                      [ctrl] { ctrl->showManageDevices = true; });
-            break;
-        case Kind::subscriptionExpired:
-            title = localized(QT_TRANSLATE_NOOP("VPNMainView", "Subscription Expired"));
-            message = localized(QT_TRANSLATE_NOOP(
-                "VPNMainView", "Your plan has expired. Please renew your subscription to continue using the VPN."));
-            addButton("renewSubscriptionButton", localized(QT_TRANSLATE_NOOP("VPNMainView", "Renew Subscription")),
-                      [ctrl] { ctrl->showPricing = true; });
-            addButton("alertRedeemCodeButton", localized(QT_TRANSLATE_NOOP("VPNMainView", "Redeem Code")), [ctrl] {
-                ctrl->code = QString();
-                ctrl->showRedeem = true;
-            });
-            break;
-        case Kind::redeem:
-            title = localized(QT_TRANSLATE_NOOP("VPNMainView", "Redeem Code"));
-            // The backend's message is shown as it is.
-            message = alert.message();
-            addButton("alertOkButton", localized(QT_TRANSLATE_NOOP("VPNMainView", "OK")), nullptr);
-            break;
+    for (const AlertContent::Button& choice : content.buttons) {
+        QPushButton* button = box->addButton(choice.text, QMessageBox::AcceptRole);
+        button->setObjectName(QString::fromLatin1(choice.objectName));
+        button->setAccessibleName(choice.text);
+        effects->insert(button, choice.effect);
     }
-    box->setWindowTitle(title);
+    box->setWindowTitle(content.title);
     box->setTextFormat(Qt::RichText);
-    box->setText(QStringLiteral("<b>%1</b>").arg(title.toHtmlEscaped()));
-    setPlainInformativeText(box, message);
+    box->setText(QStringLiteral("<b>%1</b>").arg(content.title.toHtmlEscaped()));
+    setPlainInformativeText(box, content.message);
     // Closing the alert clears it, then the chosen button has its effect.
     const QString id = alert.id();
     connect(box, &QMessageBox::buttonClicked, this, [this, ctrl, id, effects](QAbstractButton* button) {
         if (!ctrl) {
             return;
         }
-        if (m_alertId == id) {
-            m_alert = nullptr;
-            m_alertId.clear();
-        }
+        forgetAlert(id);
         clearAlert(*ctrl, id);
         if (const auto effect = effects->value(button)) {
             effect();
@@ -642,10 +655,7 @@ void VPNMainView::presentAlert(const TandrelController::ActiveAlert& alert)
     });
     // Escape and the window's close button dismiss it with no further effect.
     connect(box, &QDialog::finished, this, [this, ctrl, id] {
-        if (m_alertId == id) {
-            m_alert = nullptr;
-            m_alertId.clear();
-        }
+        forgetAlert(id);
         if (ctrl) {
             clearAlert(*ctrl, id);
         }
@@ -653,6 +663,14 @@ void VPNMainView::presentAlert(const TandrelController::ActiveAlert& alert)
     m_alert = box;
     m_alertId = id;
     box->open();
+}
+
+void VPNMainView::forgetAlert(const QString& id)
+{
+    if (m_alertId == id) {
+        m_alert = nullptr;
+        m_alertId.clear();
+    }
 }
 
 void VPNMainView::redeemCode()

@@ -88,6 +88,8 @@ private:
     void renderSheets();
     void renderAlert();
     void presentAlert(const TandrelController::ActiveAlert& alert);
+    // Drops the alert on screen if it is this one.
+    void forgetAlert(const QString& id);
     void adjustWindowSize();
 
     ContentViewModel& m_vm;

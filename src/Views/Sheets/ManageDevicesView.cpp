@@ -59,6 +59,19 @@ GradientButton::Look deleteLook(bool isHovered)
     return look;
 }
 
+// A thin gray line with 5 above and below it.
+QLayout* dividerLine(QWidget* parent)
+{
+    auto* divider = new QFrame(parent);
+    divider->setFrameShape(QFrame::HLine);
+    divider->setFrameShadow(QFrame::Plain);
+    divider->setStyleSheet(QStringLiteral("color: rgba(60, 60, 67, 74);"));
+    auto* dividerBox = new QVBoxLayout;
+    dividerBox->setContentsMargins(0, 5, 0, 5);
+    dividerBox->addWidget(divider);
+    return dividerBox;
+}
+
 }  // namespace
 
 Device::Device(const JSON& json)
@@ -86,6 +99,14 @@ DeviceRow::DeviceRow(const Device& device, bool isDeleting, std::function<void()
     icon->setToolTip(device.platform);
     row->addWidget(icon);
 
+    row->addLayout(buildTexts());
+    row->addStretch(1);
+    row->addWidget(buildDeleteButton());
+}
+
+// The name (with the "This device" mark beside it), the system and the last login.
+QLayout* DeviceRow::buildTexts()
+{
     auto* texts = new QVBoxLayout;
     texts->setSpacing(5);
     // The name comes from the device as it registered; the two lines around the system
@@ -114,9 +135,11 @@ DeviceRow::DeviceRow(const Device& device, bool isDeleting, std::function<void()
         SheetStyle::font(TextStyle::footnote), SheetStyle::secondary, this);
     lastLogin->setObjectName(QStringLiteral("deviceLastLogin"));
     texts->addWidget(lastLogin);
-    row->addLayout(texts);
-    row->addStretch(1);
+    return texts;
+}
 
+GradientButton* DeviceRow::buildDeleteButton()
+{
     m_deleteButton =
         new GradientButton(text(QT_TRANSLATE_NOOP("ManageDevicesView", "Delete")), deleteLook(false), this);
     m_deleteButton->setObjectName(QStringLiteral("deleteButton_%1").arg(device.id));
@@ -134,7 +157,7 @@ DeviceRow::DeviceRow(const Device& device, bool isDeleting, std::function<void()
             m_onDelete();
         }
     });
-    row->addWidget(m_deleteButton);
+    return m_deleteButton;
 }
 
 void DeviceRow::markAsThisDevice()
@@ -197,7 +220,18 @@ ManageDevicesView::ManageDevicesView(TandrelController& ctrl, QWidget* parent) :
     auto* column = new QVBoxLayout(this);
     column->setSpacing(20);
     column->setContentsMargins(0, 0, 0, 20);
+    column->addLayout(buildHeader());
+    // One of the three panels shows at a time (render() picks it).
+    column->addWidget(buildLoadingPanel(), 1);
+    column->addWidget(buildErrorPanel(), 1);
+    column->addWidget(buildListPanel(), 1);
 
+    connect(&ctrl, &ObservableObject::objectWillChange, this, &ManageDevicesView::scheduleRender);
+    render();
+}
+
+QLayout* ManageDevicesView::buildHeader()
+{
     auto* header = new QHBoxLayout;
     header->setContentsMargins(20, 20, 20, 0);
     QLabel* title = SheetStyle::label(text(QT_TRANSLATE_NOOP("ManageDevicesView", "Manage Devices")),
@@ -214,8 +248,11 @@ ManageDevicesView::ManageDevicesView(TandrelController& ctrl, QWidget* parent) :
         }
     });
     header->addWidget(close);
-    column->addLayout(header);
+    return header;
+}
 
+QWidget* ManageDevicesView::buildLoadingPanel()
+{
     m_loadingPanel = new QWidget(this);
     m_loadingPanel->setObjectName(QStringLiteral("loadingPanel"));
     auto* loading = new QVBoxLayout(m_loadingPanel);
@@ -228,8 +265,11 @@ ManageDevicesView::ManageDevicesView(TandrelController& ctrl, QWidget* parent) :
                                          SheetStyle::font(TextStyle::subheadline), SheetStyle::gray, m_loadingPanel),
                        0, Qt::AlignHCenter);
     loading->addStretch(1);
-    column->addWidget(m_loadingPanel, 1);
+    return m_loadingPanel;
+}
 
+QWidget* ManageDevicesView::buildErrorPanel()
+{
     m_errorPanel = new QWidget(this);
     m_errorPanel->setObjectName(QStringLiteral("errorPanel"));
     auto* error = new QVBoxLayout(m_errorPanel);
@@ -254,8 +294,12 @@ ManageDevicesView::ManageDevicesView(TandrelController& ctrl, QWidget* parent) :
     connect(retry, &QAbstractButton::clicked, this, &ManageDevicesView::loadDevices);
     error->addWidget(retry, 0, Qt::AlignHCenter);
     error->addStretch(1);
-    column->addWidget(m_errorPanel, 1);
+    return m_errorPanel;
+}
 
+// The heading with the slot count, a divider, and the scrolling rows.
+QWidget* ManageDevicesView::buildListPanel()
+{
     m_listPanel = new QWidget(this);
     m_listPanel->setObjectName(QStringLiteral("listPanel"));
     auto* list = new QVBoxLayout(m_listPanel);
@@ -270,14 +314,13 @@ ManageDevicesView::ManageDevicesView(TandrelController& ctrl, QWidget* parent) :
     m_slotsLine->setObjectName(QStringLiteral("slotsLine"));
     heading->addWidget(m_slotsLine, 0, Qt::AlignHCenter);
     list->addLayout(heading);
-    auto* divider = new QFrame(m_listPanel);
-    divider->setFrameShape(QFrame::HLine);
-    divider->setFrameShadow(QFrame::Plain);
-    divider->setStyleSheet(QStringLiteral("color: rgba(60, 60, 67, 74);"));
-    auto* dividerBox = new QVBoxLayout;
-    dividerBox->setContentsMargins(0, 5, 0, 5);
-    dividerBox->addWidget(divider);
-    list->addLayout(dividerBox);
+    list->addLayout(dividerLine(m_listPanel));
+    list->addWidget(buildDeviceList(), 1);
+    return m_listPanel;
+}
+
+QScrollArea* ManageDevicesView::buildDeviceList()
+{
     m_scrollArea = new QScrollArea(m_listPanel);
     m_scrollArea->setObjectName(QStringLiteral("deviceList"));
     m_scrollArea->setFrameShape(QFrame::NoFrame);
@@ -291,11 +334,7 @@ ManageDevicesView::ManageDevicesView(TandrelController& ctrl, QWidget* parent) :
     m_rows->addStretch(1);
     m_scrollArea->setWidget(rowsHolder);
     m_scrollArea->viewport()->setAutoFillBackground(false);
-    list->addWidget(m_scrollArea, 1);
-    column->addWidget(m_listPanel, 1);
-
-    connect(&ctrl, &ObservableObject::objectWillChange, this, &ManageDevicesView::scheduleRender);
-    render();
+    return m_scrollArea;
 }
 
 ManageDevicesView::~ManageDevicesView() = default;

@@ -16,6 +16,7 @@
 #include <vector>
 
 class QLabel;
+class QLayout;
 class QScrollArea;
 class QVBoxLayout;
 
@@ -63,6 +64,9 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    QLayout* buildTexts();
+    GradientButton* buildDeleteButton();
+
     std::function<void()> m_onDelete;
     GradientButton* m_deleteButton;
     QLabel* m_thisDevice = nullptr;
@@ -96,6 +100,13 @@ private:
         std::optional<QString> errorMessage;
         QSet<QString> isDeleting;
     };
+
+    // The sheet's parts, top to bottom.
+    QLayout* buildHeader();
+    QWidget* buildLoadingPanel();
+    QWidget* buildErrorPanel();
+    QWidget* buildListPanel();
+    QScrollArea* buildDeviceList();
 
     void loadDevices();
     void deleteDevice(const QString& id);

@@ -87,7 +87,22 @@ RedeemCodeView::RedeemCodeView(TandrelController& ctrl, QWidget* parent) : QWidg
     column->setContentsMargins(0, 0, 0, 20);
     column->setSpacing(20);
     column->addStretch(1);
+    column->addLayout(buildHeader());
+    column->addWidget(buildTitle());
+    column->addWidget(buildCodeField(), 0, Qt::AlignHCenter);
+    column->addWidget(buildRedeemButton(), 0, Qt::AlignHCenter);
+    column->addStretch(1);
 
+    // Return is the button's default action wherever the focus is in the sheet.
+    for (const QKeySequence& key : {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)}) {
+        auto* shortcut = new QShortcut(key, this);
+        shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+        connect(shortcut, &QShortcut::activated, this, &RedeemCodeView::redeem);
+    }
+}
+
+QLayout* RedeemCodeView::buildHeader()
+{
     auto* header = new QHBoxLayout;
     header->setContentsMargins(15, 15, 15, 0);
     header->addStretch(1);
@@ -96,16 +111,23 @@ RedeemCodeView::RedeemCodeView(TandrelController& ctrl, QWidget* parent) : QWidg
     m_closeButton->setAccessibleName(localized(QT_TRANSLATE_NOOP("RedeemCodeView", "Close")));
     connect(m_closeButton, &QAbstractButton::clicked, this, &RedeemCodeView::dismiss);
     header->addWidget(m_closeButton);
-    column->addLayout(header);
+    return header;
+}
 
+QLabel* RedeemCodeView::buildTitle()
+{
     QLabel* title = SheetStyle::label(localized(QT_TRANSLATE_NOOP("RedeemCodeView", "Redeem a Subscription Code")),
                                       SheetStyle::font(SheetStyle::TextStyle::title2), Qt::black, this);
     title->setObjectName(QStringLiteral("titleLabel"));
     title->setContentsMargins(0, 20, 0, 0);
     title->setAlignment(Qt::AlignCenter);
     title->setWordWrap(true);
-    column->addWidget(title);
+    return title;
+}
 
+// The code field on its light backing; it edits the controller's code and follows it.
+QWidget* RedeemCodeView::buildCodeField()
+{
     auto* backing = new FieldBacking(this);
     backing->setObjectName(QStringLiteral("codeFieldBacking"));
     backing->setMaximumWidth(300);
@@ -122,7 +144,6 @@ RedeemCodeView::RedeemCodeView(TandrelController& ctrl, QWidget* parent) : QWidg
     m_codeField->setFont(SheetStyle::systemFont(16));
     m_codeField->setText(m_ctrl.code());
     backingLayout->addWidget(m_codeField);
-    column->addWidget(backing, 0, Qt::AlignHCenter);
     connect(m_codeField, &QLineEdit::textEdited, this, [this](const QString& text) { m_ctrl.code = text; });
     // The field shows the controller's code when something else sets it.
     m_codeSubscription = m_ctrl.code.sink([this](const QString& code) {
@@ -130,7 +151,11 @@ RedeemCodeView::RedeemCodeView(TandrelController& ctrl, QWidget* parent) : QWidg
             m_codeField->setText(code);
         }
     });
+    return backing;
+}
 
+GradientButton* RedeemCodeView::buildRedeemButton()
+{
     GradientButton::Look look;
     look.color = kBlue;
     look.topOpacity = 1.0;
@@ -146,15 +171,7 @@ RedeemCodeView::RedeemCodeView(TandrelController& ctrl, QWidget* parent) : QWidg
     m_redeemButton->setMaximumWidth(200);
     m_redeemButton->setMinimumWidth(200);
     connect(m_redeemButton, &QAbstractButton::clicked, this, &RedeemCodeView::redeem);
-    column->addWidget(m_redeemButton, 0, Qt::AlignHCenter);
-    column->addStretch(1);
-
-    // Return is the button's default action wherever the focus is in the sheet.
-    for (const QKeySequence& key : {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)}) {
-        auto* shortcut = new QShortcut(key, this);
-        shortcut->setContext(Qt::WidgetWithChildrenShortcut);
-        connect(shortcut, &QShortcut::activated, this, &RedeemCodeView::redeem);
-    }
+    return m_redeemButton;
 }
 
 // Never below the sheet's minimum, nor below what its content needs (a longer translation

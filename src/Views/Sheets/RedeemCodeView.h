@@ -5,6 +5,8 @@
 #include <QSize>
 #include <QWidget>
 
+class QLabel;
+class QLayout;
 class QLineEdit;
 
 namespace tandrel {
@@ -36,6 +38,12 @@ public:
     void dismiss();
 
 private:
+    // The sheet's parts, top to bottom.
+    QLayout* buildHeader();
+    QLabel* buildTitle();
+    QWidget* buildCodeField();
+    GradientButton* buildRedeemButton();
+
     QSize boundedHint(QSize hint) const;
 
     TandrelController& m_ctrl;
