@@ -75,6 +75,7 @@ NEVPNStatus VPNHelper::currentStatus()
 
 void VPNHelper::connectIPSecIKEv2()
 {
+    assertMainThread();  // the manager's fields are written here without a lock
     const quint64 session = Session::current();
     manager.loadFromPreferences([this, session](std::optional<Error> error) {
         if (error) {

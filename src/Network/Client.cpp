@@ -213,6 +213,7 @@ void Client::setServerPath(const QString& path)
 
 QNetworkAccessManager* Client::network()
 {
+    assertMainThread();  // the loader and its replies live on the main thread
     if (!m_network) {
         m_network = new QNetworkAccessManager(this);
         m_network->setTransferTimeout(kRequestTimeoutMilliseconds);

@@ -1,13 +1,12 @@
 #include "Platform/Host.h"
 
 #include "BuildConfig.h"
+#include "Platform/MainQueue.h"
 
 #include <QFile>
 #include <QLocale>
 #include <QRegularExpression>
 #include <QSysInfo>
-
-#include <mutex>
 
 namespace tandrel::Host {
 
@@ -15,12 +14,8 @@ namespace {
 
 constexpr qint64 kMaxFactFileBytes = 4096;
 
-std::mutex& sourceLock()
-{
-    static std::mutex lock;
-    return lock;
-}
-
+// Set on the main thread before anything reads it (tests' set-up); read from any thread
+// that builds a request, which only reads, so it needs no lock.
 std::function<std::optional<QString>()>& serialNumberSource()
 {
     static std::function<std::optional<QString>()> source;
@@ -136,11 +131,7 @@ std::optional<QString> serialNumberFrom(const QString& dmiSerialPath, const QStr
 
 std::optional<QString> platformSerialNumber()
 {
-    std::function<std::optional<QString>()> source;
-    {
-        std::lock_guard guard(sourceLock());
-        source = serialNumberSource();
-    }
+    const std::function<std::optional<QString>()>& source = serialNumberSource();
     if (source) {
         return source();
     }
@@ -149,7 +140,7 @@ std::optional<QString> platformSerialNumber()
 
 void setSerialNumberSource(std::function<std::optional<QString>()> source)
 {
-    std::lock_guard guard(sourceLock());
+    assertMainThread();
     serialNumberSource() = std::move(source);
 }
 

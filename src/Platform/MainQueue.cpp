@@ -21,37 +21,41 @@ bool MainQueue::isMainThread()
     return app && QThread::currentThread() == app->thread();
 }
 
+bool MainQueue::isMainThreadOrNoApplication()
+{
+    return !QCoreApplication::instance() || isMainThread();
+}
+
 void DispatchGroup::enter()
 {
-    std::lock_guard guard(m_lock);
+    assertMainThread();
     ++m_outstanding;
 }
 
 void DispatchGroup::leave()
 {
-    std::unique_lock lock(m_lock);
+    assertMainThread();
     Q_ASSERT_X(m_outstanding > 0, "DispatchGroup::leave", "leave without enter");
     if (m_outstanding > 0) {
         --m_outstanding;
     }
-    fireIfIdleLocked(lock);
+    fireIfIdle();
 }
 
 void DispatchGroup::notify(std::function<void()> work)
 {
-    std::unique_lock lock(m_lock);
+    assertMainThread();
     m_waiting.push_back(std::move(work));
-    fireIfIdleLocked(lock);
+    fireIfIdle();
 }
 
-void DispatchGroup::fireIfIdleLocked(std::unique_lock<std::mutex>& lock)
+void DispatchGroup::fireIfIdle()
 {
     if (m_outstanding != 0 || m_waiting.empty()) {
         return;
     }
     std::vector<std::function<void()>> ready;
     ready.swap(m_waiting);
-    lock.unlock();
     for (auto& work : ready) {
         MainQueue::async(std::move(work));
     }

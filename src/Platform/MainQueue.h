@@ -1,7 +1,8 @@
 #pragma once
 
+#include <QtGlobal>
+
 #include <functional>
-#include <mutex>
 #include <vector>
 
 namespace tandrel {
@@ -13,10 +14,20 @@ namespace MainQueue {
 void async(std::function<void()> work);
 // True when called on the main (application) thread.
 bool isMainThread();
+// True on the main thread, and anywhere before a QCoreApplication exists (then there is
+// no main queue yet and nothing of ours runs on another thread).
+bool isMainThreadOrNoApplication();
 }  // namespace MainQueue
 
+// Marks code that relies on the one main thread (state without a lock, Qt objects that
+// live there). Checked in debug builds; a release build pays nothing.
+inline void assertMainThread()
+{
+    Q_ASSERT_X(MainQueue::isMainThreadOrNoApplication(), "assertMainThread", "called off the main thread");
+}
+
 // A count of outstanding work items; `notify` runs its block on the main queue once every
-// `enter` has been matched by a `leave`.
+// `enter` has been matched by a `leave`. Used on the main thread only.
 class DispatchGroup {
 public:
     void enter();
@@ -25,9 +36,8 @@ public:
     void notify(std::function<void()> work);
 
 private:
-    void fireIfIdleLocked(std::unique_lock<std::mutex>& lock);
+    void fireIfIdle();
 
-    std::mutex m_lock;
     int m_outstanding = 0;
     std::vector<std::function<void()>> m_waiting;
 };

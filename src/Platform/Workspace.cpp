@@ -1,14 +1,13 @@
 #include "Platform/Workspace.h"
 
 #include "Platform/Diagnostics.h"
+#include "Platform/MainQueue.h"
 
 #include <QProcess>
 
-#include <mutex>
-
 namespace tandrel::Workspace {
 namespace {
-std::mutex openerLock;
+// Installed and used on the main thread (screens and tests' set-up), so it needs no lock.
 Opener& installedOpener()
 {
     static Opener opener;
@@ -18,11 +17,8 @@ Opener& installedOpener()
 
 bool open(const QUrl& url)
 {
-    Opener opener;
-    {
-        std::lock_guard guard(openerLock);
-        opener = installedOpener();
-    }
+    assertMainThread();
+    const Opener opener = installedOpener();  // a copy: the opener may install another
     if (opener) {
         return opener(url);
     }
@@ -32,7 +28,7 @@ bool open(const QUrl& url)
 
 void setOpener(Opener opener)
 {
-    std::lock_guard guard(openerLock);
+    assertMainThread();
     installedOpener() = std::move(opener);
 }
 

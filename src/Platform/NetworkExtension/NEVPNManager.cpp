@@ -46,8 +46,8 @@ NEVPNManager::NEVPNManager()
 
 void NEVPNManager::setBackend(std::shared_ptr<NEVPNBackend> backend)
 {
+    assertMainThread();
     attach(backend);
-    std::lock_guard guard(m_lock);
     protocolConfiguration.reset();
     onDemandRules.clear();
     isOnDemandEnabled = false;
@@ -89,9 +89,8 @@ void NEVPNManager::loadFromPreferences(Completion completion)
                           std::optional<NEVPNConfiguration> configuration, std::optional<Error> error) {
         auto apply = [this, loadingFrom, completion, configuration = std::move(configuration), error]() mutable {
             if (!error) {
-                std::lock_guard guard(m_lock);
                 // An answer from a back end that has since been replaced describes nothing of ours.
-                if (m_backend == loadingFrom) {
+                if (backend() == loadingFrom) {
                     NEVPNConfiguration loaded = configuration.value_or(NEVPNConfiguration{});
                     protocolConfiguration = std::move(loaded.protocolConfiguration);
                     onDemandRules = std::move(loaded.onDemandRules);
@@ -116,17 +115,14 @@ void NEVPNManager::loadFromPreferences(Completion completion)
 
 void NEVPNManager::saveToPreferences(Completion completion)
 {
+    assertMainThread();
     NEVPNConfiguration configuration;
-    std::shared_ptr<NEVPNBackend> savingTo;
-    {
-        std::lock_guard guard(m_lock);
-        configuration.protocolConfiguration = protocolConfiguration;
-        configuration.onDemandRules = onDemandRules;
-        configuration.isOnDemandEnabled = isOnDemandEnabled;
-        configuration.localizedDescription = localizedDescription;
-        configuration.isEnabled = isEnabled;
-        savingTo = m_backend;
-    }
+    configuration.protocolConfiguration = protocolConfiguration;
+    configuration.onDemandRules = onDemandRules;
+    configuration.isOnDemandEnabled = isOnDemandEnabled;
+    configuration.localizedDescription = localizedDescription;
+    configuration.isEnabled = isEnabled;
+    const std::shared_ptr<NEVPNBackend> savingTo = backend();
     if (!configuration.protocolConfiguration) {
         // Like the back ends, answer later and never inside the caller's own call.
         MainQueue::async([completion = std::move(completion)] {

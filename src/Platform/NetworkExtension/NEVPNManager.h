@@ -51,6 +51,9 @@ private:
     std::shared_ptr<NEVPNBackend> backend() const;
     void attach(const std::shared_ptr<NEVPNBackend>& backend);
 
+    // Guards only which back end is ours: a service may report a status from its own
+    // thread, and that report reads the connection's status through it. The configuration
+    // fields above belong to the main thread (loads land there) and take no lock.
     mutable std::mutex m_lock;
     std::shared_ptr<NEVPNBackend> m_backend;
     NEVPNConnection m_connection{*this};

@@ -20,7 +20,6 @@
 #include <cmath>
 #include <initializer_list>
 #include <limits>
-#include <mutex>
 
 namespace tandrel {
 
@@ -288,8 +287,9 @@ std::optional<Error> writeConfigurationFile(const QString& path, const Configura
 
 // --- The service ------------------------------------------------------------------------
 
+// Touched on the main thread only: the calls come from there and every step and answer
+// runs on the main queue, so the state takes no lock.
 struct StandInVPNBackend::State : std::enable_shared_from_this<State> {
-    mutable std::mutex lock;
     QString path;
     std::optional<Configuration> saved;  // what the file held when last read or written
     NEVPNStatus status = NEVPNStatus::invalid;
@@ -312,17 +312,14 @@ struct StandInVPNBackend::State : std::enable_shared_from_this<State> {
         StatusHandler report;
         quint64 now = 0;
         bool walkOn = false;
-        {
-            std::lock_guard guard(lock);
-            if (onlyAt && (*onlyAt != generation || held == status)) {
-                return;
-            }
-            status = to;
-            next = then;
-            now = ++generation;
-            report = handler;
-            walkOn = then && held != to;
+        if (onlyAt && (*onlyAt != generation || held == status)) {
+            return;
         }
+        status = to;
+        next = then;
+        now = ++generation;
+        report = handler;
+        walkOn = then && held != to;
         if (report) {
             report(to, reason);
         }
@@ -334,12 +331,8 @@ struct StandInVPNBackend::State : std::enable_shared_from_this<State> {
     void scheduleStep(quint64 at)
     {
         std::weak_ptr<State> weak = weak_from_this();
-        std::chrono::milliseconds delay;
-        {
-            std::lock_guard guard(lock);
-            delay = stepDelay;
-        }
-        // Timers live on the main event loop, whichever thread asked for the step.
+        const std::chrono::milliseconds delay = stepDelay;
+        // Queued rather than started here, so a step never runs inside the call that asked for it.
         MainQueue::async([weak, at, delay] {
             QTimer::singleShot(delay, QCoreApplication::instance(), [weak, at] {
                 if (std::shared_ptr<State> self = weak.lock()) {
@@ -351,12 +344,7 @@ struct StandInVPNBackend::State : std::enable_shared_from_this<State> {
 
     void step(quint64 at)
     {
-        std::optional<NEVPNStatus> to;
-        {
-            std::lock_guard guard(lock);
-            to = next;
-        }
-        if (to) {
+        if (const std::optional<NEVPNStatus> to = next) {
             transition(*to, std::nullopt, {}, at);
         }
     }
@@ -365,12 +353,8 @@ struct StandInVPNBackend::State : std::enable_shared_from_this<State> {
     // makes it invalid. A live tunnel is left to its own walk.
     void settle(const std::optional<Configuration>& configuration)
     {
-        NEVPNStatus current;
-        {
-            std::lock_guard guard(lock);
-            saved = configuration;
-            current = status;
-        }
+        saved = configuration;
+        const NEVPNStatus current = status;
         if (configuration && current == NEVPNStatus::invalid) {
             transition(NEVPNStatus::disconnected, std::nullopt, {});
         } else if (!configuration && current != NEVPNStatus::invalid) {
@@ -437,13 +421,10 @@ void StandInVPNBackend::load(LoadCompletion completion)
 {
     MainQueue::async([state = d, completion = std::move(completion)] {
         std::optional<Error> forced;
-        {
-            std::lock_guard guard(state->lock);
-            if (state->loadError && state->loadSuccessesFirst > 0) {
-                --state->loadSuccessesFirst;
-            } else {
-                forced = state->loadError;
-            }
+        if (state->loadError && state->loadSuccessesFirst > 0) {
+            --state->loadSuccessesFirst;
+        } else {
+            forced = state->loadError;
         }
         if (forced) {
             completion(std::nullopt, forced);
@@ -463,11 +444,7 @@ void StandInVPNBackend::load(LoadCompletion completion)
 void StandInVPNBackend::save(const NEVPNConfiguration& configuration, Completion completion)
 {
     MainQueue::async([state = d, configuration, completion = std::move(completion)] {
-        std::optional<Error> error;
-        {
-            std::lock_guard guard(state->lock);
-            error = state->saveError;
-        }
+        std::optional<Error> error = state->saveError;
         if (!error) {
             error = writeConfigurationFile(state->path, configuration);
         }
@@ -481,11 +458,7 @@ void StandInVPNBackend::save(const NEVPNConfiguration& configuration, Completion
 void StandInVPNBackend::remove(Completion completion)
 {
     MainQueue::async([state = d, completion = std::move(completion)] {
-        std::optional<Error> error;
-        {
-            std::lock_guard guard(state->lock);
-            error = state->removeError;
-        }
+        std::optional<Error> error = state->removeError;
         QFile file(state->path);
         if (!error && file.exists() && !file.remove()) {
             error = standInError(configurationUnwritable,
@@ -502,18 +475,14 @@ void StandInVPNBackend::remove(Completion completion)
 
 std::optional<Error> StandInVPNBackend::start()
 {
-    std::optional<Configuration> configuration;
-    {
-        std::lock_guard guard(d->lock);
-        if (d->startError) {
-            return d->startError;
-        }
-        if (isLive(d->status)) {
-            return std::nullopt;
-        }
-        configuration = d->saved;
+    assertMainThread();
+    if (d->startError) {
+        return d->startError;
     }
-    if (std::optional<Error> refused = d->checkStartable(configuration)) {
+    if (isLive(d->status)) {
+        return std::nullopt;
+    }
+    if (std::optional<Error> refused = d->checkStartable(d->saved)) {
         return refused;
     }
     d->transition(NEVPNStatus::connecting, NEVPNStatus::connected, {});
@@ -522,24 +491,20 @@ std::optional<Error> StandInVPNBackend::start()
 
 void StandInVPNBackend::stop()
 {
-    {
-        std::lock_guard guard(d->lock);
-        if (!isLive(d->status)) {
-            return;
-        }
+    assertMainThread();
+    if (!isLive(d->status)) {
+        return;
     }
     d->transition(NEVPNStatus::disconnecting, NEVPNStatus::disconnected, {});
 }
 
 NEVPNStatus StandInVPNBackend::status() const
 {
-    std::lock_guard guard(d->lock);
     return d->status;
 }
 
 void StandInVPNBackend::setStatusHandler(StatusHandler handler)
 {
-    std::lock_guard guard(d->lock);
     d->handler = std::move(handler);
 }
 
@@ -556,56 +521,45 @@ std::optional<NEVPNConfiguration> StandInVPNBackend::savedConfiguration() const
 
 void StandInVPNBackend::setLoadError(std::optional<Error> error, int successesFirst)
 {
-    std::lock_guard guard(d->lock);
     d->loadError = std::move(error);
     d->loadSuccessesFirst = successesFirst;
 }
 
 void StandInVPNBackend::setSaveError(std::optional<Error> error)
 {
-    std::lock_guard guard(d->lock);
     d->saveError = std::move(error);
 }
 
 void StandInVPNBackend::setRemoveError(std::optional<Error> error)
 {
-    std::lock_guard guard(d->lock);
     d->removeError = std::move(error);
 }
 
 void StandInVPNBackend::setStartError(std::optional<Error> error)
 {
-    std::lock_guard guard(d->lock);
     d->startError = std::move(error);
 }
 
 void StandInVPNBackend::setStepDelay(std::chrono::milliseconds delay)
 {
-    std::lock_guard guard(d->lock);
     d->stepDelay = delay;
 }
 
 void StandInVPNBackend::holdStatus(std::optional<NEVPNStatus> status)
 {
-    quint64 resumeAt = 0;
-    {
-        std::lock_guard guard(d->lock);
-        d->held = status;
-        if (!d->next || d->held == d->status) {
-            return;
-        }
-        resumeAt = d->generation;
+    assertMainThread();
+    d->held = status;
+    if (!d->next || d->held == d->status) {
+        return;
     }
-    d->scheduleStep(resumeAt);
+    d->scheduleStep(d->generation);
 }
 
 void StandInVPNBackend::dropTunnel(bool recovers, const QString& reason)
 {
-    {
-        std::lock_guard guard(d->lock);
-        if (d->status != NEVPNStatus::connected) {
-            return;
-        }
+    assertMainThread();
+    if (d->status != NEVPNStatus::connected) {
+        return;
     }
     d->transition(NEVPNStatus::reasserting, recovers ? NEVPNStatus::connected : NEVPNStatus::disconnected, reason);
 }

@@ -1,12 +1,13 @@
 #include "Views/Map/LandShapes.h"
 
+#include "Platform/MainQueue.h"
+
 #include <QFile>
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cmath>
-#include <mutex>
 
 namespace tandrel {
 
@@ -181,11 +182,11 @@ std::optional<LandShapes> LandShapes::fromTopoJSON(const QByteArray& data, const
 
 std::shared_ptr<const LandShapes> LandShapes::world(Detail detail)
 {
-    static std::mutex lock;
+    // Painting asks for the land, on the main thread only, so the cache needs no lock.
+    assertMainThread();
     static std::shared_ptr<const LandShapes> loaded[2];
     static bool tried[2] = {false, false};
     const auto index = static_cast<std::size_t>(detail);
-    const std::lock_guard guard(lock);
     if (!tried[index]) {
         tried[index] = true;
         QFile file(detail == Detail::overview ? QStringLiteral(":/map/land-110m.json")
