@@ -98,6 +98,7 @@ private slots:
     {
         // Whatever a case changed, the next one finds the right password in the keychain.
         if (m_store) {
+            KeychainStore::setSystem(m_store);
             setTunnelPassword(TunnelEnvironment::eapPassword());
         }
     }
@@ -166,6 +167,25 @@ private slots:
         QCOMPARE(recorder.statuses(), (QList<NEVPNStatus>{NEVPNStatus::disconnecting, NEVPNStatus::disconnected}));
         QTRY_VERIFY(
             !TunnelEnvironment::responder({QStringLiteral("--list-sas")}).contains(QStringLiteral("ESTABLISHED")));
+    }
+
+    // The keychain items moved (into the keyring, or from an earlier application id) after
+    // the profile was saved: its reference names the old place, the password is found anyway.
+    void aStalePasswordReferenceStillFindsTheTunnelPassword()
+    {
+        configure(false, false);
+        QTemporaryDir movedTo;
+        const std::shared_ptr<KeychainStore> moved =
+            KeychainStore::makeFileStore(movedTo.filePath(QStringLiteral("keychain")));
+        QByteArray movedReference;
+        QCOMPARE(moved->add(QString::fromUtf8(BuildConfig::bundleIdentifier), kPasswordAccount,
+                            TunnelEnvironment::eapPassword().toUtf8(), &movedReference),
+                 KeychainStatus::success);
+        KeychainItem unused;
+        QCOMPARE(moved->copyByReference(m_reference, &unused), KeychainStatus::itemNotFound);
+        KeychainStore::setSystem(moved);
+        connectTunnel();
+        disconnectTunnel();
     }
 
     void wrongPasswordEndsDisconnectedWithTheReason()

@@ -15,6 +15,8 @@ const QString kNetworkManagerService = QStringLiteral("org.freedesktop.NetworkMa
 const QString kAgentManagerPath = QStringLiteral("/org/freedesktop/NetworkManager/AgentManager");
 const QString kAgentManagerInterface = QStringLiteral("org.freedesktop.NetworkManager.AgentManager");
 const QString kErrorPrefix = QStringLiteral("org.freedesktop.NetworkManager.SecretAgent.");
+// The account the tunnel set-up keeps the tunnel password under, in this application's service.
+const QString kTunnelPasswordAccount = QStringLiteral("vpnPassword");
 
 }  // namespace
 
@@ -123,8 +125,16 @@ QDBusMessage NetworkManagerSecretAgent::secretsReply(const QDBusMessage& message
                                      ? configuration->protocolConfiguration->passwordReference
                                      : QByteArray();
     KeychainItem item;
-    const int status =
+    int status =
         reference.isEmpty() ? KeychainStatus::itemNotFound : KeychainStore::system().copyByReference(reference, &item);
+    if (status == KeychainStatus::itemNotFound) {
+        // The items were moved since the profile was saved (out of the private file into the
+        // keyring, or from an earlier application id): the reference names the old place, but
+        // the password is still ours. Without this a reconnect under the kill switch would
+        // hold traffic back until the user connected again by hand.
+        status = KeychainStore::system().copyMatching(QString::fromUtf8(BuildConfig::bundleIdentifier),
+                                                      kTunnelPasswordAccount, &item);
+    }
     if (status != KeychainStatus::success) {
         return message.createErrorReply(kErrorPrefix + QStringLiteral("NoSecrets"),
                                         QStringLiteral("The tunnel password is not in the keychain (%1).").arg(status));
