@@ -755,8 +755,12 @@ void NetworkManagerVPNBackend::Session::conclude(uint givenReason, const QString
         return;
     }
     printLine(QStringLiteral("VPN connection failed: ") + text);
-    // The password will not be any better on the next try.
-    const bool hopeless = reason == reasonLoginFailed || reason == reasonNoSecrets || reason == reasonConnectionRemoved;
+    // A first connect refused, or without a password, would be no better on the next try.
+    // A tunnel that was up had its login accepted moments ago: a refusal now is a server
+    // just back on its feet, a missing password a keyring locked meanwhile. Under the kill
+    // switch it stays wanted, its blocks stay, and it is tried again until the user ends it.
+    const bool refused = reason == reasonLoginFailed || reason == reasonNoSecrets;
+    const bool hopeless = reason == reasonConnectionRemoved || (refused && !dropped);
     if (onDemandEnabled() && dropped && !hopeless) {
         m_afterDrop = true;
         setStatus(NEVPNStatus::reasserting, text);
@@ -801,7 +805,9 @@ void NetworkManagerVPNBackend::Session::stop()
 
 void NetworkManagerVPNBackend::Session::setStatus(NEVPNStatus status, const QString& reason)
 {
-    if (m_status.exchange(static_cast<int>(status)) == static_cast<int>(status)) {
+    // While reasserting, each failed attempt says why, though the status stays.
+    if (m_status.exchange(static_cast<int>(status)) == static_cast<int>(status) &&
+        (status != NEVPNStatus::reasserting || reason.isEmpty())) {
         return;
     }
     StatusHandler handler;
