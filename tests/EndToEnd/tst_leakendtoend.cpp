@@ -69,6 +69,8 @@ public:
         return m_output.contains(QStringLiteral("status %1\n").arg(int(status)));
     }
     void clearOutput() { m_output.clear(); }
+    // What it printed since the last clear: its statuses and the back end's reasons.
+    QString output() const { return m_output; }
     void kill()
     {
         m_process.kill();
@@ -82,6 +84,10 @@ private:
 };
 
 }  // namespace
+
+// Waits for the stand-in's status; on a miss, says what it printed (statuses and reasons).
+#define QTRY_HOLDER_STATUS(expected, timeoutMs) \
+    QTRY_VERIFY2_WITH_TIMEOUT(m_holder.status() == int(expected), qPrintable(m_holder.output()), timeoutMs)
 
 class LeakEndToEndTest : public QObject {
     Q_OBJECT
@@ -97,12 +103,15 @@ private:
             return counts;
         }
         const QString server = QStringLiteral("> ") + TunnelEnvironment::serverAddress() + QLatin1Char('.');
-        const QString echo4 = QStringLiteral("> ") + TunnelEnvironment::outsideHost4() + QStringLiteral(": ICMP echo request");
+        const QString echo4 =
+            QStringLiteral("> ") + TunnelEnvironment::outsideHost4() + QStringLiteral(": ICMP echo request");
         const QString echo6 =
             QStringLiteral("> ") + TunnelEnvironment::outsideHost6() + QStringLiteral(": ICMP6, echo request");
         const QString lookup = QStringLiteral("> ") + TunnelEnvironment::gateway() + QStringLiteral(".53:");
-        static const QRegularExpression neighbours(QStringLiteral("ICMP6, (neighbor|router) (solicitation|advertisement)"));
-        static const QRegularExpression uplink(QStringLiteral("> (192\\.0\\.2\\.[0-9]+[.:]|2001:db8:1::[0-9a-f]*[.:]|ff02::)"));
+        static const QRegularExpression neighbours(
+            QStringLiteral("ICMP6, (neighbor|router) (solicitation|advertisement)"));
+        static const QRegularExpression uplink(
+            QStringLiteral("> (192\\.0\\.2\\.[0-9]+[.:]|2001:db8:1::[0-9a-f]*[.:]|ff02::)"));
         while (!file.atEnd()) {
             const QString line = QString::fromUtf8(file.readLine());
             const double at = line.section(QLatin1Char(' '), 0, 0).toDouble();
@@ -115,7 +124,8 @@ private:
                 ++counts.echoes6;
             } else if (line.contains(lookup)) {
                 ++counts.lookups;
-            } else if (line.contains(server + QStringLiteral("4500:")) || line.contains(server + QStringLiteral("500:"))) {
+            } else if (line.contains(server + QStringLiteral("4500:")) ||
+                       line.contains(server + QStringLiteral("500:"))) {
                 ++counts.ike;
             } else if (!neighbours.match(line).hasMatch() && !uplink.match(line).hasMatch()) {
                 ++counts.other;
@@ -164,8 +174,8 @@ private:
     static QString defaultRoute()
     {
         QProcess route;
-        route.start(QStringLiteral("ip"), {QStringLiteral("-4"), QStringLiteral("route"), QStringLiteral("show"),
-                                           QStringLiteral("default")});
+        route.start(QStringLiteral("ip"),
+                    {QStringLiteral("-4"), QStringLiteral("route"), QStringLiteral("show"), QStringLiteral("default")});
         route.waitForFinished();
         return QString::fromUtf8(route.readAllStandardOutput());
     }
@@ -179,13 +189,13 @@ private:
     qint64 connectTunnel(bool killSwitch, bool excludeLocalNetworks)
     {
         if (!m_holder.running()) {
-            m_holder.start(m_folder.filePath(QStringLiteral("keychain")));
+            m_holder.start(keychain());
         }
         m_holder.clearOutput();
         QElapsedTimer clock;
         clock.start();
         m_holder.send(QStringLiteral("connect %1 %2").arg(int(killSwitch)).arg(int(excludeLocalNetworks)));
-        [&] { QTRY_COMPARE_WITH_TIMEOUT(m_holder.status(), int(NEVPNStatus::connected), 15000); }();
+        [&] { QTRY_HOLDER_STATUS(NEVPNStatus::connected, 15000); }();
         const qint64 elapsed = clock.elapsed();
         [] { QTRY_VERIFY_WITH_TIMEOUT(TunnelEnvironment::ping(TunnelEnvironment::outsideHost4(), 1), 5000); }();
         return elapsed;
@@ -194,14 +204,31 @@ private:
     void disconnectTunnel()
     {
         m_holder.send(QStringLiteral("disconnect"));
-        QTRY_COMPARE_WITH_TIMEOUT(m_holder.status(), int(NEVPNStatus::disconnected), 15000);
+        QTRY_HOLDER_STATUS(NEVPNStatus::disconnected, 15000);
         QTRY_VERIFY_WITH_TIMEOUT(noBlocks(), 5000);
     }
 
     // A drop NetworkManager sees: its strongSwan daemon dies and takes the tunnel along.
     static void dropTunnel() { QVERIFY(TunnelEnvironment::killVPNDaemon()); }
 
+    QString keychain() const { return m_folder.filePath(QStringLiteral("keychain")); }
+    QString keychainAside() const { return keychain() + QStringLiteral(".aside"); }
+    // The password on both sides again: in the keychain, and the one the responder accepts.
+    void givePasswordBack()
+    {
+        if (QFile::exists(keychainAside())) {
+            QFile::remove(keychain());
+            QVERIFY(QFile::rename(keychainAside(), keychain()));
+        }
+        if (m_responderRefuses) {
+            QVERIFY(
+                TunnelEnvironment::responderAccepts(TunnelEnvironment::eapUser(), TunnelEnvironment::eapPassword()));
+            m_responderRefuses = false;
+        }
+    }
+
     QTemporaryDir m_folder;
+    bool m_responderRefuses = false;
     QProcess m_capture;
     QProcess m_ping4;
     QProcess m_ping6;
@@ -215,23 +242,23 @@ private slots:
             QSKIP("needs tcpdump");
         }
         m_capture.setStandardOutputFile(m_folder.filePath(QStringLiteral("eth0.txt")));
-        m_capture.start(QStringLiteral("tcpdump"), {QStringLiteral("-i"), QStringLiteral("eth0"), QStringLiteral("-n"),
-                                                    QStringLiteral("-tt"), QStringLiteral("-l"), QStringLiteral("-Q"),
-                                                    QStringLiteral("out"), QStringLiteral("not arp")});
+        m_capture.start(QStringLiteral("tcpdump"),
+                        {QStringLiteral("-i"), QStringLiteral("eth0"), QStringLiteral("-n"), QStringLiteral("-tt"),
+                         QStringLiteral("-l"), QStringLiteral("-Q"), QStringLiteral("out"), QStringLiteral("not arp")});
         QString capturing;
-        QTRY_VERIFY_WITH_TIMEOUT((capturing += QString::fromUtf8(m_capture.readAllStandardError()))
-                                     .contains(QStringLiteral("listening")),
-                                 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (capturing += QString::fromUtf8(m_capture.readAllStandardError())).contains(QStringLiteral("listening")),
+            5000);
         m_ping4.setStandardOutputFile(m_folder.filePath(QStringLiteral("ping4.txt")));
         m_ping4.setStandardErrorFile(QProcess::nullDevice());
-        m_ping4.start(QStringLiteral("ping"), {QStringLiteral("-D"), QStringLiteral("-i"), QStringLiteral("0.02"),
-                                               QStringLiteral("-W"), QStringLiteral("1"),
-                                               TunnelEnvironment::outsideHost4()});
+        m_ping4.start(QStringLiteral("ping"),
+                      {QStringLiteral("-D"), QStringLiteral("-i"), QStringLiteral("0.02"), QStringLiteral("-W"),
+                       QStringLiteral("1"), TunnelEnvironment::outsideHost4()});
         m_ping6.setStandardOutputFile(QProcess::nullDevice());
         m_ping6.setStandardErrorFile(QProcess::nullDevice());
-        m_ping6.start(QStringLiteral("ping"), {QStringLiteral("-6"), QStringLiteral("-i"), QStringLiteral("0.02"),
-                                               QStringLiteral("-W"), QStringLiteral("1"),
-                                               TunnelEnvironment::outsideHost6()});
+        m_ping6.start(QStringLiteral("ping"),
+                      {QStringLiteral("-6"), QStringLiteral("-i"), QStringLiteral("0.02"), QStringLiteral("-W"),
+                       QStringLiteral("1"), TunnelEnvironment::outsideHost6()});
         QVERIFY(m_ping4.waitForStarted() && m_ping6.waitForStarted());
         // Without a tunnel both families reach the outside host in clear: the capture sees them.
         const double t0 = now();
@@ -248,7 +275,11 @@ private slots:
         }
     }
 
-    void cleanup() { TunnelEnvironment::thawResponder(); }
+    void cleanup()
+    {
+        TunnelEnvironment::thawResponder();
+        givePasswordBack();  // whatever a case took away
+    }
 
     void leak_connectedNothingLeavesInClear_data()
     {
@@ -264,8 +295,8 @@ private slots:
               static_cast<long long>(connectMs));
         if (killSwitch) {
             // Reconnecting under the blocks needs no name lookup: the plugin has the address.
-            QVERIFY(TunnelEnvironment::savedProfiles().contains(QStringLiteral("address=%1\n").arg(
-                TunnelEnvironment::serverAddress())));
+            QVERIFY(TunnelEnvironment::savedProfiles().contains(
+                QStringLiteral("address=%1\n").arg(TunnelEnvironment::serverAddress())));
         }
         const double t0 = now();
         lookUpNames();
@@ -294,8 +325,8 @@ private slots:
         TunnelEnvironment::thawResponder();
         QTRY_VERIFY_WITH_TIMEOUT(firstReplyAfter(back) > 0, 30000);
         const double flowing = firstReplyAfter(back);
-        QTRY_COMPARE_WITH_TIMEOUT(m_holder.status(), int(NEVPNStatus::connected), 5000);
-        QVERIFY(!m_holder.reported(NEVPNStatus::disconnected));
+        QTRY_HOLDER_STATUS(NEVPNStatus::connected, 5000);
+        QVERIFY2(!m_holder.reported(NEVPNStatus::disconnected), qPrintable(m_holder.output()));
         const Outgoing out = outgoing(dropped, now());
         qInfo("responder unreachable 10 s: %s", qPrintable(out.text()));
         qInfo("drop to traffic flowing again through the tunnel: %.0f ms (%.0f ms after the responder answered again)",
@@ -303,6 +334,62 @@ private slots:
         QVERIFY2(out.clean(), qPrintable(out.text()));
         QVERIFY2(out.ike > 0, qPrintable(out.text()));  // it kept trying to reconnect
         disconnectTunnel();
+    }
+
+    // Once the tunnel was up, a reconnect the server refuses, or one without a password (a
+    // keyring locked meanwhile), keeps it wanted: blocks kept, tried again, back when it can.
+    void leak_aReconnectRefusedKeepsTrafficBackAndIsRetried_data()
+    {
+        QTest::addColumn<bool>("loginRefused");  // else: the password is not in the keychain
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("login refused") << true
+                                       << QStringLiteral(
+                                              "The VPN server refused the login, or this computer does "
+                                              "not trust the server's certificate.");
+        QTest::newRow("no password") << false
+                                     << QStringLiteral("The tunnel password could not be read from the keychain.");
+    }
+    void leak_aReconnectRefusedKeepsTrafficBackAndIsRetried()
+    {
+        QFETCH(bool, loginRefused);
+        QFETCH(QString, reason);
+        connectTunnel(true, false);
+        m_holder.clearOutput();
+        if (loginRefused) {
+            m_responderRefuses = true;
+            QVERIFY(TunnelEnvironment::responderAccepts(TunnelEnvironment::eapUser(),
+                                                        QStringLiteral("a password the client does not have")));
+        } else {
+            QVERIFY(QFile::rename(keychain(), keychainAside()));
+        }
+        const double dropped = now();
+        dropTunnel();
+        // Refused, and tried again and refused again: still reasserting, never disconnected.
+        const QString failed = QStringLiteral("VPN connection failed: ") + reason;
+        QTRY_VERIFY2_WITH_TIMEOUT(m_holder.output().count(failed) >= 2, qPrintable(m_holder.output()), 10000);
+        QVERIFY2(m_holder.status() == int(NEVPNStatus::reasserting), qPrintable(m_holder.output()));
+        QVERIFY2(!m_holder.reported(NEVPNStatus::disconnected), qPrintable(m_holder.output()));
+        QVERIFY(blocked());
+        const Outgoing refused = outgoing(dropped, now());
+        qInfo("reconnect refused (%s), %.1f s: %s", QTest::currentDataTag(), now() - dropped,
+              qPrintable(refused.text()));
+        QVERIFY2(refused.clean(), qPrintable(refused.text()));
+
+        // The password back: the next try (within the back-off) brings the tunnel back.
+        const double given = now();
+        givePasswordBack();
+        QTRY_HOLDER_STATUS(NEVPNStatus::connected, 15000);
+        const double back = now();
+        QTRY_VERIFY_WITH_TIMEOUT(firstReplyAfter(back) > 0, 5000);
+        const Outgoing out = outgoing(dropped, now());
+        qInfo("password back: connected again after %.0f ms; whole window: %s", (back - given) * 1000,
+              qPrintable(out.text()));
+        QVERIFY2(out.clean(), qPrintable(out.text()));
+        disconnectTunnel();
+        // The refused exchanges the responder still holds would make the next connect
+        // meet its cookie mode; let them expire.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            TunnelEnvironment::responder({QStringLiteral("--stats")}).contains(QStringLiteral(", 0 half-open")), 10000);
     }
 
     void leak_vpnDaemonKilledHoldsTrafficBack()
@@ -338,7 +425,7 @@ private slots:
         QVERIFY(blocked());
         const double back = now();
         TunnelEnvironment::thawResponder();
-        QTRY_COMPARE_WITH_TIMEOUT(m_holder.status(), int(NEVPNStatus::connected), 30000);
+        QTRY_HOLDER_STATUS(NEVPNStatus::connected, 30000);
         QTRY_VERIFY_WITH_TIMEOUT(firstReplyAfter(back) > 0, 5000);
         const Outgoing out = outgoing(dropped, now());
         qInfo("next start, responder back: traffic through the tunnel again after %.0f ms; whole window: %s",
@@ -352,14 +439,14 @@ private slots:
         connectTunnel(true, false);
         const double t0 = now();
         // Cable out and in: NetworkManager runs the link's stored profile again, without our rules.
-        QCOMPARE(QProcess::execute(QStringLiteral("nmcli"), {QStringLiteral("device"), QStringLiteral("disconnect"),
-                                                             QStringLiteral("eth0")}),
+        QCOMPARE(QProcess::execute(QStringLiteral("nmcli"),
+                                   {QStringLiteral("device"), QStringLiteral("disconnect"), QStringLiteral("eth0")}),
                  0);
-        QCOMPARE(QProcess::execute(QStringLiteral("nmcli"), {QStringLiteral("device"), QStringLiteral("connect"),
-                                                             QStringLiteral("eth0")}),
+        QCOMPARE(QProcess::execute(QStringLiteral("nmcli"),
+                                   {QStringLiteral("device"), QStringLiteral("connect"), QStringLiteral("eth0")}),
                  0);
         QTRY_VERIFY_WITH_TIMEOUT(blocked(), 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(m_holder.status(), int(NEVPNStatus::connected), 30000);
+        QTRY_HOLDER_STATUS(NEVPNStatus::connected, 30000);
         // ... and its default route, for when the blocks go.
         QTRY_VERIFY(defaultRoute().contains(QStringLiteral("via %1 dev eth0").arg(TunnelEnvironment::gateway())));
         const Outgoing out = outgoing(t0, now());
@@ -377,7 +464,7 @@ private slots:
         // As a package upgrade would: NetworkManager quits and starts again, taking the tunnel down.
         QCOMPARE(QProcess::execute(TunnelEnvironment::variable("TANDREL_E2E_NM_RESTART"), {}), 0);
         QTRY_VERIFY_WITH_TIMEOUT(m_holder.reported(NEVPNStatus::reasserting), 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(m_holder.status(), int(NEVPNStatus::connected), 20000);
+        QTRY_HOLDER_STATUS(NEVPNStatus::connected, 20000);
         const double back = now();
         QTRY_VERIFY_WITH_TIMEOUT(firstReplyAfter(back) > 0, 5000);
         const Outgoing out = outgoing(t0, now());
@@ -436,7 +523,7 @@ private slots:
         qInfo("local networks excluded, tunnel down: %s", qPrintable(out.text()));
         QVERIFY2(out.clean(), qPrintable(out.text()));
         TunnelEnvironment::thawResponder();
-        QTRY_COMPARE_WITH_TIMEOUT(m_holder.status(), int(NEVPNStatus::connected), 30000);
+        QTRY_HOLDER_STATUS(NEVPNStatus::connected, 30000);
         disconnectTunnel();
     }
 
@@ -446,7 +533,7 @@ private slots:
         m_holder.clearOutput();
         const double dropped = now();
         dropTunnel();
-        QTRY_COMPARE_WITH_TIMEOUT(m_holder.status(), int(NEVPNStatus::disconnected), 5000);
+        QTRY_HOLDER_STATUS(NEVPNStatus::disconnected, 5000);
         QTest::qWait(3000);  // IPv6 comes back after duplicate address detection (about 2 s)
         const double t1 = now();
         const Outgoing out = outgoing(dropped, t1);

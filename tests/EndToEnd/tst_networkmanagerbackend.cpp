@@ -232,6 +232,30 @@ private slots:
         }
     }
 
+    // Under the kill switch, a tunnel that was up stays wanted when the reconnect is refused:
+    // the refusal is said while reasserting (the status stays), and a later try brings it back.
+    void aDroppedTunnelWhoseReconnectIsRefusedStaysReassertingAndSaysWhy()
+    {
+        configure(true, false);
+        connectTunnel();
+        setTunnelPassword(QStringLiteral("not-the-password"));
+        StatusRecorder recorder;
+        const auto refusals = [&recorder] {
+            int count = 0;
+            for (const StatusRecorder::Post& post : recorder.posts()) {
+                count += post.status == NEVPNStatus::reasserting && post.reason == kRefusedOrUntrusted;
+            }
+            return count;
+        };
+        QVERIFY(TunnelEnvironment::killVPNDaemon());
+        QTRY_VERIFY_WITH_TIMEOUT(refusals() >= 1, 10000);
+        QVERIFY(!recorder.statuses().contains(NEVPNStatus::disconnected));
+        setTunnelPassword(TunnelEnvironment::eapPassword());
+        QTRY_COMPARE_WITH_TIMEOUT(manager().connection().status(), NEVPNStatus::connected, 15000);
+        QVERIFY(TunnelEnvironment::ping(TunnelEnvironment::addressBehindServer()));
+        disconnectTunnel();
+    }
+
     void aRestartFindsTheRunningTunnelAndKeepsItUpUnderTheKillSwitch()
     {
         configure(true, false);

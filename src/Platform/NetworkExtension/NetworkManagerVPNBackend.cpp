@@ -17,11 +17,11 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
-#include <QHostInfo>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QHostInfo>
 #include <QObject>
 #include <QSet>
 #include <QSettings>
@@ -152,6 +152,7 @@ private Q_SLOTS:
     void networkManagerAppeared();
     void networkManagerVanished();
     void pluginFailed(const QDBusMessage& message);
+    void registerAgent();
 
 private:
     struct Found {
@@ -199,6 +200,8 @@ private:
     NetworkManagerKillSwitch m_killSwitch{systemBus()};
     QDBusServiceWatcher* m_watcher = nullptr;
     QTimer m_retryTimer;
+    QTimer m_agentTimer;  // asks NetworkManager again to take our secret agent
+    int m_agentDelayMs = kFirstRetryMs;
 
     mutable std::mutex m_lock;  // what start() checks from the caller's thread, and the handler
     StatusHandler m_handler;
@@ -219,7 +222,7 @@ private:
     bool m_concluding = false;            // an attempt has ended; its reason may still come
     quint64 m_attempt = 0;                // counts starts and activations, to drop stale verdicts
     int m_retryDelayMs = kFirstRetryMs;
-    bool m_recovered = false;  // the blocks of an earlier run have been dealt with
+    bool m_recovered = false;           // the blocks of an earlier run have been dealt with
     bool m_networkManagerGone = false;  // it left the bus and has not given us our profile again
 };
 
@@ -227,6 +230,8 @@ NetworkManagerVPNBackend::Session::Session()
 {
     NetworkManagerProfile::registerDBusTypes();
     m_retryTimer.setSingleShot(true);
+    m_agentTimer.setSingleShot(true);
+    connect(&m_agentTimer, &QTimer::timeout, this, &Session::registerAgent);
     connect(&m_retryTimer, &QTimer::timeout, this, [this] {
         if (m_wanted && m_activePath.isEmpty() && !m_activating) {
             activate();
@@ -249,7 +254,8 @@ NetworkManagerVPNBackend::Session::Session()
 
 void NetworkManagerVPNBackend::Session::networkManagerAppeared()
 {
-    NetworkManagerSecretAgent::shared().registerWithNetworkManager();
+    m_agentDelayMs = kFirstRetryMs;
+    registerAgent();
     QString failure;
     const std::optional<Found> found = findProfile(&failure);
     if (!failure.isEmpty() && m_networkManagerGone && m_bus.interface()->isServiceRegistered(kService)) {
@@ -264,6 +270,19 @@ void NetworkManagerVPNBackend::Session::networkManagerAppeared()
         }
         recoverBlocks();
     }
+}
+
+// Without our agent, NetworkManager has no password for the next (re)connect. Just back on
+// the bus it may not take agents yet (its agent manager comes later under load): ask again.
+void NetworkManagerVPNBackend::Session::registerAgent()
+{
+    m_agentTimer.stop();
+    if (NetworkManagerSecretAgent::shared().registerWithNetworkManager() ||
+        !m_bus.interface()->isServiceRegistered(kService)) {
+        return;  // taken, or gone (it is asked again when it comes back)
+    }
+    m_agentTimer.start(m_agentDelayMs);
+    m_agentDelayMs = std::min(m_agentDelayMs * 2, kLongestRetryMs);
 }
 
 void NetworkManagerVPNBackend::Session::networkManagerVanished()
@@ -530,9 +549,8 @@ void NetworkManagerVPNBackend::Session::start()
             conclude(0, QStringLiteral("the VPN server's name could not be resolved"), false);
             return;
         }
-        pinServerAddress(addresses.first(), [this, addresses] {
-            holdTraffic(blocksFor(addresses), [this] { activateIfStillWanted(); });
-        });
+        pinServerAddress(addresses.first(),
+                         [this, addresses] { holdTraffic(blocksFor(addresses), [this] { activateIfStillWanted(); }); });
     });
 }
 
@@ -737,8 +755,12 @@ void NetworkManagerVPNBackend::Session::conclude(uint givenReason, const QString
         return;
     }
     printLine(QStringLiteral("VPN connection failed: ") + text);
-    // The password will not be any better on the next try.
-    const bool hopeless = reason == reasonLoginFailed || reason == reasonNoSecrets || reason == reasonConnectionRemoved;
+    // A first connect refused, or without a password, would be no better on the next try.
+    // A tunnel that was up had its login accepted moments ago: a refusal now is a server
+    // just back on its feet, a missing password a keyring locked meanwhile. Under the kill
+    // switch it stays wanted, its blocks stay, and it is tried again until the user ends it.
+    const bool refused = reason == reasonLoginFailed || reason == reasonNoSecrets;
+    const bool hopeless = reason == reasonConnectionRemoved || (refused && !dropped);
     if (onDemandEnabled() && dropped && !hopeless) {
         m_afterDrop = true;
         setStatus(NEVPNStatus::reasserting, text);
@@ -783,7 +805,9 @@ void NetworkManagerVPNBackend::Session::stop()
 
 void NetworkManagerVPNBackend::Session::setStatus(NEVPNStatus status, const QString& reason)
 {
-    if (m_status.exchange(static_cast<int>(status)) == static_cast<int>(status)) {
+    // While reasserting, each failed attempt says why, though the status stays.
+    if (m_status.exchange(static_cast<int>(status)) == static_cast<int>(status) &&
+        (status != NEVPNStatus::reasserting || reason.isEmpty())) {
         return;
     }
     StatusHandler handler;
