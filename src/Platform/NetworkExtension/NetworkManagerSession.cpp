@@ -150,10 +150,7 @@ void NetworkManagerVPNBackend::Session::networkManagerVanished()
     // Its object paths go with it: in the next instance the same path names another
     // connection (activating it would bring up some other profile).
     m_networkManagerGone = true;
-    {
-        std::lock_guard guard(m_lock);
-        m_profilePath.clear();
-    }
+    m_profilePath.clear();
     m_knownActive.clear();
     m_finishedPaths.clear();
     if (!m_activePath.isEmpty() || m_activating) {
@@ -189,12 +186,9 @@ std::optional<NetworkManagerVPNBackend::Session::Found> NetworkManagerVPNBackend
 
 void NetworkManagerVPNBackend::Session::adoptProfile(const std::optional<Found>& found)
 {
-    {
-        std::lock_guard guard(m_lock);
-        m_profilePath = found ? found->path : QString();
-        m_profileUuid = found ? NetworkManagerProfile::uuidOf(found->settings) : QString();
-        m_configuration = found ? NetworkManagerProfile::configurationFrom(found->settings) : std::nullopt;
-    }
+    m_profilePath = found ? found->path : QString();
+    m_profileUuid = found ? NetworkManagerProfile::uuidOf(found->settings) : QString();
+    m_configuration = found ? NetworkManagerProfile::configurationFrom(found->settings) : std::nullopt;
     NetworkManagerSecretAgent::shared().setProfile(this,
                                                    found ? NetworkManagerProfile::uuidOf(found->settings) : QString());
     if (!found) {
@@ -235,10 +229,7 @@ bool NetworkManagerVPNBackend::Session::isOurActiveConnection(const QString& pat
         return *known;
     }
     QString profile;
-    {
-        std::lock_guard guard(m_lock);
-        profile = m_profilePath;
-    }
+    profile = m_profilePath;
     const QString connection = objectPathProperty(path, kActiveInterface, QStringLiteral("Connection"));
     if (connection.isEmpty()) {
         return false;  // gone already; ask again should it speak once more
@@ -270,10 +261,7 @@ void NetworkManagerVPNBackend::Session::load(LoadCompletion completion)
     }
     adoptProfile(found);
     std::optional<NEVPNConfiguration> configuration;
-    {
-        std::lock_guard guard(m_lock);
-        configuration = m_configuration;
-    }
+    configuration = m_configuration;
     MainQueue::async([completion = std::move(completion), configuration] { completion(configuration, std::nullopt); });
 }
 
@@ -302,12 +290,9 @@ void NetworkManagerVPNBackend::Session::save(const NEVPNConfiguration& configura
                   const QString path = knownPath.isEmpty() && !reply.arguments().isEmpty()
                                            ? reply.arguments().constFirst().value<QDBusObjectPath>().path()
                                            : knownPath;
-                  {
-                      std::lock_guard guard(m_lock);
-                      m_profilePath = path;
-                      m_profileUuid = uuid;
-                      m_configuration = configuration;
-                  }
+                  m_profilePath = path;
+                  m_profileUuid = uuid;
+                  m_configuration = configuration;
                   NetworkManagerSecretAgent::shared().setProfile(this, uuid);
                   if (status() == NEVPNStatus::invalid) {
                       setStatus(NEVPNStatus::disconnected);
@@ -353,7 +338,6 @@ std::optional<Error> NetworkManagerVPNBackend::Session::startableError() const
     if (!m_bus.isConnected() || !m_bus.interface()->isServiceRegistered(kService)) {
         return backendError(serviceUnavailable, QStringLiteral("NetworkManager is not running on the system bus."));
     }
-    std::lock_guard guard(m_lock);
     if (m_profilePath.isEmpty() || !m_configuration || !m_configuration->protocolConfiguration) {
         return backendError(noConfiguration, QStringLiteral("No VPN configuration is saved."));
     }
@@ -382,10 +366,7 @@ void NetworkManagerVPNBackend::Session::start()
         return;  // held back already
     }
     QString server;
-    {
-        std::lock_guard guard(m_lock);
-        server = m_configuration->protocolConfiguration->serverAddress;
-    }
+    server = m_configuration->protocolConfiguration->serverAddress;
     // The blocks come first, so no packet leaves in clear (nor a LAN packet takes the
     // tunnel) in between. The server's address is pinned now: once the blocks hold, a
     // name lookup outside the tunnel may fail.
@@ -417,10 +398,7 @@ void NetworkManagerVPNBackend::Session::start()
 void NetworkManagerVPNBackend::Session::pinServerAddress(const QString& address, std::function<void()> then)
 {
     QString profile;
-    {
-        std::lock_guard guard(m_lock);
-        profile = m_profilePath;
-    }
+    profile = m_profilePath;
     const QDBusMessage reply = m_bus.call(methodCall(profile, kConnectionInterface, QStringLiteral("GetSettings")),
                                           QDBus::Block, kReadTimeoutMs);
     NMVariantMapMap settings = settingsFromReply(reply);
@@ -442,10 +420,7 @@ void NetworkManagerVPNBackend::Session::activateIfStillWanted()
 void NetworkManagerVPNBackend::Session::activate()
 {
     QString profile;
-    {
-        std::lock_guard guard(m_lock);
-        profile = m_profilePath;
-    }
+    profile = m_profilePath;
     if (profile.isEmpty() && m_networkManagerGone) {
         scheduleRetry();  // the profile is found again once NetworkManager is back
         return;
@@ -666,15 +641,10 @@ void NetworkManagerVPNBackend::Session::stop()
 void NetworkManagerVPNBackend::Session::setStatus(NEVPNStatus status, const QString& reason)
 {
     // While reasserting, each failed attempt says why, though the status stays.
-    if (m_status.exchange(static_cast<int>(status)) == static_cast<int>(status) &&
-        (status != NEVPNStatus::reasserting || reason.isEmpty())) {
+    if (std::exchange(m_status, status) == status && (status != NEVPNStatus::reasserting || reason.isEmpty())) {
         return;
     }
-    StatusHandler handler;
-    {
-        std::lock_guard guard(m_lock);
-        handler = m_handler;
-    }
+    const StatusHandler handler = m_handler;  // a copy: the handler may set another
     if (handler) {
         handler(status, reason);
     }

@@ -17,9 +17,7 @@
 #include <QSet>
 #include <QTimer>
 
-#include <atomic>
 #include <functional>
-#include <mutex>
 
 class QDBusServiceWatcher;
 
@@ -40,12 +38,8 @@ public:
     void start();
     void stop();
 
-    NEVPNStatus status() const { return static_cast<NEVPNStatus>(m_status.load()); }
-    void setStatusHandler(StatusHandler handler)
-    {
-        std::lock_guard guard(m_lock);
-        m_handler = std::move(handler);
-    }
+    NEVPNStatus status() const { return m_status; }
+    void setStatusHandler(StatusHandler handler) { m_handler = std::move(handler); }
 
 private Q_SLOTS:
     void vpnStateChanged(const QDBusMessage& message);
@@ -76,13 +70,11 @@ private:
     // On-demand with a connect rule: the tunnel is to be kept up.
     bool onDemandEnabled() const
     {
-        std::lock_guard guard(m_lock);
         return m_configuration && m_configuration->isOnDemandEnabled && !m_configuration->onDemandRules.empty();
     }
     // With no tunnel: disconnected, or invalid once the profile is gone (removed meanwhile).
     NEVPNStatus restingStatus() const
     {
-        std::lock_guard guard(m_lock);
         return m_profilePath.isEmpty() ? NEVPNStatus::invalid : NEVPNStatus::disconnected;
     }
 
@@ -108,14 +100,11 @@ private:
     QTimer m_agentTimer;  // asks NetworkManager again to take our secret agent
     int m_agentDelayMs = kFirstRetryMs;
 
-    mutable std::mutex m_lock;  // what start() checks from the caller's thread, and the handler
     StatusHandler m_handler;
     QString m_profilePath;
     QString m_profileUuid;
     std::optional<NEVPNConfiguration> m_configuration;
-    std::atomic<int> m_status{static_cast<int>(NEVPNStatus::invalid)};
-
-    // Main thread only.
+    NEVPNStatus m_status = NEVPNStatus::invalid;
     QString m_activePath;
     QHash<QString, bool> m_knownActive;   // active connection path -> is it ours
     QSet<QString> m_finishedPaths;        // our attempts that have ended

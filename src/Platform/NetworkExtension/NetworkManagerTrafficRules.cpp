@@ -33,7 +33,6 @@ QString bootId()
 
 NetworkManagerBlocks NetworkManagerVPNBackend::Session::blocksFor(const QStringList& serverAddresses) const
 {
-    std::lock_guard guard(m_lock);
     NetworkManagerBlocks blocks;
     if (!m_configuration || !m_configuration->protocolConfiguration) {
         return blocks;

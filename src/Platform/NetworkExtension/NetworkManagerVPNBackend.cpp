@@ -34,16 +34,6 @@ bool strongSwanPluginInstalled()
     return false;
 }
 
-// Every D-Bus exchange happens on the main thread, whichever thread calls us.
-void onMain(std::function<void()> work)
-{
-    if (MainQueue::isMainThread()) {
-        work();
-    } else {
-        MainQueue::async(std::move(work));
-    }
-}
-
 }  // namespace
 
 std::optional<QString> NetworkManagerVPNBackend::unavailableReason()
@@ -76,33 +66,36 @@ NetworkManagerVPNBackend::~NetworkManagerVPNBackend()
 
 void NetworkManagerVPNBackend::load(LoadCompletion completion)
 {
-    onMain([d = d, completion = std::move(completion)]() mutable { d->load(std::move(completion)); });
+    assertMainThread();
+    d->load(std::move(completion));
 }
 
 void NetworkManagerVPNBackend::save(const NEVPNConfiguration& configuration, Completion completion)
 {
-    onMain([d = d, configuration, completion = std::move(completion)]() mutable {
-        d->save(configuration, std::move(completion));
-    });
+    assertMainThread();
+    d->save(configuration, std::move(completion));
 }
 
 void NetworkManagerVPNBackend::remove(Completion completion)
 {
-    onMain([d = d, completion = std::move(completion)]() mutable { d->remove(std::move(completion)); });
+    assertMainThread();
+    d->remove(std::move(completion));
 }
 
 std::optional<Error> NetworkManagerVPNBackend::start()
 {
+    assertMainThread();
     if (std::optional<Error> error = d->startableError()) {
         return error;
     }
-    onMain([d = d] { d->start(); });
+    d->start();
     return std::nullopt;
 }
 
 void NetworkManagerVPNBackend::stop()
 {
-    onMain([d = d] { d->stop(); });
+    assertMainThread();
+    d->stop();
 }
 
 NEVPNStatus NetworkManagerVPNBackend::status() const
@@ -112,6 +105,7 @@ NEVPNStatus NetworkManagerVPNBackend::status() const
 
 void NetworkManagerVPNBackend::setStatusHandler(StatusHandler handler)
 {
+    assertMainThread();
     d->setStatusHandler(std::move(handler));
 }
 

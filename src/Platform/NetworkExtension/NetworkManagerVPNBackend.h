@@ -10,7 +10,9 @@ namespace tandrel {
 // The system's VPN service on Linux desktops: NetworkManager with its strongSwan plugin,
 // over the system D-Bus. The configuration is one private NetworkManager profile; the
 // password stays in the keychain and reaches NetworkManager through our secret agent.
-// Completions and status changes arrive on the main thread.
+// It is called on the main thread, and its completions and status changes arrive there
+// (NetworkManager's D-Bus replies and signals are delivered on that thread), so its
+// state takes no lock.
 //
 // The kill switch (include all networks, on-demand with a connect rule): while the tunnel
 // is wanted, nothing leaves outside it but IKE/ESP to the server (and the local subnets
