@@ -211,11 +211,7 @@ ManageDevicesView::ManageDevicesView(TandrelController& ctrl, QWidget* parent) :
 {
     setObjectName(QStringLiteral("manageDevicesView"));
     setMinimumSize(500, 400);
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, QColor(246, 246, 246));
-    palette.setColor(QPalette::WindowText, Qt::black);
-    setPalette(palette);
-    setAutoFillBackground(true);
+    SheetStyle::setSheetBackground(this);
 
     auto* column = new QVBoxLayout(this);
     column->setSpacing(20);

@@ -165,11 +165,7 @@ PricingView::PricingView(TandrelController& ctrl, QWidget* parent)
     : QWidget(parent), m_ctrl(&ctrl), m_pricingController(new PricingController(this))
 {
     setObjectName(QStringLiteral("pricingView"));
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, QColor(246, 246, 246));
-    palette.setColor(QPalette::WindowText, Qt::black);
-    setPalette(palette);
-    setAutoFillBackground(true);
+    SheetStyle::setSheetBackground(this);
 
     auto* column = new QVBoxLayout(this);
     column->setSpacing(20);

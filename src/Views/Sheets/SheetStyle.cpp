@@ -50,6 +50,15 @@ void setTextColor(QWidget* widget, const QColor& color)
     widget->setPalette(palette);
 }
 
+void setSheetBackground(QWidget* sheet)
+{
+    QPalette palette = sheet->palette();
+    palette.setColor(QPalette::Window, QColor(246, 246, 246));
+    palette.setColor(QPalette::WindowText, Qt::black);
+    sheet->setPalette(palette);
+    sheet->setAutoFillBackground(true);
+}
+
 QLabel* label(const QString& text, const QFont& font, const QColor& color, QWidget* parent)
 {
     auto* label = new QLabel(text, parent);

@@ -27,6 +27,8 @@ QFont systemFont(int pixelSize, QFont::Weight weight = QFont::Normal);
 QColor withAlpha(QColor color, qreal opacity);
 // A label's colour through its palette (style sheets would hide it from tests and themes).
 void setTextColor(QWidget* widget, const QColor& color);
+// The light gray ground and black text of the account sheets (pricing, manage devices).
+void setSheetBackground(QWidget* sheet);
 // A plain-text label in this font and colour.
 QLabel* label(const QString& text, const QFont& font, const QColor& color, QWidget* parent);
 // A looked-up pattern with its values put in, in order, one per "%@" or "%lld". The values
