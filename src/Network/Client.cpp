@@ -2,6 +2,7 @@
 
 #include "BuildConfig.h"
 #include "Classes/Preferences.h"
+#include "Classes/Session.h"
 #include "Extensions/NotificationName.h"
 #include "Platform/Diagnostics.h"
 #include "Platform/Host.h"
@@ -395,8 +396,8 @@ void Client::sendWithoutBody(const QByteArray& verb, const QString& path, bool a
         return;
     }
     startTask(verb, *url, headerList(auth ? authHeaders() : defaultHeaders()), QByteArray(),
-              [this, completion = std::move(completion)](const TaskOutcome& outcome) {
-                  MainQueue::async([this, completion, outcome] {
+              [this, completion = std::move(completion), session = Session::current()](const TaskOutcome& outcome) {
+                  MainQueue::async([this, completion, outcome, session] {
                       if (outcome.transportError) {
                           printLine(outcome.transportError->description());
                           completion(outcome.transportError, std::nullopt);
@@ -407,7 +408,7 @@ void Client::sendWithoutBody(const QByteArray& verb, const QString& path, bool a
                           completion(unknownError(), std::nullopt);
                           return;
                       }
-                      if (std::optional<Error> failure = handleErrorCode(parsed.value())) {
+                      if (std::optional<Error> failure = handleErrorCode(parsed.value(), session)) {
                           completion(std::move(failure), std::nullopt);
                           return;
                       }
@@ -462,8 +463,8 @@ void Client::post(const QString& path, const FormParams& params, bool auth, Post
         }
     }
     startTask("POST", *url, headers, multipartBody(params, boundaryText),
-              [this, completion = std::move(completion)](const TaskOutcome& outcome) {
-                  MainQueue::async([this, completion, outcome] {
+              [this, completion = std::move(completion), session = Session::current()](const TaskOutcome& outcome) {
+                  MainQueue::async([this, completion, outcome, session] {
                       if (outcome.transportError) {
                           printLine(QStringLiteral("Error: ") + outcome.transportError->localizedDescription());
                           completion(outcome.transportError, std::nullopt, std::nullopt);
@@ -479,7 +480,7 @@ void Client::post(const QString& path, const FormParams& params, bool auth, Post
                           completion(parsed.error(), std::nullopt, outcome.status);
                           return;
                       }
-                      if (std::optional<Error> failure = handleErrorCode(parsed.value())) {
+                      if (std::optional<Error> failure = handleErrorCode(parsed.value(), session)) {
                           completion(std::move(failure), std::nullopt, outcome.status);
                           return;
                       }
@@ -488,7 +489,7 @@ void Client::post(const QString& path, const FormParams& params, bool auth, Post
               });
 }
 
-std::optional<Error> Client::handleErrorCode(const JSON& json)
+std::optional<Error> Client::handleErrorCode(const JSON& json, quint64 session)
 {
     const std::optional<QString> code = json["code"].string();
     if (!code) {
@@ -497,10 +498,15 @@ std::optional<Error> Client::handleErrorCode(const JSON& json)
     static const QStringList expiredSession = {QStringLiteral("E0112"), QStringLiteral("E0113"),
                                                QStringLiteral("E0114"), QStringLiteral("E0115")};
     if (expiredSession.contains(*code)) {
-        // Synchronously, so the log-out has finished before the caller sees the error.
-        // The reason lets the login screen say why the user has to log in again.
-        NotificationCenter::defaultCenter().post(kLogoutNotification, nullptr,
-                                                 {{logoutReasonKey, sessionExpiredReason}});
+        // A request sent before a log-out is answered so once the backend has voided its
+        // token: that session has already ended, and the one after it (or the log-in
+        // screen) is not the one that expired.
+        if (Session::isCurrent(session)) {
+            // Synchronously, so the log-out has finished before the caller sees the error.
+            // The reason lets the login screen say why the user has to log in again.
+            NotificationCenter::defaultCenter().post(kLogoutNotification, nullptr,
+                                                     {{logoutReasonKey, sessionExpiredReason}});
+        }
         return Error::withDescription(kClientErrorDomain, 401, QStringLiteral("Session(JWT) expired or invalid."));
     }
     if (*code == QLatin1String("E0161")) {

@@ -136,7 +136,9 @@ private:
     QNetworkReply* sendRequest(const QByteArray& verb, const QUrl& url, const HeaderList& headers,
                                const QByteArray& body);
     void watchReply(QNetworkReply* reply, const QUrl& url, std::function<void(const TaskOutcome&)> finished);
-    std::optional<Error> handleErrorCode(const JSON& json);
+    // `session` is the one the request was sent in: an answer to an ended session logs
+    // nothing out again.
+    std::optional<Error> handleErrorCode(const JSON& json, quint64 session);
     static HeaderList headerList(const QMap<QString, QString>& headers);
     static QString multipartBoundary(const FormParams& params);
     static QByteArray multipartBody(const FormParams& params, const QString& boundaryText);

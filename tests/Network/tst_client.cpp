@@ -1,6 +1,7 @@
 #include "Network/Client.h"
 
 #include "Classes/Preferences.h"
+#include "Classes/Session.h"
 #include "DemoBackend.h"
 #include "Platform/Keychain.h"
 #include "Platform/NotificationCenter.h"
@@ -14,6 +15,7 @@
 #include <memory>
 
 using namespace tandrel;
+using tandrel::demo::Fault;
 using tandrel::demo::RecordedRequest;
 using tandrel::testing::CapturedOutput;
 using tandrel::testing::LoopbackHttpServer;
@@ -251,6 +253,33 @@ private slots:
         QVERIFY(!outcome->json);
         QCOMPARE(outcome->error, Error::withDescription("ClientError", 401, description));
         QCOMPARE(outcome->status, method == "POST" ? std::optional<int>(401) : std::nullopt);
+    }
+
+    // The answer to a request sent before a log-out says the old token is void; it must not
+    // log out again (the log-in screen would call a chosen log-out an expired session, and a
+    // user already back in would be thrown out).
+    void expiredAnswerToAnEndedSessionLogsNothingOut_data()
+    {
+        QTest::addColumn<QByteArray>("method");
+        QTest::newRow("GET") << QByteArray("GET");
+        QTest::newRow("POST") << QByteArray("POST");
+    }
+
+    void expiredAnswerToAnEndedSessionLogsNothingOut()
+    {
+        QFETCH(QByteArray, method);
+        Fault fault;
+        fault.status = 401;
+        fault.body = R"({"code":"E0112"})";
+        fault.delayMs = 300;
+        m_backend.setFault(method, "users/me", fault);
+        QStringList seen;
+        record("logout", &seen);
+        auto outcome = send(method, api("users/me"), {}, true, &seen);
+        Session::end();
+        QTRY_VERIFY_WITH_TIMEOUT(outcome->done, 5000);
+        QCOMPARE(outcome->error, Error::withDescription("ClientError", 401, "Session(JWT) expired or invalid."));
+        QCOMPARE(seen, QStringList({"completion"}));
     }
 
     void otherAnswersPassAsSuccess_data()
