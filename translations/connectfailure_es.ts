@@ -59,5 +59,9 @@
         <source>The tunnel password could not be read from the keychain.</source>
         <translation>No se pudo leer la contraseña del túnel del llavero.</translation>
     </message>
+    <message>
+        <source>Your keyring is locked. Unlock it, then connect again.</source>
+        <translation>Tu llavero está bloqueado. Desbloquéalo y vuelve a conectar.</translation>
+    </message>
 </context>
 </TS>

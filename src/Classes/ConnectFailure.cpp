@@ -1,5 +1,6 @@
 #include "Classes/ConnectFailure.h"
 
+#include "Platform/Keychain.h"
 #include "Platform/NetworkExtension/NetworkManagerFailure.h"
 
 #include <QCoreApplication>
@@ -29,6 +30,11 @@ std::optional<ConnectFailure> ConnectFailure::fromConfigurationError(const std::
 {
     if (error && error->domain() == QLatin1String("ClientError")) {
         return std::nullopt;
+    }
+    if (error && error->domain() == kOSStatusErrorDomain && error->code() == KeychainStatus::interactionNotAllowed) {
+        // The request never went out: without its token the backend would end the session.
+        return ConnectFailure{
+            QT_TRANSLATE_NOOP("ConnectFailure", "Your keyring is locked. Unlock it, then connect again."), {}};
     }
     if (error && error->domain() == QLatin1String("NSURLErrorDomain")) {
         if (error->code() == -1001) {

@@ -17,7 +17,7 @@ struct ConnectFailure {
 
     // The backend's answer to the configuration request failed. Nothing when the failure
     // is told elsewhere already: an expired session logs out, a full account raises the
-    // device-limit alert.
+    // device-limit alert. A locked keyring kept the request from going out.
     static std::optional<ConnectFailure> fromConfigurationError(const std::optional<Error>& error);
     // The answer arrived but carries no configuration (an error page, an empty object).
     static ConnectFailure unusableConfiguration();

@@ -142,6 +142,22 @@ private Q_SLOTS:
         QCOMPARE(ctrl.connectionStatus(), NEVPNStatus::connected);
     }
 
+    // The configuration request never goes out while the token is locked away: the user
+    // is told to unlock, not that the server sent something unusable.
+    void connectWhileTheKeyringIsLockedAsksToUnlock()
+    {
+        TandrelController ctrl;
+        QVERIFY(lockKeyring());
+        env->backend.clearRequests();
+        ctrl.doConnect();
+        QTRY_VERIFY_WITH_TIMEOUT(ctrl.connectionError().has_value(), 5000);
+        QCOMPARE(ctrl.connectionError()->reason,
+                 QStringLiteral("Your keyring is locked. Unlock it, then connect again."));
+        QVERIFY(!ctrl.preparingConnection());
+        QVERIFY(env->backend.requests().isEmpty());
+        QVERIFY(env->vpn->status() != NEVPNStatus::connected);
+    }
+
     void loginFailsClearlyWhenTheKeyringCannotKeepIt()
     {
         Preferences::setToken(std::nullopt);

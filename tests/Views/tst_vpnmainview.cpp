@@ -412,15 +412,17 @@ private Q_SLOTS:
         const Error service = Error::withDescription(QStringLiteral("NEVPNErrorDomain"), 5, QStringLiteral("busy"));
         const Error missing = Error::withDescription(QStringLiteral("VPNServiceUnavailable"), 1,
                                                      QStringLiteral("NetworkManager is not running."));
-        QList<ConnectFailure> failures{*ConnectFailure::fromConfigurationError(timedOut),
-                                       *ConnectFailure::fromConfigurationError(refused),
-                                       ConnectFailure::unusableConfiguration(),
-                                       ConnectFailure::vpnSettingsUnreadable(service),
-                                       ConnectFailure::passwordNotStored(service),
-                                       ConnectFailure::saveFailed(service),
-                                       ConnectFailure::saveFailed(missing),
-                                       ConnectFailure::startFailed(service),
-                                       ConnectFailure::tunnelFailed(QStringLiteral("peer unreachable"))};
+        QList<ConnectFailure> failures{
+            *ConnectFailure::fromConfigurationError(timedOut),
+            *ConnectFailure::fromConfigurationError(refused),
+            *ConnectFailure::fromConfigurationError(keychainError(KeychainStatus::interactionNotAllowed)),
+            ConnectFailure::unusableConfiguration(),
+            ConnectFailure::vpnSettingsUnreadable(service),
+            ConnectFailure::passwordNotStored(service),
+            ConnectFailure::saveFailed(service),
+            ConnectFailure::saveFailed(missing),
+            ConnectFailure::startFailed(service),
+            ConnectFailure::tunnelFailed(QStringLiteral("peer unreachable"))};
         for (const QString& sentence : NetworkManagerFailure::sentences()) {
             failures << ConnectFailure::tunnelFailed(sentence);
         }
