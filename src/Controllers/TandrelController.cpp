@@ -399,6 +399,11 @@ void TandrelController::handleTrialAnswer(const std::optional<JSON>& json)
 void TandrelController::redeemCode()
 {
     const std::optional<QString> email = Preferences::email();
+    if (!email && Preferences::isLocked(Preferences::Keys::email)) {
+        // The e-mail is there, only locked away for now: a failed try, not a log-out.
+        handleRedeemAnswer(std::nullopt, std::nullopt);
+        return;
+    }
     if (!email) {
         logout();
         return;

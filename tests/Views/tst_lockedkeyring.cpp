@@ -158,6 +158,23 @@ private Q_SLOTS:
         QVERIFY(env->vpn->status() != NEVPNStatus::connected);
     }
 
+    // A code redeemed while the e-mail is locked away fails like any other try; it is not
+    // taken for a missing e-mail, which would log the user out.
+    void redeemWhileTheKeyringIsLockedKeepsTheSession()
+    {
+        TandrelController ctrl;
+        NotificationCounter loginScreens(QStringLiteral("showLoginView"));
+        QVERIFY(lockKeyring());
+        ctrl.code = QStringLiteral("TANDREL-GIFT-2026");
+        ctrl.redeemCode();
+        QTRY_VERIFY_WITH_TIMEOUT(ctrl.showAlert(), 5000);
+        QCOMPARE(ctrl.redeemAlertMessage(), QStringLiteral("Error. Please try again."));
+        QCOMPARE(loginScreens.count(), 0);
+        QVERIFY(unlockKeyring());
+        QVERIFY(Preferences::token().has_value());
+        QVERIFY(Preferences::email().has_value());
+    }
+
     void loginFailsClearlyWhenTheKeyringCannotKeepIt()
     {
         Preferences::setToken(std::nullopt);
