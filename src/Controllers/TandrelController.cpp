@@ -326,12 +326,15 @@ void TandrelController::noteConnectionOutcome(NEVPNStatus status, const QString&
 
 void TandrelController::logout()
 {
-    // First, so that a connect chain or a backend answer still under way stores nothing.
-    Session::end();
-    // The request goes out while the token is still stored.
+    // The request goes out while the token is still stored, and in the session it ends:
+    // a backend that already voided the token answers it as expired, which then is not
+    // news for the log-in screen.
     if (Preferences::token()) {
         Client::shared().logout([](std::optional<Error>, std::optional<JSON>, std::optional<int>) {});
     }
+    // Before anything is cleared, so that a connect chain or a backend answer still under
+    // way stores nothing.
+    Session::end();
     Preferences::setEmail(std::nullopt);
     Preferences::setToken(std::nullopt);
     Preferences::setPassword(std::nullopt);

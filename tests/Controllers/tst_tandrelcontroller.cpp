@@ -741,6 +741,27 @@ private slots:
         QVERIFY(env->vpn->status() == NEVPNStatus::invalid || env->vpn->status() == NEVPNStatus::disconnected);
     }
 
+    // The backend may answer a log-out with a token it already voided as an expired
+    // session: that is the answer of the session just ended, not news for the log-in screen.
+    void logoutWithAVoidedTokenIsNoExpiredSession()
+    {
+        TandrelController controller;
+        demo::Fault voided;
+        voided.status = 401;
+        voided.body = R"({"code":"E0112"})";
+        env->backend.setFault("POST", "auth/logout", voided);
+        testing::NotificationCounter logouts(QStringLiteral("logout"));
+        controller.logout();
+        QTRY_COMPARE_WITH_TIMEOUT(env->requestCount("POST", "auth/logout"), 1, 5000);
+        // Sent after the log-out reached the backend, so answered after it.
+        bool probed = false;
+        Client::shared().get(Client::serverPath() + QStringLiteral("regions"), false,
+                             [&probed](std::optional<Error>, std::optional<JSON>) { probed = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(probed, 5000);
+        QVERIFY(mainQueueDrained());
+        QCOMPARE(logouts.count(), 0);
+    }
+
     void lateAnswersAfterLogoutChangeNothing_data()
     {
         QTest::addColumn<bool>("regions");  // else the plan and the trial eligibility
