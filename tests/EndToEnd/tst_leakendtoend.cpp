@@ -476,6 +476,41 @@ private slots:
         disconnectTunnel();
     }
 
+    // The user disconnects while NetworkManager is away (an upgrade restarting it): once it
+    // is back, the rules its earlier run installed must not hold the machine off the network.
+    void leak_userDisconnectsWhileNetworkManagerIsAwayAndTrafficFlowsOnceItIsBack()
+    {
+        connectTunnel(true, false);
+        const QString pidFile = TunnelEnvironment::variable("TANDREL_E2E_WORK") + QStringLiteral("/nm/running.pid");
+        QFile pidText(pidFile);
+        QVERIFY(pidText.open(QIODevice::ReadOnly));
+        const pid_t pid = pid_t(pidText.readAll().trimmed().toInt());
+        pidText.close();
+        QVERIFY(pid > 1 && ::kill(pid, SIGTERM) == 0);
+        QTRY_VERIFY_WITH_TIMEOUT(::kill(pid, 0) != 0, 10000);
+        m_holder.send(QStringLiteral("disconnect"));
+        // Without NetworkManager there is no profile to speak of: "invalid" rather than "disconnected".
+        QTRY_VERIFY_WITH_TIMEOUT(m_holder.status() == int(NEVPNStatus::invalid), 15000);
+        qint64 started = 0;
+        QVERIFY(QProcess::startDetached(
+            QStringLiteral("setsid"),
+            {QStringLiteral("unshare"), QStringLiteral("-m"), QStringLiteral("--propagation"), QStringLiteral("private"),
+             TunnelEnvironment::variable("TANDREL_E2E_WORK") + QStringLiteral("/nm/run-nm.sh")},
+            {}, &started));
+        QVERIFY(pidText.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        pidText.write(QByteArray::number(started));
+        pidText.close();
+        QTRY_VERIFY_WITH_TIMEOUT(QDBusConnection::systemBus().interface()->isServiceRegistered(
+                                     QStringLiteral("org.freedesktop.NetworkManager")),
+                                 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(noBlocks(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(TunnelEnvironment::ping(TunnelEnvironment::outsideHost4(), 1), 10000);
+        // The next case starts afresh: a run of ours and a strongSwan daemon that met this
+        // NetworkManager from the start (the old daemon still thinks its tunnel is up).
+        m_holder.kill();
+        TunnelEnvironment::killVPNDaemon();
+    }
+
     void leak_blocksOfAProfileRemovedMeanwhileGoAtTheNextStart()
     {
         connectTunnel(true, false);

@@ -127,6 +127,16 @@ void NetworkManagerVPNBackend::Session::networkManagerAppeared()
         adoptProfile(found);
         if (m_recovered && !m_killSwitch.blocks().isEmpty()) {
             m_killSwitch.set(m_killSwitch.blocks());  // NetworkManager came back: set them again
+        } else if (!m_releasedWhileGone.isEmpty()) {
+            // Taken away while it was gone: its new run left the rules of the old one in the
+            // kernel and knows nothing of them. Set them once so that it owns them, then take
+            // them away (unless the tunnel is wanted again meanwhile).
+            const NetworkManagerBlocks left = std::exchange(m_releasedWhileGone, NetworkManagerBlocks{});
+            m_killSwitch.set(left, [this, left] {
+                if (m_killSwitch.blocks() == left) {
+                    m_killSwitch.set({});
+                }
+            });
         }
         recoverBlocks();
     }

@@ -118,6 +118,7 @@ private:
     int m_retryDelayMs = kFirstRetryMs;
     bool m_recovered = false;           // the blocks of an earlier run have been dealt with
     bool m_networkManagerGone = false;  // it left the bus and has not given us our profile again
+    NetworkManagerBlocks m_releasedWhileGone;  // blocks taken away while it was gone, still in the kernel
 };
 
 }  // namespace tandrel

@@ -57,6 +57,10 @@ void NetworkManagerVPNBackend::Session::holdTraffic(const NetworkManagerBlocks& 
     state.setValue(QStringLiteral("blockIPv6"), blocks.blockIPv6);
     state.setValue(QStringLiteral("excludeLocalNetworks"), blocks.excludeLocalNetworks);
     state.sync();
+    // NetworkManager away: the rules it installed stay in the kernel with nobody to take them.
+    m_releasedWhileGone = blocks.isEmpty() && m_networkManagerGone
+                              ? (m_killSwitch.blocks().isEmpty() ? m_releasedWhileGone : m_killSwitch.blocks())
+                              : NetworkManagerBlocks{};
     m_killSwitch.set(blocks, std::move(then));
 }
 
