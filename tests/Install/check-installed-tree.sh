@@ -43,8 +43,9 @@ program=$stage/bin/tandrel
 home=$work/home
 mkdir -p "$home/config" "$home/data" "$home/cache" "$home/runtime"
 chmod 700 "$home/runtime"
+# exec: the recorded pid is the program itself, so the clean-up ends it.
 run() {
-  env -u DBUS_SESSION_BUS_ADDRESS -u DISPLAY -u WAYLAND_DISPLAY HOME="$home" XDG_CONFIG_HOME="$home/config" \
+  exec env -u DBUS_SESSION_BUS_ADDRESS -u DISPLAY -u WAYLAND_DISPLAY HOME="$home" XDG_CONFIG_HOME="$home/config" \
     XDG_DATA_HOME="$home/data" XDG_CACHE_HOME="$home/cache" XDG_RUNTIME_DIR="$home/runtime" \
     QT_QPA_PLATFORM=offscreen "$program" "$@"
 }
