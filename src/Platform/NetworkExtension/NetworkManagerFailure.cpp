@@ -6,16 +6,6 @@ namespace tandrel {
 
 namespace {
 
-// NMVpnConnectionStateReason
-constexpr uint kUnknown = 0;
-constexpr uint kNone = 1;
-constexpr uint kIPConfigInvalid = 5;
-constexpr uint kConnectTimeout = 6;
-constexpr uint kServiceStartTimeout = 7;
-constexpr uint kServiceStartFailed = 8;
-constexpr uint kNoSecrets = 9;
-constexpr uint kLoginFailed = 10;
-
 // NMVpnPluginFailure
 constexpr uint kPluginLoginFailed = 0;
 constexpr uint kPluginConnectFailed = 1;
@@ -40,26 +30,26 @@ NetworkManagerFailure NetworkManagerFailure::describe(uint vpnStateReason, const
     uint reason = vpnStateReason;
     // NetworkManager often ends the attempt without a reason of its own; the plugin's
     // failure signal then says what happened.
-    if ((reason == kUnknown || reason == kNone) && pluginFailure) {
+    if ((reason == reasonUnknown || reason == reasonNone) && pluginFailure) {
         if (*pluginFailure == kPluginLoginFailed) {
-            reason = kLoginFailed;
+            reason = reasonLoginFailed;
         } else if (*pluginFailure == kPluginBadIPConfig) {
-            reason = kIPConfigInvalid;
+            reason = reasonIPConfigInvalid;
         } else if (*pluginFailure == kPluginConnectFailed) {
             return {serverUnreachable, reason, QString::fromLatin1(kUnreachable)};
         }
     }
     switch (reason) {
-        case kLoginFailed:
+        case reasonLoginFailed:
             return {loginOrServerIdentity, reason, QString::fromLatin1(kLoginOrIdentity)};
-        case kConnectTimeout:
+        case reasonConnectTimeout:
             return {serverUnreachable, reason, QString::fromLatin1(kUnreachable)};
-        case kServiceStartTimeout:
-        case kServiceStartFailed:
+        case reasonServiceStartTimeout:
+        case reasonServiceStartFailed:
             return {pluginMissing, reason, QString::fromLatin1(kPluginMissing)};
-        case kNoSecrets:
+        case reasonNoSecrets:
             return {noPassword, reason, QString::fromLatin1(kNoPassword)};
-        case kIPConfigInvalid:
+        case reasonIPConfigInvalid:
             return {badIPConfiguration, reason, QString::fromLatin1(kBadIPConfiguration)};
         default:
             return {other, reason, givenText};

@@ -7,6 +7,21 @@
 
 namespace tandrel {
 
+// NMVpnConnectionStateReason: what NetworkManager gives as the reason a VPN attempt ended.
+enum NMVpnStateReason : uint {
+    reasonUnknown = 0,
+    reasonNone = 1,
+    reasonUserDisconnected = 2,
+    reasonServiceStopped = 4,
+    reasonIPConfigInvalid = 5,
+    reasonConnectTimeout = 6,
+    reasonServiceStartTimeout = 7,
+    reasonServiceStartFailed = 8,
+    reasonNoSecrets = 9,
+    reasonLoginFailed = 10,
+    reasonConnectionRemoved = 11,
+};
+
 // Why a NetworkManager VPN attempt ended, from what NetworkManager and its strongSwan
 // plugin say about it: the VPN state reason (NMVpnConnectionStateReason) and the plugin's
 // last failure signal (NMVpnPluginFailure: 0 login failed, 1 connect failed, 2 bad IP

@@ -41,15 +41,6 @@ enum VpnState : uint {
 };
 // NMActiveConnectionState
 enum ActiveState : uint { activeDeactivating = 3, activeDeactivated = 4 };
-// NMVpnConnectionStateReason (the ones we act on)
-enum Reason : uint {
-    reasonUserDisconnected = 2,
-    reasonServiceStopped = 4,
-    reasonIPConfigInvalid = 5,
-    reasonNoSecrets = 9,
-    reasonLoginFailed = 10,
-    reasonConnectionRemoved = 11,
-};
 // How long a failed attempt waits for the plugin's own reason when NetworkManager gave none.
 constexpr int kVerdictGraceMs = 300;
 
