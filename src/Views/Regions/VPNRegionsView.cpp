@@ -369,14 +369,6 @@ void VPNRegionsView::showEvent(QShowEvent* event)
     });
 }
 
-std::vector<VPNRegion> VPNRegionsView::filteredRegions(const std::vector<VPNRegion>& regions, const QString& term)
-{
-    std::vector<VPNRegion> result;
-    std::copy_if(regions.begin(), regions.end(), std::back_inserter(result),
-                 [&term](const VPNRegion& region) { return VPNRegionListModel::matches(region, term); });
-    return result;
-}
-
 QList<qint64> VPNRegionsView::shownRegionIds() const
 {
     QList<qint64> result;

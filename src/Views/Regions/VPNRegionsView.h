@@ -29,10 +29,6 @@ class VPNRegionsView : public QWidget {
 public:
     explicit VPNRegionsView(TandrelController& ctrl, QWidget* parent = nullptr);
 
-    // The regions whose country name or city contains `term` (ignoring letter case under
-    // the user's locale), in their order; all of them for an empty term.
-    static std::vector<VPNRegion> filteredRegions(const std::vector<VPNRegion>& regions, const QString& term);
-
     QString searchTerm() const { return m_searchTerm; }
     // The region ids of the rows now listed, top to bottom.
     QList<qint64> shownRegionIds() const;
