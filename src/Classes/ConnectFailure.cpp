@@ -52,8 +52,7 @@ std::optional<ConnectFailure> ConnectFailure::fromConfigurationError(const std::
                 {}};
         case Client::FailureKind::serverError:
             return ConnectFailure{
-                QT_TRANSLATE_NOOP("ConnectFailure", "The server answered with an error. Please try again later."),
-                error->localizedDescription()};
+                QT_TRANSLATE_NOOP("ConnectFailure", "The server answered with an error. Please try again later."), {}};
         case Client::FailureKind::tooLarge:
             return ConnectFailure{QT_TRANSLATE_NOOP("ConnectFailure",
                                                     "The server's answer was too large to read. Please try again later."),
