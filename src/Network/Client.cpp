@@ -455,7 +455,8 @@ void Client::watchReply(QNetworkReply* reply, const QUrl& url, std::function<voi
         } else if (error != QNetworkReply::NoError && !(outcome.status && isHttpStatusError(error))) {
             outcome.transportError = transportError(error, reply->errorString(), url);
         } else {
-            outcome.body = reading->body + reply->readAll();
+            reading->body += reply->readAll();
+            outcome.body = std::move(reading->body);
         }
         reply->deleteLater();
         finished(outcome);

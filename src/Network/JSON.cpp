@@ -30,6 +30,10 @@ constexpr size_t kContainerCost = 64;
 constexpr size_t kTextCost = 48;
 constexpr size_t kMemberCost = 112;
 
+// No text the backend sends comes near this (the longest are certificates of a few KiB);
+// the parser would hold a longer one up to three times over while reading it.
+constexpr qsizetype kMaximumTextBytes = 1024 * 1024;
+
 const QString kParseErrorDomain = JSON::parseErrorDomain;
 const QString kLookupErrorDomain = QStringLiteral("JSONError");
 constexpr int kNotExistCode = 500;
@@ -42,6 +46,35 @@ Error parseError(int code, const QString& reason)
     return Error::withDescription(
         kParseErrorDomain, code,
         QStringLiteral("The data couldn’t be read because it isn’t in the correct format (%1).").arg(reason));
+}
+
+// Whether a text in the document, quoted or not yet closed, runs longer than the limit.
+// Looked for before parsing, so such a text takes no memory at all.
+bool holdsOverlongText(const QByteArray& data)
+{
+    bool inString = false;
+    bool escaped = false;
+    qsizetype length = 0;
+    for (const char c : data) {
+        if (!inString) {
+            if (c == '"') {
+                inString = true;
+                length = 0;
+            }
+            continue;
+        }
+        if (++length > kMaximumTextBytes) {
+            return true;
+        }
+        if (escaped) {
+            escaped = false;
+        } else if (c == '\\') {
+            escaped = true;
+        } else if (c == '"') {
+            inString = false;
+        }
+    }
+    return false;
 }
 
 // The parser's own account of a syntax error, without the bytes it had read: the text being
@@ -93,8 +126,12 @@ public:
     bool number_integer(json::number_integer_t value) { return charge(kValueCost) && put(value); }
     bool number_unsigned(json::number_unsigned_t value) { return charge(kValueCost) && put(value); }
     bool number_float(json::number_float_t value, const json::string_t&) { return charge(kValueCost) && put(value); }
-    // Moved out of the parser's buffer: a long text is not held twice.
-    bool string(json::string_t& value) { return charge(kValueCost + kTextCost + value.size()) && put(std::move(value)); }
+    // Moved out of the parser's buffer, without its spare capacity: a long text is held once.
+    bool string(json::string_t& value)
+    {
+        value.shrink_to_fit();
+        return charge(kValueCost + kTextCost + value.size()) && put(std::move(value));
+    }
     bool binary(json::binary_t&) { return false; }  // JSON text has no binary values
 
     bool start_object(size_t) { return open(json::object()); }
@@ -126,8 +163,8 @@ private:
         if (m_spent <= kMaximumParsedBytes) {
             return true;
         }
-        failure = parseError(JSON::tooLargeCode, QStringLiteral("larger than %1 MiB once read")
-                                                      .arg(kMaximumParsedBytes / (1024 * 1024)));
+        failure = parseError(JSON::tooLargeCode,
+                             QStringLiteral("larger than %1 MiB once read").arg(kMaximumParsedBytes >> 20));
         return false;
     }
 
@@ -279,6 +316,9 @@ JSON::JSON(nlohmann::json value) : m_value(std::move(value)) {}
 
 Result<JSON> JSON::parse(const QByteArray& data)
 {
+    if (holdsOverlongText(data)) {
+        return parseError(tooLargeCode, QStringLiteral("a text longer than %1 MiB").arg(kMaximumTextBytes >> 20));
+    }
     nlohmann::json parsed;
     BoundedBuilder builder(parsed);
     const bool complete = nlohmann::json::sax_parse(data.cbegin(), data.cend(), &builder);
