@@ -84,8 +84,10 @@ set(TANDREL_PACKAGE_MAINTAINER "Tandrel Maintainers <${TANDREL_SUPPORT_EMAIL}>" 
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TANDREL_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_RELEASE ${TANDREL_DEBIAN_REVISION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "VPN client for the Tandrel service")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Tandrel signs you in to the Tandrel VPN service, lets you pick a region from a list or a world map and connects through an IKEv2 tunnel set up in NetworkManager.")
+# Debian wants the extended description in lines of under 80 characters.
+set(CPACK_PACKAGE_DESCRIPTION "Tandrel signs you in to the Tandrel VPN service, lets you pick a region\n\
+from a list or a world map and connects through an IKEv2 tunnel set up in\n\
+NetworkManager.")
 set(CPACK_PACKAGE_HOMEPAGE_URL "${TANDREL_WEB_BASE}")
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

@@ -71,6 +71,42 @@ private Q_SLOTS:
         QVERIFY(!TandrelApp::showKeychainFileNotice(&window));
     }
 
+    void keychainNoticeOpensOverTheWindow()
+    {
+        UserDefaults::standard().removeObject(QStringLiteral("KeychainFileNoticeShown"));
+        KeychainStore::setSystem({});
+        // As at start: the notice opens as the window shows, and the window is then placed.
+        QMainWindow* window = m_app->body();
+        auto* notice = window->findChild<QMessageBox*>(QStringLiteral("keychainFileNotice"));
+        QVERIFY(notice);
+        QTRY_VERIFY(notice->isVisible());
+        const auto centreGap = [&] {
+            return (Windows::frame(notice).center() - Windows::frame(window).center()).manhattanLength();
+        };
+        QTRY_VERIFY2(centreGap() <= 2, qPrintable(QString::number(centreGap())));
+        // And it follows the window.
+        window->move(window->pos() + QPoint(-120, 40));
+        QTRY_VERIFY2(centreGap() <= 2, qPrintable(QString::number(centreGap())));
+        notice->close();
+    }
+
+    void settingsWindowClosesFromTheKeyboard_data()
+    {
+        QTest::addColumn<QKeySequence>("keys");
+        QTest::newRow("Escape") << QKeySequence(Qt::Key_Escape);
+        QTest::newRow("Ctrl+W") << QKeySequence(QKeySequence::Close);
+    }
+
+    void settingsWindowClosesFromTheKeyboard()
+    {
+        QFETCH(QKeySequence, keys);
+        m_app->body();
+        QPointer<QWidget> settings = m_app->showSettings();
+        QVERIFY(QTest::qWaitForWindowActive(settings));
+        QTest::keySequence(settings, keys);
+        QTRY_VERIFY(!settings);
+    }
+
     void menusOfferUpdatesAfterAboutAndNoNewItem()
     {
         QMainWindow* window = m_app->body();
