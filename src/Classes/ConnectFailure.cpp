@@ -33,8 +33,7 @@ std::optional<ConnectFailure> ConnectFailure::fromConfigurationError(const std::
     }
     if (error && error->domain() == kOSStatusErrorDomain && error->code() == KeychainStatus::interactionNotAllowed) {
         // The request never went out: without its token the backend would end the session.
-        return ConnectFailure{
-            QT_TRANSLATE_NOOP("ConnectFailure", "Your keyring is locked. Unlock it, then connect again."), {}};
+        return keyringLocked();
     }
     if (error && error->domain() == QLatin1String("NSURLErrorDomain")) {
         if (error->code() == -1001) {
@@ -47,6 +46,11 @@ std::optional<ConnectFailure> ConnectFailure::fromConfigurationError(const std::
             {}};
     }
     return unusableConfiguration();
+}
+
+ConnectFailure ConnectFailure::keyringLocked()
+{
+    return {QT_TRANSLATE_NOOP("ConnectFailure", "Your keyring is locked. Unlock it, then connect again."), {}};
 }
 
 ConnectFailure ConnectFailure::unusableConfiguration()

@@ -1,5 +1,6 @@
 #include "Views/Regions/RegionsLoadFailedPanel.h"
 
+#include "Classes/Preferences.h"
 #include "Controllers/TandrelController.h"
 #include "Views/Sheets/SheetControls.h"
 
@@ -32,10 +33,11 @@ RegionsLoadFailedPanel::RegionsLoadFailedPanel(TandrelController& ctrl, QWidget*
         SheetStyle::label(text(QT_TRANSLATE_NOOP("RegionsLoadFailedPanel", "The regions could not be loaded.")),
                           SheetStyle::font(SheetStyle::TextStyle::headline), SheetStyle::red, this);
     title->setObjectName(QStringLiteral("regionsLoadFailedText"));
-    QLabel* hint = SheetStyle::label(
+    m_hint = SheetStyle::label(
         text(QT_TRANSLATE_NOOP("RegionsLoadFailedPanel", "Check your internet connection and try again.")),
         SheetStyle::font(SheetStyle::TextStyle::subheadline), SheetStyle::gray, this);
-    for (QLabel* label : {title, hint}) {
+    m_hint->setObjectName(QStringLiteral("regionsLoadFailedHint"));
+    for (QLabel* label : {title, m_hint}) {
         label->setAlignment(Qt::AlignCenter);
         label->setWordWrap(true);
         column->addWidget(label);
@@ -56,6 +58,8 @@ RegionsLoadFailedPanel::RegionsLoadFailedPanel(TandrelController& ctrl, QWidget*
             // Off until the answer is in; a failure publishes again and brings it back.
             m_retry->setEnabled(false);
             m_ctrl->loadRegions();
+            // The plan text failed with the regions (both come from the same backend).
+            m_ctrl->showCurrentSubscription();
         }
     });
     if (auto* box = qobject_cast<QBoxLayout*>(list->parentWidget()->layout())) {
@@ -69,6 +73,12 @@ void RegionsLoadFailedPanel::render()
 {
     const bool failed = m_ctrl && m_ctrl->regionsLoadFailed() && m_ctrl->regions().empty();
     setVisible(failed);
+    // Held back by a locked keyring, not by the network: they load by themselves at the unlock.
+    const bool locked = failed && Preferences::isLocked(Preferences::Keys::token);
+    m_hint->setText(locked ? text(QT_TRANSLATE_NOOP("RegionsLoadFailedPanel",
+                                                    "Your keyring is locked. They load once you unlock it."))
+                           : text(QT_TRANSLATE_NOOP("RegionsLoadFailedPanel",
+                                                    "Check your internet connection and try again.")));
     if (m_list) {
         m_list->setVisible(!failed);
     }
