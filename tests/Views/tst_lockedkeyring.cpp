@@ -168,8 +168,10 @@ private Q_SLOTS:
         auto* account = screen->findChild<QToolButton*>(QStringLiteral("accountMenuButton"));
         QTRY_COMPARE_WITH_TIMEOUT(account->text(), QStringLiteral("Keyring locked"), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(ctrl.regionsLoadFailed(), 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(screen->findChild<QLabel*>(QStringLiteral("regionsLoadFailedHint"))->text(),
-                                  QStringLiteral("Your keyring is locked. They load once you unlock it."), 5000);
+        auto* hint = screen->findChild<QLabel*>(QStringLiteral("regionsLoadFailedHint"));
+        QVERIFY(hint);
+        QTRY_COMPARE_WITH_TIMEOUT(hint->text(), QStringLiteral("Your keyring is locked. They load once you unlock it."),
+                                  5000);
         QTest::mouseClick(screen->findChild<QPushButton*>(QStringLiteral("connectButton")), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(ctrl.connectionError().has_value(), 5000);
         QCOMPARE(ctrl.connectionError()->reason,
