@@ -163,20 +163,27 @@ void LoginController::handleAnswer(const QPointer<LoginController>& controller, 
         return;
     }
     if ((*json)[Client::Keys::errors].exists()) {
-        const QString message = (*json)[Client::Keys::message].string().value_or(unknownErrorMessage);
+        const std::optional<QString> text = (*json)[Client::Keys::message].string();
+        const QString message = text ? JSON::shortened(*text) : unknownErrorMessage;
         finish(controller, attempt, [&](LoginController& self) { self.recordFailure(message, failure); });
         return;
     }
-    const QString token = (*json)[Client::Keys::accesToken].stringValue();
+    // An accepted log-in carries its token; without one the stored session would only
+    // bounce back here after the first request.
+    const std::optional<QString> token = (*json)[Client::Keys::accesToken].string();
+    if (!token || token->trimmed().isEmpty() || token->size() > maximumTokenLength) {
+        finish(controller, attempt, [failure](LoginController& self) { self.recordFailure(noTokenMessage, failure); });
+        return;
+    }
     // A log-out the locked keyring held back goes first, or it would take this log-in.
     TandrelController::finishPendingLogout();
-    if (keepCredentials(token, email, password)) {
+    if (keepCredentials(*token, email, password)) {
         finish(controller, attempt, [success](LoginController& self) { self.loginResult = success; });
         return;
     }
     // The keyring is locked, or there is none yet: its own prompt asks the person, and the
     // credentials are kept once it answers.
-    KeychainStore::system().requestAccess([=](int status) {
+    KeychainStore::system().requestAccess([=, token = *token](int status) {
         if (!isLatest(attempt)) {
             finish(controller, attempt, [failure](LoginController& self) { self.loginResult = failure; });
             return;

@@ -33,9 +33,8 @@ RegionsLoadFailedPanel::RegionsLoadFailedPanel(TandrelController& ctrl, QWidget*
         SheetStyle::label(text(QT_TRANSLATE_NOOP("RegionsLoadFailedPanel", "The regions could not be loaded.")),
                           SheetStyle::font(SheetStyle::TextStyle::headline), SheetStyle::red, this);
     title->setObjectName(QStringLiteral("regionsLoadFailedText"));
-    m_hint = SheetStyle::label(
-        text(QT_TRANSLATE_NOOP("RegionsLoadFailedPanel", "Check your internet connection and try again.")),
-        SheetStyle::font(SheetStyle::TextStyle::subheadline), SheetStyle::gray, this);
+    // Says what went wrong; set on every render.
+    m_hint = SheetStyle::label(QString(), SheetStyle::font(SheetStyle::TextStyle::subheadline), SheetStyle::gray, this);
     m_hint->setObjectName(QStringLiteral("regionsLoadFailedHint"));
     for (QLabel* label : {title, m_hint}) {
         label->setAlignment(Qt::AlignCenter);
@@ -73,12 +72,14 @@ void RegionsLoadFailedPanel::render()
 {
     const bool failed = m_ctrl && m_ctrl->regionsLoadFailed() && m_ctrl->regions().empty();
     setVisible(failed);
-    // Held back by a locked keyring, not by the network: they load by themselves at the unlock.
-    const bool locked = failed && Preferences::isLocked(Preferences::Keys::token);
-    m_hint->setText(locked ? text(QT_TRANSLATE_NOOP("RegionsLoadFailedPanel",
-                                                    "Your keyring is locked. They load once you unlock it."))
-                           : text(QT_TRANSLATE_NOOP("RegionsLoadFailedPanel",
-                                                    "Check your internet connection and try again.")));
+    if (m_ctrl) {
+        // Held back by a locked keyring, not by the network: they load by themselves at the unlock.
+        const bool locked = failed && Preferences::isLocked(Preferences::Keys::token);
+        m_hint->setText(locked ? text(QT_TRANSLATE_NOOP("RegionsLoadFailedPanel",
+                                                        "Your keyring is locked. They load once you unlock it."))
+                               : QCoreApplication::translate("Client",
+                                                             Client::failureSentence(m_ctrl->regionsLoadFailure())));
+    }
     if (m_list) {
         m_list->setVisible(!failed);
     }
