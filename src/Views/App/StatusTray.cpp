@@ -1,7 +1,5 @@
 #include "Views/App/StatusTray.h"
 
-#include "Platform/SessionBus.h"
-
 #include <QApplication>
 #include <QMenu>
 #include <QSystemTrayIcon>
@@ -13,11 +11,34 @@ QPointer<StatusTray>& shown()
     static QPointer<StatusTray> tray;
     return tray;
 }
+
+QString& statusLine()
+{
+    static QString line;
+    return line;
+}
+
+QString toolTipFor(const QString& line)
+{
+    return line.isEmpty() ? QStringLiteral("Tandrel") : line;
+}
+
 }  // namespace
 
-bool StatusTray::isAvailable()
+void StatusTray::setStatusLine(const QString& line)
 {
-    return sessionBusAvailable() && QSystemTrayIcon::isSystemTrayAvailable();
+    if (statusLine() == line) {
+        return;
+    }
+    statusLine() = line;
+    if (StatusTray* tray = current()) {
+        tray->m_trayIcon->setToolTip(toolTipFor(line));
+    }
+}
+
+QString StatusTray::toolTip() const
+{
+    return m_trayIcon->toolTip();
 }
 
 StatusTray* StatusTray::current()
@@ -40,7 +61,7 @@ StatusTray::StatusTray(const QIcon& icon, std::function<void()> showWindow, QObj
 
     m_trayIcon = new QSystemTrayIcon(icon, this);
     m_trayIcon->setObjectName(QStringLiteral("statusTrayIcon"));
-    m_trayIcon->setToolTip(QStringLiteral("Tandrel"));
+    m_trayIcon->setToolTip(toolTipFor(statusLine()));
     m_trayIcon->setContextMenu(m_menu.get());
     connect(m_trayIcon, &QSystemTrayIcon::activated, this, [showWindow](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
