@@ -427,6 +427,19 @@ QString JSON::stringValue() const
     }
 }
 
+QString JSON::shortened(QString text, qsizetype limit)
+{
+    if (text.size() <= limit) {
+        return text;
+    }
+    qsizetype kept = limit - 1;
+    if (kept > 0 && text.at(kept - 1).isHighSurrogate()) {
+        --kept;  // never half a character
+    }
+    text.truncate(kept);
+    return text + QChar(0x2026);
+}
+
 std::optional<qint64> JSON::int_() const
 {
     if (m_value.is_boolean()) {

@@ -94,11 +94,12 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(settled(), 5000);
 
         const QRect frame = Windows::frame(window);
-        qInfo().noquote() << QStringLiteral("%1 at scale %2 on %3x%4 (usable %5x%6): frame %7x%8 at %9,%10")
+        const QSize pixels = window->screen()->geometry().size() * window->devicePixelRatio();
+        qInfo().noquote() << QStringLiteral("%1 at scale %2 on %3x%4 pixels (usable %5x%6 points): frame %7x%8 at %9,%10")
                                  .arg(QString::fromLatin1(QTest::currentDataTag()))
                                  .arg(window->devicePixelRatio())
-                                 .arg(window->screen()->geometry().width())
-                                 .arg(window->screen()->geometry().height())
+                                 .arg(pixels.width())
+                                 .arg(pixels.height())
                                  .arg(room.width())
                                  .arg(room.height())
                                  .arg(frame.width())
@@ -116,7 +117,7 @@ private Q_SLOTS:
         const QSize needed = scroller->widget()->minimumSizeHint();
         QCOMPARE(scroller->horizontalScrollBar()->maximum() > 0, needed.width() > scroller->viewport()->width());
         QCOMPARE(scroller->verticalScrollBar()->maximum() > 0, needed.height() > scroller->viewport()->height());
-        QVERIFY(window->minimumSize().grownBy(QMargins()).width() <= room.width());
+        QVERIFY(window->minimumSize().width() <= room.width());
         QVERIFY(window->minimumSize().height() <= room.height());
         testing::saveScreenshot(window, QStringLiteral("placement-%1x%2-scale%3-%4")
                                             .arg(window->screen()->geometry().width())
