@@ -19,7 +19,7 @@ namespace {
 constexpr int kMaximumNestingDepth = 512;
 
 // What a parsed document may hold in memory, estimated as it is built. A 16 MiB answer of
-// `[{},{},…]` would otherwise grow to more than fifty times its size; every real answer
+// `[{},{},…]` would otherwise grow to more than thirty times its size; every real answer
 // (a few hundred regions, a handful of plans or devices) needs a few MiB at most.
 constexpr size_t kMaximumParsedBytes = 32 * 1024 * 1024;
 // Estimates per value, after the library's layout: a value is 16 bytes, an array's spare
