@@ -1,5 +1,6 @@
 #include "Network/JSON.h"
 
+#include "Models/RegionSamples.h"
 #include "support/TestMain.h"
 
 #include <optional>
@@ -140,6 +141,12 @@ private slots:
         QTest::newRow("overflowing number") << QByteArray(R"({"a":1e999})") << false;
         QTest::newRow("deep nesting") << QByteArray(100000, '[') + QByteArray(100000, ']') << false;
         QTest::newRow("moderate nesting") << QByteArray(200, '[') + QByteArray(200, ']') << true;
+        // The memory budget must leave room for a large account's region list.
+        nlohmann::json regions = nlohmann::json::array();
+        for (int id = 1; id <= 12000; ++id) {
+            regions.push_back(testing::regionJson(id, "Germany", false, 1200, 40));
+        }
+        QTest::newRow("12,000 regions") << QByteArray::fromStdString(regions.dump()) << true;
     }
 
     void parseAcceptsOnlyAnObjectOrAnArray()
