@@ -1,7 +1,8 @@
 # What `cmake --install` puts on a Linux desktop, and the .deb that CPack builds from it:
 # the program, its desktop entry, its icon in the hicolor theme (scalable and sized), the
-# AppStream metainfo and the licences of the third-party assets the program embeds. Every
-# file carries the application id, so the desktop links the window, the entry and the icon.
+# AppStream metainfo, the licences of the third-party assets the program embeds, and the
+# traffic guard's privileged helper with its bus and polkit files. Every file carries the
+# application id, so the desktop links the window, the entry and the icon.
 if(NOT TARGET tandrel)
   return()
 endif()
@@ -43,6 +44,21 @@ add_custom_target(tandrel-icons ALL DEPENDS ${icon_pngs})
 install(DIRECTORY ${CMAKE_BINARY_DIR}/src/npm-assets/licenses/ ${CMAKE_BINARY_DIR}/src/map-data/licenses/
         DESTINATION ${TANDREL_DOC_DIR}/licenses COMPONENT program OPTIONAL)
 
+# The traffic guard: its privileged helper under libexec, started by the system bus
+# (service file, and a bus policy that lets only root own its name and anyone call it),
+# and its polkit action. The service file names the helper by the prefix of this very
+# install (a staging folder, or /usr in the .deb), so it is written at install time.
+install(TARGETS tandrel-traffic-guard RUNTIME DESTINATION ${TANDREL_GUARD_HELPER_DIR} COMPONENT program)
+install(FILES ${TANDREL_GUARD_BUS_POLICY} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/dbus-1/system.d COMPONENT program)
+install(FILES ${TANDREL_GUARD_POLKIT_ACTION} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/polkit-1/actions COMPONENT program)
+install(CODE "
+  set(TANDREL_GUARD_SERVICE \"${TANDREL_GUARD_SERVICE}\")
+  set(TANDREL_GUARD_HELPER \"\${CMAKE_INSTALL_PREFIX}/${TANDREL_GUARD_HELPER_DIR}/${TANDREL_GUARD_HELPER_NAME}\")
+  set(service_file \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATAROOTDIR}/dbus-1/system-services/${TANDREL_GUARD_SERVICE}.service\")
+  message(STATUS \"Installing: \${service_file}\")
+  configure_file(\"${linux_dir}/trafficguard.service.in\" \"\${service_file}\" @ONLY)
+" COMPONENT program)
+
 # The .deb: its library dependencies are computed from the program (dpkg-shlibdeps); the
 # platform plugins Qt loads at run time are named, and the tunnel's
 # NetworkManager plugin is recommended (without it Tandrel says what is missing).
@@ -68,4 +84,11 @@ if(TANDREL_VPN_BACKEND STREQUAL "networkmanager")
 else()
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, fonts-noto-color-emoji")
 endif()
+# Removing the package takes the guard away (an upgrade keeps it).
+set(TANDREL_GUARD_HELPER ${CPACK_PACKAGING_INSTALL_PREFIX}/${TANDREL_GUARD_HELPER_DIR}/${TANDREL_GUARD_HELPER_NAME})
+foreach(script prerm postrm)
+  configure_file(${linux_dir}/debian/${script}.in ${generated}/debian/${script} @ONLY
+                 FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+endforeach()
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${generated}/debian/prerm;${generated}/debian/postrm")
 include(CPack)

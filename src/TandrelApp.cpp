@@ -4,6 +4,7 @@
 #include "ContentView.h"
 #include "Extensions/UserDefaultsKey.h"
 #include "Platform/ApplicationIcon.h"
+#include "Platform/CoreDumps.h"
 #include "Platform/Host.h"
 #include "Platform/Keychain.h"
 #include "Platform/LaunchAtLogin.h"
@@ -101,6 +102,8 @@ std::optional<int> TandrelApp::answerCommandLine(int argc, char** argv)
 
 int TandrelApp::main(int argc, char** argv)
 {
+    // First of all, before a secret is read: no core file may hold one.
+    CoreDumps::disable();
     // Before anything looks for the session bus, so nothing can launch one.
     preventSessionBusAutolaunch();
     if (const std::optional<int> answered = answerCommandLine(argc, argv)) {

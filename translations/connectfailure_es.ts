@@ -36,6 +36,14 @@
         <translation>El servidor no respondió a tiempo. Inténtalo de nuevo.</translation>
     </message>
     <message>
+        <source>The server answered with an error. Please try again later.</source>
+        <translation>El servidor respondió con un error. Inténtalo más tarde.</translation>
+    </message>
+    <message>
+        <source>The server's answer was too large to read. Please try again later.</source>
+        <translation>La respuesta del servidor era demasiado grande para leerla. Inténtalo más tarde.</translation>
+    </message>
+    <message>
         <source>The server sent no usable VPN configuration. Please try again later.</source>
         <translation>El servidor no envió una configuración VPN válida. Inténtalo más tarde.</translation>
     </message>

@@ -1,5 +1,6 @@
 #include "Classes/ConnectFailure.h"
 
+#include "Network/Client.h"
 #include "Platform/Keychain.h"
 #include "Platform/NetworkExtension/NetworkManagerFailure.h"
 
@@ -36,15 +37,29 @@ std::optional<ConnectFailure> ConnectFailure::fromConfigurationError(const std::
         return ConnectFailure{
             QT_TRANSLATE_NOOP("ConnectFailure", "Your keyring is locked. Unlock it, then connect again."), {}};
     }
-    if (error && error->domain() == QLatin1String("NSURLErrorDomain")) {
-        if (error->code() == -1001) {
+    if (!error) {
+        return unusableConfiguration();
+    }
+    switch (Client::failureKind(*error)) {
+        case Client::FailureKind::network:
+            if (error->code() == -1001) {
+                return ConnectFailure{
+                    QT_TRANSLATE_NOOP("ConnectFailure", "The server did not answer in time. Please try again."), {}};
+            }
             return ConnectFailure{
-                QT_TRANSLATE_NOOP("ConnectFailure", "The server did not answer in time. Please try again."), {}};
-        }
-        return ConnectFailure{
-            QT_TRANSLATE_NOOP("ConnectFailure",
-                              "Could not reach the server. Check your internet connection and try again."),
-            {}};
+                QT_TRANSLATE_NOOP("ConnectFailure",
+                                  "Could not reach the server. Check your internet connection and try again."),
+                {}};
+        case Client::FailureKind::serverError:
+            return ConnectFailure{
+                QT_TRANSLATE_NOOP("ConnectFailure", "The server answered with an error. Please try again later."), {}};
+        case Client::FailureKind::tooLarge:
+            return ConnectFailure{QT_TRANSLATE_NOOP("ConnectFailure",
+                                                    "The server's answer was too large to read. Please try again later."),
+                                  {}};
+        case Client::FailureKind::notUnderstood:
+        case Client::FailureKind::other:
+            break;
     }
     return unusableConfiguration();
 }

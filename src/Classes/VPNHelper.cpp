@@ -8,6 +8,12 @@
 #include "Platform/MainQueue.h"
 #include "Platform/NotificationCenter.h"
 
+#include <QHostAddress>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <tuple>
+
 namespace tandrel {
 
 namespace {
@@ -35,17 +41,48 @@ bool sessionEnded(quint64 session)
     return true;
 }
 
+// The tunnel's user name and password go to the VPN service and the keychain as they are:
+// a longer one is not a credential but a fault, and cutting it would make it wrong.
+constexpr qsizetype kMaximumCredentialLength = 4096;
+// A DNS name is at most 253 characters.
+constexpr qsizetype kMaximumServerLength = 253;
+
+bool hasControlCharacter(const QString& text)
+{
+    return std::any_of(text.begin(), text.end(), [](QChar c) { return c.category() == QChar::Other_Control; });
+}
+
+bool usableCredential(const QString& text)
+{
+    return !text.trimmed().isEmpty() && text.size() <= kMaximumCredentialLength && !hasControlCharacter(text);
+}
+
+// A host name or an address, nothing else: a URL, a path, a blank or a line break would
+// reach the VPN service's configuration as they are.
+bool usableServer(const QString& text)
+{
+    static const QRegularExpression hostName(QStringLiteral("^[A-Za-z0-9](?:[A-Za-z0-9.-]*[A-Za-z0-9])?$"));
+    if (text.isEmpty() || text.size() > kMaximumServerLength) {
+        return false;
+    }
+    return hostName.match(text).hasMatch() || QHostAddress(text).protocol() == QAbstractSocket::IPv6Protocol;
+}
+
 // The tunnel cannot work without all three; an answer lacking one (absent, not a text,
-// empty) must not replace good credentials with empty ones.
+// blank, malformed or too long) must not replace good credentials with it.
 std::optional<Error> incompleteConfiguration(const JSON& json)
 {
     QStringList missing;
-    const std::pair<const char*, const char*> required[] = {
-        {"radius_login", "user name"}, {"radius_password", "password"}, {"server_domain", "server"}};
-    for (const auto& [key, meaning] : required) {
+    const std::tuple<const char*, const char*, bool (*)(const QString&)> required[] = {
+        {"radius_login", "user name", usableCredential},
+        {"radius_password", "password", usableCredential},
+        {"server_domain", "server", usableServer}};
+    for (const auto& [key, meaning, usable] : required) {
         const std::optional<QString> value = json[key].string();
         if (!value || value->isEmpty()) {
             missing << QStringLiteral("no %1 (%2)").arg(QLatin1String(meaning), QLatin1String(key));
+        } else if (!usable(*value)) {
+            missing << QStringLiteral("no usable %1 (%2)").arg(QLatin1String(meaning), QLatin1String(key));
         }
     }
     if (missing.isEmpty()) {

@@ -37,6 +37,14 @@ std::optional<QString> redeemMessageForCode(const JSON& code)
     return std::nullopt;
 }
 
+// The backend's answer to an applied code: an object with its "message" text and no refusal
+// in it. A 200 with an empty, cut or other body applied nothing that anyone can tell.
+bool isRedeemSuccess(const std::optional<JSON>& json)
+{
+    return json && json->type() == JSON::Type::object && (*json)["message"].string() && !(*json)["code"].exists() &&
+           !(*json)["errors"].exists();
+}
+
 struct StatusPresentation {
     const char* name;
     QString icon;
@@ -425,7 +433,7 @@ void TandrelController::handleRedeemAnswer(const std::optional<JSON>& json, std:
 {
     redeemAlertMessage = kRedeemFailedMessage;
     if (status) {
-        if (*status == 200) {
+        if (*status == 200 && isRedeemSuccess(json)) {
             redeemAlertMessage = kRedeemSucceededMessage;
         } else if (const std::optional<QString> message = json ? redeemMessageForCode((*json)["code"]) : std::nullopt) {
             redeemAlertMessage = *message;

@@ -6,6 +6,7 @@
 #include "Extensions/NotificationName.h"
 #include "Platform/Diagnostics.h"
 #include "Platform/Host.h"
+#include "Platform/Keychain.h"
 #include "Platform/MainQueue.h"
 #include "Platform/NotificationCenter.h"
 
@@ -26,9 +27,18 @@ constexpr int kRequestTimeoutMilliseconds = 10 * 1000;
 // attack, and reading it whole would take memory without bound.
 constexpr qint64 kMaxAnswerBytes = 16 * 1024 * 1024;
 
+// Same-origin hops a request may take before it ends as a redirect loop.
+constexpr int kMaximumRedirects = 5;
+
 const QString kClientErrorDomain = QStringLiteral("ClientError");
-const QString kURLErrorDomain = QStringLiteral("NSURLErrorDomain");
 const QString kFailingURLKey = QStringLiteral("NSErrorFailingURLStringKey");
+constexpr int kTooLargeCode = -1103;
+
+// The codes the backend answers a refused request with, whatever its status; callers read
+// the ones the client does not act on itself.
+const QStringList kBackendErrorCodes = {QStringLiteral("E0112"), QStringLiteral("E0113"), QStringLiteral("E0114"),
+                                        QStringLiteral("E0115"), QStringLiteral("E0121"), QStringLiteral("E0141"),
+                                        QStringLiteral("E0142"), QStringLiteral("E0143"), QStringLiteral("E0161")};
 
 QString& serverPathStorage()
 {
@@ -37,8 +47,8 @@ QString& serverPathStorage()
 }
 
 // Qt reports an HTTP error status as a reply error too; those answers arrived whole and
-// are the caller's to read, not transport failures. A 407 counts among them: Qt files it
-// under the proxy errors even when the answer came from the server itself.
+// are judged by their status and body, not as transport failures. A 407 counts among them:
+// Qt files it under the proxy errors even when the answer came from the server itself.
 bool isHttpStatusError(QNetworkReply::NetworkError error)
 {
     return (error >= QNetworkReply::ContentAccessDenied && error <= QNetworkReply::UnknownContentError) ||
@@ -47,19 +57,46 @@ bool isHttpStatusError(QNetworkReply::NetworkError error)
            (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError);
 }
 
+bool isSuccessStatus(int status)
+{
+    return status >= 200 && status < 300;
+}
+
 Error urlError(int code, const QString& description, const QUrl& url)
 {
-    return Error(kURLErrorDomain, code,
+    return Error(Client::networkErrorDomain, code,
                  {{Error::localizedDescriptionKey, description}, {kFailingURLKey, url.toString(QUrl::FullyEncoded)}});
+}
+
+Error serverError(int status)
+{
+    return Error::withDescription(Client::serverErrorDomain, status,
+                                  QStringLiteral("The server answered with an error (HTTP %1).").arg(status));
+}
+
+Error tooLargeError(const QString& description)
+{
+    return Error::withDescription(Client::tooLargeErrorDomain, kTooLargeCode, description);
 }
 
 // A redirect may stay on the origin it started from: the bearer token and a form body
 // (for a log-in, the account password) must never reach another host, port or scheme.
+// Qt's same-origin policy refuses any other before a byte is sent; this says so in words.
 bool sameOrigin(const QUrl& from, const QUrl& to)
 {
     const int defaultPort = from.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80;
     return from.scheme().compare(to.scheme(), Qt::CaseInsensitive) == 0 &&
            from.host().compare(to.host(), Qt::CaseInsensitive) == 0 && from.port(defaultPort) == to.port(defaultPort);
+}
+
+Error redirectRefused(const QUrl& url, const QUrl& target)
+{
+    return urlError(
+        -1011,
+        QStringLiteral("The server redirected the request to %1, away from the backend; it was not followed.")
+            .arg(target.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::RemoveUserInfo)
+                     .toString()),
+        url);
 }
 
 Error transportError(QNetworkReply::NetworkError error, const QString& detail, const QUrl& url)
@@ -100,7 +137,7 @@ Error transportError(QNetworkReply::NetworkError error, const QString& detail, c
             break;
         case QNetworkReply::TooManyRedirectsError:
             code = -1007;
-            description = QStringLiteral("Too many HTTP redirects.");
+            description = QStringLiteral("The server redirected the request too many times; it was given up.");
             break;
         case QNetworkReply::ProtocolUnknownError:
             code = -1002;
@@ -127,6 +164,14 @@ std::optional<QUrl> makeURL(const QString& path)
     return url;
 }
 
+// The request never went out: without its token the backend would end the session.
+Error lockedKeyringError()
+{
+    return Error(kOSStatusErrorDomain, KeychainStatus::interactionNotAllowed,
+                 {{Error::localizedDescriptionKey,
+                   QStringLiteral("The keyring is locked; the request was not sent. Unlock it and try again.")}});
+}
+
 Error invalidURLError()
 {
     return Error(QStringLiteral("Invalid URL"), 0);
@@ -134,7 +179,16 @@ Error invalidURLError()
 
 Error unknownError()
 {
-    return Error(QStringLiteral("Unknown error"), 0);
+    return Error::withDescription(QStringLiteral("Unknown error"), 0,
+                                  QStringLiteral("The server's answer was not understood."));
+}
+
+// The parser's error says where and what, never the bytes themselves.
+Error notUnderstood(const Error& parseError)
+{
+    return Error::withDescription(QStringLiteral("Unknown error"), 0,
+                                  QStringLiteral("The server's answer was not understood. ") +
+                                      parseError.localizedDescription());
 }
 
 // An id as exactly one path segment: a plain id stays as it is, while "/", "?" or "#"
@@ -212,6 +266,42 @@ void Client::setServerPath(const QString& path)
     serverPathStorage() = path;
 }
 
+Client::FailureKind Client::failureKind(const Error& error)
+{
+    const QString& domain = error.domain();
+    if (domain == networkErrorDomain) {
+        return FailureKind::network;
+    }
+    if (domain == serverErrorDomain) {
+        return FailureKind::serverError;
+    }
+    if (domain == tooLargeErrorDomain) {
+        return FailureKind::tooLarge;
+    }
+    if (domain == QLatin1String("Unknown error") || domain == QLatin1String("No data received") ||
+        domain == JSON::parseErrorDomain) {
+        return FailureKind::notUnderstood;
+    }
+    return FailureKind::other;
+}
+
+const char* Client::failureSentence(FailureKind kind)
+{
+    switch (kind) {
+        case FailureKind::network:
+            return QT_TRANSLATE_NOOP("Client", "Check your internet connection and try again.");
+        case FailureKind::serverError:
+            return QT_TRANSLATE_NOOP("Client", "The server answered with an error. Please try again later.");
+        case FailureKind::notUnderstood:
+            return QT_TRANSLATE_NOOP("Client", "The server's answer could not be understood. Please try again later.");
+        case FailureKind::tooLarge:
+            return QT_TRANSLATE_NOOP("Client", "The server's answer was too large to read. Please try again later.");
+        case FailureKind::other:
+            break;
+    }
+    return nullptr;
+}
+
 QNetworkAccessManager* Client::network()
 {
     assertMainThread();  // the loader and its replies live on the main thread
@@ -278,9 +368,10 @@ QNetworkReply* Client::sendRequest(const QByteArray& verb, const QUrl& url, cons
 {
     QNetworkRequest request(url);
     request.setTransferTimeout(kRequestTimeoutMilliseconds);
-    // Each redirect is checked before it is followed (Qt's default would follow it to any
-    // host, headers and body included).
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
+    // Redirects are followed on the same origin only (Qt's default would follow one to any
+    // host, headers and body included), one request per hop, and a loop ends after a few.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
+    request.setMaximumRedirectsAllowed(kMaximumRedirects);
     for (const auto& [name, value] : headers) {
         // Qt writes header values as they are: a line break in a stored token would start
         // a header of its own.
@@ -316,21 +407,15 @@ void Client::watchReply(QNetworkReply* reply, const QUrl& url, std::function<voi
             reply->abort();
         }
     };
-    connect(reply, &QNetworkReply::redirected, this, [reply, url, reading, refuse](const QUrl& target) {
-        if (sameOrigin(url, target)) {
-            reading->body.clear();  // the answer is the redirect target's, not the redirect's
-            Q_EMIT reply->redirectAllowed();
+    connect(reply, &QNetworkReply::redirected, this, [url, reading, refuse](const QUrl& target) {
+        if (!sameOrigin(url, target)) {
+            refuse(redirectRefused(url, target));
             return;
         }
-        refuse(urlError(
-            -1011,
-            QStringLiteral("The server redirected the request to %1, away from the backend; it was not followed.")
-                .arg(target.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::RemoveUserInfo)
-                         .toString()),
-            url));
+        reading->body.clear();  // the answer is the redirect target's, not the redirect's
     });
-    auto tooLarge = [url] {
-        return urlError(-1103, QStringLiteral("The server's answer is larger than 16 MiB; it was not read."), url);
+    auto tooLarge = [] {
+        return tooLargeError(QStringLiteral("The server's answer is larger than 16 MiB; it was not read."));
     };
     connect(reply, &QNetworkReply::metaDataChanged, this, [reply, refuse, tooLarge] {
         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
@@ -363,10 +448,15 @@ void Client::watchReply(QNetworkReply* reply, const QUrl& url, std::function<voi
             outcome.status = status.toInt();
         }
         const QNetworkReply::NetworkError error = reply->error();
-        if (error != QNetworkReply::NoError && !(outcome.status && isHttpStatusError(error))) {
+        if (error == QNetworkReply::InsecureRedirectError) {
+            const QUrl target = url.resolved(reply->header(QNetworkRequest::LocationHeader).toUrl());
+            outcome.transportError = redirectRefused(url, target);
+            outcome.status.reset();
+        } else if (error != QNetworkReply::NoError && !(outcome.status && isHttpStatusError(error))) {
             outcome.transportError = transportError(error, reply->errorString(), url);
         } else {
-            outcome.body = reading->body + reply->readAll();
+            reading->body += reply->readAll();
+            outcome.body = std::move(reading->body);
         }
         reply->deleteLater();
         finished(outcome);
@@ -392,7 +482,7 @@ void Client::sendWithoutBody(const QByteArray& verb, const QString& path, bool a
     if (auth && Preferences::isLocked(Preferences::Keys::token)) {
         // Sent without its token, the backend would end the session; a locked keyring must not.
         MainQueue::async(
-            [completion] { completion(keychainError(KeychainStatus::interactionNotAllowed), std::nullopt); });
+            [completion] { completion(lockedKeyringError(), std::nullopt); });
         return;
     }
     startTask(verb, *url, headerList(auth ? authHeaders() : defaultHeaders()), QByteArray(),
@@ -403,16 +493,17 @@ void Client::sendWithoutBody(const QByteArray& verb, const QString& path, bool a
                           completion(outcome.transportError, std::nullopt);
                           return;
                       }
-                      Result<JSON> parsed = JSON::parse(outcome.body);
-                      if (!parsed) {
+                      if (!outcome.status) {
                           completion(unknownError(), std::nullopt);
                           return;
                       }
-                      if (std::optional<Error> failure = handleErrorCode(parsed.value(), session)) {
-                          completion(std::move(failure), std::nullopt);
+                      Result<JSON> answer = readAnswer(*outcome.status, outcome.body, false, session);
+                      if (!answer) {
+                          const bool parseFailed = answer.error().domain() == JSON::parseErrorDomain;
+                          completion(parseFailed ? notUnderstood(answer.error()) : answer.error(), std::nullopt);
                           return;
                       }
-                      completion(std::nullopt, std::move(parsed.value()));
+                      completion(std::nullopt, std::move(answer.value()));
                   });
               });
 }
@@ -446,7 +537,7 @@ void Client::post(const QString& path, const FormParams& params, bool auth, Post
     }
     if (auth && Preferences::isLocked(Preferences::Keys::token)) {
         MainQueue::async([completion] {
-            completion(keychainError(KeychainStatus::interactionNotAllowed), std::nullopt, std::nullopt);
+            completion(lockedKeyringError(), std::nullopt, std::nullopt);
         });
         return;
     }
@@ -474,19 +565,50 @@ void Client::post(const QString& path, const FormParams& params, bool auth, Post
                           completion(unknownError(), std::nullopt, std::nullopt);
                           return;
                       }
-                      Result<JSON> parsed = JSON::parse(outcome.body);
-                      if (!parsed) {
-                          printLine(QStringLiteral("JSON Parsing Error: ") + parsed.error().localizedDescription());
-                          completion(parsed.error(), std::nullopt, outcome.status);
+                      Result<JSON> answer = readAnswer(*outcome.status, outcome.body, true, session);
+                      if (!answer) {
+                          if (answer.error().domain() == JSON::parseErrorDomain) {
+                              printLine(QStringLiteral("JSON Parsing Error: ") + answer.error().localizedDescription());
+                          }
+                          completion(answer.error(), std::nullopt, outcome.status);
                           return;
                       }
-                      if (std::optional<Error> failure = handleErrorCode(parsed.value(), session)) {
-                          completion(std::move(failure), std::nullopt, outcome.status);
-                          return;
-                      }
-                      completion(std::nullopt, std::move(parsed.value()), outcome.status);
+                      completion(std::nullopt, std::move(answer.value()), outcome.status);
                   });
               });
+}
+
+// The one rule for every answer that arrived whole. A status outside 2xx is a failure:
+// neither an error page nor a JSON body sent with it is a good answer, whatever it holds.
+// The backend's own refusals are the exception, as their callers read them: an answer with
+// one of its error codes (at any status), and a form's refusal with its "errors" (a POST
+// answered 4xx).
+Result<JSON> Client::readAnswer(int status, const QByteArray& body, bool form, quint64 session)
+{
+    Result<JSON> parsed = JSON::parse(body);
+    if (!parsed) {
+        if (!isSuccessStatus(status)) {
+            return serverError(status);
+        }
+        if (parsed.error().code() == JSON::tooLargeCode) {
+            return tooLargeError(QStringLiteral("The server's answer is too large to be read; it was not used."));
+        }
+        return parsed.error();
+    }
+    const JSON& json = parsed.value();
+    if (!isSuccessStatus(status)) {
+        const std::optional<QString> code = json["code"].string();
+        const bool backendCode = code && kBackendErrorCodes.contains(*code);
+        const bool formRefusal = form && status >= 400 && status < 500 && json.type() == JSON::Type::object &&
+                                 json["errors"].exists();
+        if (!backendCode && !formRefusal) {
+            return serverError(status);
+        }
+    }
+    if (std::optional<Error> failure = handleErrorCode(json, session)) {
+        return *failure;
+    }
+    return parsed;
 }
 
 std::optional<Error> Client::handleErrorCode(const JSON& json, quint64 session)

@@ -39,6 +39,16 @@ public:
     static inline const QString logoutReasonKey = QStringLiteral("reason");
     static inline const QString sessionExpiredReason = QStringLiteral("sessionExpired");
     static void setServerPath(const QString& path);
+
+    // The domains of the client's own failures, and what each tells a user.
+    static inline const QString networkErrorDomain = QStringLiteral("NetworkError");
+    static inline const QString serverErrorDomain = QStringLiteral("ServerError");  // code: the HTTP status
+    static inline const QString tooLargeErrorDomain = QStringLiteral("AnswerTooLarge");
+    enum class FailureKind { network, serverError, notUnderstood, tooLarge, other };
+    static FailureKind failureKind(const Error& error);
+    // One English sentence per kind for a failure panel, the key of its translation in the
+    // context "Client"; null for `other`, whose errors say themselves what happened.
+    static const char* failureSentence(FailureKind kind);
     static const QString boundary;
 
     // Device fields, computed once when the shared instance is made.
@@ -136,6 +146,9 @@ private:
     QNetworkReply* sendRequest(const QByteArray& verb, const QUrl& url, const HeaderList& headers,
                                const QByteArray& body);
     void watchReply(QNetworkReply* reply, const QUrl& url, std::function<void(const TaskOutcome&)> finished);
+    // The JSON value of an answer with this status and body, or the error its caller gets;
+    // `form` for a POST, whose refusals carry "errors".
+    Result<JSON> readAnswer(int status, const QByteArray& body, bool form, quint64 session);
     // `session` is the one the request was sent in: an answer to an ended session logs
     // nothing out again.
     std::optional<Error> handleErrorCode(const JSON& json, quint64 session);

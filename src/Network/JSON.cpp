@@ -14,65 +14,200 @@ namespace tandrel {
 
 namespace {
 
-// Deeper documents are refused before parsing: copying, comparing and serialising a value
+// Deeper documents are refused while parsing: copying, comparing and serialising a value
 // recurse once per level, and a hostile answer must not exhaust the stack.
 constexpr int kMaximumNestingDepth = 512;
 
-const QString kParseErrorDomain = QStringLiteral("NSCocoaErrorDomain");
-constexpr int kParseErrorCode = 3840;
+// What a parsed document may hold in memory, estimated as it is built. A 16 MiB answer of
+// `[{},{},…]` would otherwise grow to more than fifty times its size; every real answer
+// (a few hundred regions, a handful of plans or devices) needs a few MiB at most.
+constexpr size_t kMaximumParsedBytes = 32 * 1024 * 1024;
+// Estimates per value, after the library's layout: a value is 16 bytes, an array's spare
+// capacity can double that, a text or a container is a separate allocation, and an object
+// member is a tree node holding its key.
+constexpr size_t kValueCost = 32;
+constexpr size_t kContainerCost = 64;
+constexpr size_t kTextCost = 48;
+constexpr size_t kMemberCost = 112;
+
+// No text the backend sends comes near this (the longest are certificates of a few KiB);
+// the parser would hold a longer one up to three times over while reading it.
+constexpr qsizetype kMaximumTextBytes = 1024 * 1024;
+
+const QString kParseErrorDomain = JSON::parseErrorDomain;
 const QString kLookupErrorDomain = QStringLiteral("JSONError");
 constexpr int kNotExistCode = 500;
 constexpr int kIndexOutOfBoundsCode = 900;
 constexpr int kWrongTypeCode = 901;
 constexpr int kInvalidJSONCode = 490;
 
-Error parseError(const QString& reason)
+Error parseError(int code, const QString& reason)
 {
     return Error::withDescription(
-        kParseErrorDomain, kParseErrorCode,
+        kParseErrorDomain, code,
         QStringLiteral("The data couldn’t be read because it isn’t in the correct format (%1).").arg(reason));
 }
 
-// The nesting depth of the text, counting brackets outside strings. Stops early once the
-// limit is passed.
-int nestingDepth(const QByteArray& data)
+// Whether a text in the document, quoted or not yet closed, runs longer than the limit.
+// Looked for before parsing, so such a text takes no memory at all.
+bool holdsOverlongText(const QByteArray& data)
 {
-    int depth = 0;
-    int deepest = 0;
     bool inString = false;
     bool escaped = false;
+    qsizetype length = 0;
     for (const char c : data) {
-        if (inString) {
-            if (escaped) {
-                escaped = false;
-            } else if (c == '\\') {
-                escaped = true;
-            } else if (c == '"') {
-                inString = false;
+        if (!inString) {
+            if (c == '"') {
+                inString = true;
+                length = 0;
             }
             continue;
         }
-        switch (c) {
-            case '"':
-                inString = true;
-                break;
-            case '[':
-            case '{':
-                deepest = std::max(deepest, ++depth);
-                if (deepest > kMaximumNestingDepth) {
-                    return deepest;
-                }
-                break;
-            case ']':
-            case '}':
-                --depth;
-                break;
-            default:
-                break;
+        if (++length > kMaximumTextBytes) {
+            return true;
+        }
+        if (escaped) {
+            escaped = false;
+        } else if (c == '\\') {
+            escaped = true;
+        } else if (c == '"') {
+            inString = false;
         }
     }
-    return deepest;
+    return false;
 }
+
+// The parser's own account of a syntax error, without the bytes it had read: the text being
+// parsed may hold a token or a password, and a megabyte of it must not reach a window.
+// What is kept is the library's fixed wording: the context, the lexer's reason and, when it
+// is one of the token names the library uses, what it expected instead.
+QString syntaxErrorReason(const std::exception& failure)
+{
+    std::string message = failure.what();
+    const size_t tagEnd = message.find("] ");
+    if (!message.empty() && message.front() == '[' && tagEnd != std::string::npos) {
+        message.erase(0, tagEnd + 2);
+    }
+    const size_t located = message.find(": syntax error");
+    if (message.rfind("parse error", 0) == 0 && located != std::string::npos) {
+        message.erase(0, located + 2);
+    }
+    const size_t lastRead = message.find("; last read: ");
+    if (lastRead == std::string::npos) {
+        return QString::fromStdString(message);
+    }
+    static const std::string expectations[] = {"true literal",   "false literal", "null literal", "string literal",
+                                               "number literal", "'['",           "'{'",          "']'",
+                                               "'}'",            "':'",           "','",          "end of input",
+                                               "'[', '{', or a literal"};
+    std::string expected;
+    for (const std::string& name : expectations) {
+        const std::string suffix = "'; expected " + name;
+        if (message.size() >= suffix.size() && message.compare(message.size() - suffix.size(), suffix.size(), suffix) == 0) {
+            expected = "; expected " + name;
+            break;
+        }
+    }
+    return QString::fromStdString(message.substr(0, lastRead) + expected);
+}
+
+// Builds the document event by event, as the library's own builder does, and stops as soon
+// as the document would be too deep or too large, before the memory is taken.
+class BoundedBuilder {
+public:
+    using json = nlohmann::json;
+
+    explicit BoundedBuilder(json& root) : m_root(root) {}
+
+    std::optional<Error> failure;
+
+    bool null() { return charge(kValueCost) && put(nullptr); }
+    bool boolean(bool value) { return charge(kValueCost) && put(value); }
+    bool number_integer(json::number_integer_t value) { return charge(kValueCost) && put(value); }
+    bool number_unsigned(json::number_unsigned_t value) { return charge(kValueCost) && put(value); }
+    bool number_float(json::number_float_t value, const json::string_t&) { return charge(kValueCost) && put(value); }
+    // Moved out of the parser's buffer, without its spare capacity: a long text is held once.
+    bool string(json::string_t& value)
+    {
+        value.shrink_to_fit();
+        return charge(kValueCost + kTextCost + value.size()) && put(std::move(value));
+    }
+    bool binary(json::binary_t&) { return false; }  // JSON text has no binary values
+
+    bool start_object(size_t) { return open(json::object()); }
+    bool key(json::string_t& name)
+    {
+        if (!charge(kMemberCost + name.size())) {
+            return false;
+        }
+        m_member = &(*m_stack.back())[std::move(name)];
+        return true;
+    }
+    bool end_object() { return close(); }
+    bool start_array(size_t) { return open(json::array()); }
+    bool end_array() { return close(); }
+
+    bool parse_error(size_t position, const std::string&, const nlohmann::detail::exception& error)
+    {
+        // The library counts the bytes it read, the offending one included.
+        failure = parseError(JSON::notJSONCode, QStringLiteral("at byte %1: %2")
+                                                    .arg(position > 0 ? position - 1 : 0)
+                                                    .arg(syntaxErrorReason(error)));
+        return false;
+    }
+
+private:
+    bool charge(size_t bytes)
+    {
+        m_spent += bytes;
+        if (m_spent <= kMaximumParsedBytes) {
+            return true;
+        }
+        failure = parseError(JSON::tooLargeCode,
+                             QStringLiteral("larger than %1 MiB once read").arg(kMaximumParsedBytes >> 20));
+        return false;
+    }
+
+    template <typename Value>
+    json* put(Value&& value)
+    {
+        if (m_stack.empty()) {
+            m_root = json(std::forward<Value>(value));
+            return &m_root;
+        }
+        if (m_stack.back()->is_array()) {
+            m_stack.back()->push_back(json(std::forward<Value>(value)));
+            return &m_stack.back()->back();
+        }
+        *m_member = json(std::forward<Value>(value));
+        return m_member;
+    }
+
+    bool open(json empty)
+    {
+        if (static_cast<int>(m_stack.size()) >= kMaximumNestingDepth) {
+            failure = parseError(JSON::notJSONCode,
+                                 QStringLiteral("nested more than %1 levels deep").arg(kMaximumNestingDepth));
+            return false;
+        }
+        if (!charge(kValueCost + kContainerCost)) {
+            return false;
+        }
+        m_stack.push_back(put(std::move(empty)));
+        return true;
+    }
+
+    bool close()
+    {
+        m_stack.pop_back();
+        return true;
+    }
+
+    json& m_root;
+    std::vector<json*> m_stack;
+    json* m_member = nullptr;
+    size_t m_spent = 0;
+};
 
 // nlohmann's message without its "[json.exception.parse_error.101] " tag.
 QString describeParseFailure(const std::exception& failure)
@@ -181,18 +316,19 @@ JSON::JSON(nlohmann::json value) : m_value(std::move(value)) {}
 
 Result<JSON> JSON::parse(const QByteArray& data)
 {
-    if (nestingDepth(data) > kMaximumNestingDepth) {
-        return parseError(QStringLiteral("nested more than %1 levels deep").arg(kMaximumNestingDepth));
+    if (holdsOverlongText(data)) {
+        return parseError(tooLargeCode, QStringLiteral("a text longer than %1 MiB").arg(kMaximumTextBytes >> 20));
     }
-    try {
-        nlohmann::json parsed = nlohmann::json::parse(data.cbegin(), data.cend());
-        if (!parsed.is_object() && !parsed.is_array()) {
-            return parseError(QStringLiteral("the top level is neither an object nor an array"));
-        }
-        return JSON(std::move(parsed));
-    } catch (const std::exception& failure) {
-        return parseError(describeParseFailure(failure));
+    nlohmann::json parsed;
+    BoundedBuilder builder(parsed);
+    const bool complete = nlohmann::json::sax_parse(data.cbegin(), data.cend(), &builder);
+    if (!complete) {
+        return builder.failure.value_or(parseError(notJSONCode, QStringLiteral("unreadable")));
     }
+    if (!parsed.is_object() && !parsed.is_array()) {
+        return parseError(notJSONCode, QStringLiteral("the top level is neither an object nor an array"));
+    }
+    return JSON(std::move(parsed));
 }
 
 JSON::Type JSON::type() const

@@ -24,8 +24,12 @@ public:
     explicit JSON(nlohmann::json value);
 
     // Parses an object or an array at the top level; anything else is an error whose
-    // localized description says why.
+    // localized description says where and why, without quoting the data. A document that
+    // would take too much memory once read is refused with `tooLargeCode`.
     static Result<JSON> parse(const QByteArray& data);
+    static inline const QString parseErrorDomain = QStringLiteral("JSONParseError");
+    static constexpr int notJSONCode = 3840;
+    static constexpr int tooLargeCode = 3841;
 
     Type type() const;
     bool exists() const;                 // false when the lookup carried an error

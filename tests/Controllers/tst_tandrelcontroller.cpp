@@ -242,8 +242,9 @@ private slots:
             << QString();
         QTest::newRow("empty answer") << ConnectFault::emptyAnswer << unusable << QString();
         QTest::newRow("truncated answer") << ConnectFault::truncatedAnswer << unusable << QString();
-        QTest::newRow("HTML page") << ConnectFault::htmlAnswer << unusable << QString();
-        QTest::newRow("500 with a JSON error") << ConnectFault::serverErrorAnswer << unusable << QString();
+        const QString serverError = QStringLiteral("The server answered with an error. Please try again later.");
+        QTest::newRow("HTML page") << ConnectFault::htmlAnswer << serverError << QString();
+        QTest::newRow("500 with a JSON error") << ConnectFault::serverErrorAnswer << serverError << QString();
         QTest::newRow("no VPN service") << ConnectFault::serviceUnavailable
                                         << QStringLiteral("The system's VPN service is not available.")
                                         << QStringLiteral("NetworkManager is not running on the system bus.");
@@ -622,8 +623,16 @@ private slots:
                                     << "The code has been applied successfully.";
         QTest::newRow("used code") << DemoBackend::usedRedeemCode << 0 << QByteArray()
                                    << "This code has already been used.";
-        QTest::newRow("200 with any body")
-            << "X" << 200 << QByteArray(R"({"code":"E0142"})") << "The code has been applied successfully.";
+        // Only the backend's own answer for an applied code is a success.
+        QTest::newRow("200 with a refusal code")
+            << "X" << 200 << QByteArray(R"({"code":"E0142"})") << "This code has already been used.";
+        QTest::newRow("200 with an empty body") << "X" << 200 << QByteArray() << "Error. Please try again.";
+        QTest::newRow("200 cut short") << "X" << 200 << QByteArray("{\"message\":\"The co") << "Error. Please try again.";
+        QTest::newRow("200 with a list") << "X" << 200 << QByteArray("[]") << "Error. Please try again.";
+        QTest::newRow("200 with a number for message")
+            << "X" << 200 << QByteArray(R"({"message":5})") << "Error. Please try again.";
+        QTest::newRow("500 with a message") << "X" << 500 << QByteArray(R"({"message":"applied"})")
+                                            << "Error. Please try again.";
         QTest::newRow("dropped connection") << "X" << -1 << QByteArray() << "Error. Please try again.";
     }
 

@@ -61,6 +61,47 @@ timeout 10 bash -c "$(declare -f run); home='$home' program='$program' run" >"$w
   { cat "$work/second.log" >&2; fail "the second launch did not exit 0"; }
 kill -0 "${pids[0]}" 2>/dev/null || { cat "$work/first.log" >&2; fail "the first instance ended"; }
 
+# The traffic guard: the helper under libexec, the system bus's service file naming it, a bus
+# policy and a polkit action that parse, and a system bus that reads them offers the helper.
+helper=$stage/libexec/tandrel/tandrel-traffic-guard
+guard_service=$id.TrafficGuard
+service_file=$stage/share/dbus-1/system-services/$guard_service.service
+bus_policy=$stage/share/dbus-1/system.d/$guard_service.conf
+action=$(find "$stage/share/polkit-1/actions" -name '*.traffic-guard.policy')
+[ -x "$helper" ] || fail "no traffic guard helper"
+[ -f "$service_file" ] || fail "no system bus service file for $guard_service"
+grep -qx "Name=$guard_service" "$service_file" || fail "the service file names another service"
+grep -qx "Exec=$helper" "$service_file" || fail "the service file's Exec is not the installed helper: $(grep Exec= "$service_file")"
+grep -qx "User=root" "$service_file" || fail "the service file does not start the helper as root"
+[ -f "$bus_policy" ] || fail "no system bus policy for $guard_service"
+[ -n "$action" ] || fail "no polkit action for the traffic guard"
+if command -v xmllint >/dev/null; then
+  xmllint --noout --nonet "$bus_policy" || fail "the bus policy is not well-formed XML"
+  xmllint --noout --nonet --dtdvalid /usr/share/polkit-1/policyconfig-1.dtd "$action" ||
+    fail "the polkit action does not validate"
+fi
+grep -q '<allow_active>yes</allow_active>' "$action" || fail "the polkit action does not allow an active session"
+grep -q "<policy user=\"root\">" "$bus_policy" && grep -q "<allow own=\"$guard_service\"/>" "$bus_policy" ||
+  fail "the bus policy does not keep the name to root"
+cat > "$work/bus.conf" <<CONF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>unix:path=$work/bus.socket</listen>
+  <auth>EXTERNAL</auth>
+  <servicedir>$stage/share/dbus-1/system-services</servicedir>
+  <policy context="default"><allow user="*"/><allow send_destination="org.freedesktop.DBus"/><allow receive_sender="org.freedesktop.DBus"/></policy>
+  <include>$bus_policy</include>
+</busconfig>
+CONF
+dbus-daemon --config-file="$work/bus.conf" --nofork --nopidfile >"$work/bus.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 1 100); do [ -S "$work/bus.socket" ] && break; sleep 0.05; done
+activatable=$(dbus-send --bus="unix:path=$work/bus.socket" --print-reply --dest=org.freedesktop.DBus / \
+  org.freedesktop.DBus.ListActivatableNames 2>&1) || { cat "$work/bus.log" >&2; fail "a system bus with the installed files did not start"; }
+grep -q "\"$guard_service\"" <<<"$activatable" || fail "a system bus with the installed files does not offer $guard_service"
+
 # The package: dependencies computed from the program, the tunnel's plugin recommended.
 (cd "$build" && cpack -G DEB -B "$work/package" >/dev/null) || fail "cpack failed"
 deb=$(ls "$work"/package/*.deb)
@@ -71,4 +112,15 @@ fi
 # Listed into a variable first: grep -q ending the pipe early would fail it under pipefail.
 contents=$(dpkg-deb -c "$deb")
 grep -q "./usr/share/applications/$id.desktop" <<<"$contents" || fail "the package holds no desktop entry"
+for file in ./usr/libexec/tandrel/tandrel-traffic-guard ./usr/share/dbus-1/system-services/$guard_service.service \
+            ./usr/share/dbus-1/system.d/$guard_service.conf "./usr/share/polkit-1/actions/$(basename "$action")"; do
+  grep -q " $file\$" <<<"$contents" || fail "the package holds no $file"
+done
+dpkg-deb --fsys-tarfile "$deb" | tar -xO "./usr/share/dbus-1/system-services/$guard_service.service" |
+  grep -qx "Exec=/usr/libexec/tandrel/tandrel-traffic-guard" || fail "the package's service file does not name /usr/libexec"
+dpkg-deb -e "$deb" "$work/control"
+for script in prerm postrm; do
+  [ -x "$work/control/$script" ] || fail "the package has no $script"
+done
+grep -q "/usr/libexec/tandrel/tandrel-traffic-guard --clear" "$work/control/prerm" || fail "removing the package keeps the guard"
 echo "installed tree: OK"

@@ -290,8 +290,9 @@ private slots:
         QTest::newRow("numeric code") << 200 << QByteArray(R"({"code":42})");
         QTest::newRow("code in lower case") << 200 << QByteArray(R"({"code":"e0113"})");
         QTest::newRow("array") << 200 << QByteArray(R"([{"code":"E0113"}])");
-        QTest::newRow("500 with JSON") << 500 << QByteArray(R"({"message":"down"})");
-        QTest::newRow("407 with JSON") << 407 << QByteArray(R"({"message":"who are you"})");
+        QTest::newRow("201 with JSON") << 201 << QByteArray(R"({"message":"fine"})");
+        QTest::newRow("404 with a backend code") << 404 << QByteArray(R"({"code":"E0121"})");
+        QTest::newRow("409 with a redeem code") << 409 << QByteArray(R"({"code":"E0142","message":"used"})");
     }
 
     void otherAnswersPassAsSuccess()
@@ -311,6 +312,153 @@ private slots:
         QVERIFY(seen.isEmpty());
     }
 
+    // An answer outside 2xx fails whatever its body holds, unless the body is one of the
+    // backend's own refusals; each failure's description says what happened.
+    void faultyAnswersFailWithWhatHappened_data()
+    {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("domain");  // empty: the JSON reaches the caller
+        QTest::addColumn<QString>("description");
+        const QString server = "ServerError";
+        const QString notUnderstood = "The server's answer was not understood. The data couldn’t be read because it "
+                                      "isn’t in the correct format (at byte ";
+        QTest::newRow("GET 500 with a message") << QByteArray("GET") << 500 << QByteArray(R"({"message":"down"})")
+                                                << server << "The server answered with an error (HTTP 500).";
+        QTest::newRow("GET 404 with a configuration")
+            << QByteArray("GET") << 404
+            << QByteArray(R"({"radius_login":"u","radius_password":"p","server_domain":"s"})") << server
+            << "The server answered with an error (HTTP 404).";
+        QTest::newRow("GET 503 HTML page") << QByteArray("GET") << 503 << QByteArray("<html>busy</html>") << server
+                                           << "The server answered with an error (HTTP 503).";
+        QTest::newRow("GET 422 form refusal") << QByteArray("GET") << 422 << QByteArray(R"({"errors":{}})") << server
+                                              << "The server answered with an error (HTTP 422).";
+        QTest::newRow("POST 500 token") << QByteArray("POST") << 500 << QByteArray(R"({"access_token":"t"})")
+                                        << server << "The server answered with an error (HTTP 500).";
+        QTest::newRow("POST 500 form refusal") << QByteArray("POST") << 500 << QByteArray(R"({"errors":{}})")
+                                               << server << "The server answered with an error (HTTP 500).";
+        QTest::newRow("POST 403 unknown code") << QByteArray("POST") << 403 << QByteArray(R"({"code":"E9999"})")
+                                               << server << "The server answered with an error (HTTP 403).";
+        QTest::newRow("POST 407 with JSON") << QByteArray("POST") << 407 << QByteArray(R"({"message":"who"})")
+                                            << server << "The server answered with an error (HTTP 407).";
+        QTest::newRow("POST 422 form refusal") << QByteArray("POST") << 422
+                                               << QByteArray(R"({"errors":{"email":["taken"]},"message":"taken"})")
+                                               << QString() << QString();
+        QTest::newRow("GET 200 truncated") << QByteArray("GET") << 200 << QByteArray("{\"id\":1,\"name\":\"Zur")
+                                           << "Unknown error" << notUnderstood + "19: syntax error";
+        QTest::newRow("POST 200 cut inside the token")
+            << QByteArray("POST") << 200 << QByteArray("{\"access_token\":\"eyJsecret-token-bytes") << "JSONParseError"
+            << "The data couldn’t be read because it isn’t in the correct format (at byte 38: ";
+        QTest::newRow("GET 200 of 16 MiB of empty objects")
+            << QByteArray("GET") << 200 << ("[" + QByteArray("{},").repeated((16 * 1024 * 1024 - 4) / 3) + "{}]")
+            << "AnswerTooLarge" << "The server's answer is too large to be read; it was not used.";
+    }
+
+    void faultyAnswersFailWithWhatHappened()
+    {
+        QFETCH(QByteArray, method);
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        QFETCH(QString, domain);
+        QFETCH(QString, description);
+        m_backend.setResponse(method, "users/me", status, body);
+        QStringList seen;
+        record("logout", &seen);
+        CapturedOutput output;
+        auto outcome = send(method, api("users/me"));
+        QTRY_VERIFY_WITH_TIMEOUT(outcome->done, 15000);
+        QVERIFY(seen.isEmpty());
+        QCOMPARE(outcome->status, method == "POST" ? std::optional<int>(status) : std::nullopt);
+        if (domain.isEmpty()) {
+            QVERIFY(!outcome->error);
+            QCOMPARE(outcome->json->raw(), nlohmann::json::parse(body.toStdString()));
+            return;
+        }
+        QVERIFY(!outcome->json);
+        QCOMPARE(outcome->error->domain(), domain);
+        const QString shown = outcome->error->localizedDescription();
+        QVERIFY2(shown.startsWith(description), qPrintable(shown));
+        QVERIFY2(shown.size() < 300, qPrintable(shown));
+        // Nothing the server sent is repeated, on screen or on standard output.
+        QStringList printed = output.lines();
+        printed << shown;
+        for (const QString& line : printed) {
+            QVERIFY2(!line.contains("secret") && !line.contains("Zur") && !line.contains("busy"), qPrintable(line));
+        }
+    }
+
+    void longUnterminatedTextIsNeitherQuotedNorSlow()
+    {
+        m_backend.setResponse("POST", "auth/login/email", 200, R"({"access_token":")" + QByteArray(1 << 20, 's'));
+        CapturedOutput output;
+        QElapsedTimer clock;
+        clock.start();
+        auto outcome = send("POST", api("auth/login/email"));
+        QTRY_VERIFY_WITH_TIMEOUT(outcome->done, 5000);
+        QVERIFY(clock.elapsed() < 2000);
+        const QString expected = "The data couldn’t be read because it isn’t in the correct format (at byte 1048593: "
+                                 "syntax error while parsing value - invalid string: missing closing quote).";
+        QCOMPARE(outcome->error->localizedDescription(), expected);
+        QCOMPARE(output.lines(), QStringList({"JSON Parsing Error: " + expected}));
+    }
+
+    // Same-origin redirects are followed with one request per hop; a loop ends with its own
+    // error after a few hops.
+    void redirectChainsTakeOneRequestPerHop_data()
+    {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("hops");
+        QTest::newRow("GET, three hops of 302") << QByteArray("GET") << 302 << 3;
+        QTest::newRow("GET, five hops of 301") << QByteArray("GET") << 301 << 5;
+        QTest::newRow("POST, two hops of 307") << QByteArray("POST") << 307 << 2;
+        QTest::newRow("POST, three hops of 308") << QByteArray("POST") << 308 << 3;
+        QTest::newRow("DELETE, two hops of 307") << QByteArray("DELETE") << 307 << 2;
+        QTest::newRow("GET, a loop") << QByteArray("GET") << 302 << -1;
+        QTest::newRow("POST, a loop") << QByteArray("POST") << 307 << -1;
+    }
+
+    void redirectChainsTakeOneRequestPerHop()
+    {
+        QFETCH(QByteArray, method);
+        QFETCH(int, status);
+        QFETCH(int, hops);
+        LoopbackHttpServer api([&](const LoopbackHttpServer::Request& request) {
+            if (hops < 0) {
+                return LoopbackHttpServer::Answer{status, "Redirect", {{"Location", "/api/loop"}}, "{}"};
+            }
+            const int hop = request.target.mid(request.target.lastIndexOf('/') + 1).toInt();
+            if (!request.target.startsWith("/api/hop/") || hop >= hops) {
+                return LoopbackHttpServer::Answer{200, "OK", {}, R"({"landed":true})"};
+            }
+            return LoopbackHttpServer::Answer{status, "Redirect", {{"Location", "/api/hop/" + QByteArray::number(hop + 1)}},
+                                              "{}"};
+        });
+        QVERIFY(api.listen(QHostAddress::LocalHost, 0));
+        auto outcome = send(method, QString::fromLatin1(api.origin()) + "/api/hop/0", {{"code", "C"}});
+        QTRY_VERIFY_WITH_TIMEOUT(outcome->done, 5000);
+        QStringList targets;
+        for (const LoopbackHttpServer::Request& request : api.requests) {
+            targets << QString::fromLatin1(request.target);
+            QCOMPARE(request.method, method);
+            QCOMPARE(request.body, api.requests.first().body);
+        }
+        if (hops < 0) {
+            QCOMPARE(targets.size(), 6);  // the first request and five hops
+            QCOMPARE(outcome->error->localizedDescription(),
+                     QString("The server redirected the request too many times; it was given up."));
+            return;
+        }
+        QStringList expected;
+        for (int hop = 0; hop <= hops; ++hop) {
+            expected << QStringLiteral("/api/hop/%1").arg(hop);
+        }
+        QCOMPARE(targets, expected);
+        QVERIFY2(!outcome->error, qPrintable(outcome->error ? outcome->error->description() : QString()));
+        QCOMPARE((*outcome->json)["landed"].boolValue(), true);
+    }
+
     void emptyBodiesFail()
     {
         m_backend.setResponse("DELETE", "devices/5", 200, "");
@@ -319,7 +467,8 @@ private slots:
         auto deleted = send("DELETE", api("devices/5"));
         auto posted = send("POST", api("auth/logout"));
         QTRY_VERIFY_WITH_TIMEOUT(deleted->done && posted->done, 5000);
-        QCOMPARE(deleted->error, Error("Unknown error", 0));
+        QCOMPARE(deleted->error->domain(), QString("Unknown error"));
+        QCOMPARE(deleted->error->code(), 0);
         QCOMPARE(posted->status, 200);
         QVERIFY(!deleted->json && !posted->json && posted->error);
         QCOMPARE(output.lines(), QStringList({"JSON Parsing Error: " + posted->error->localizedDescription()}));
@@ -337,7 +486,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(got->done, 5000);
         auto posted = send("POST", dead + "auth/logout");
         QTRY_VERIFY_WITH_TIMEOUT(posted->done, 5000);
-        QCOMPARE(got->error->domain(), QString("NSURLErrorDomain"));
+        QCOMPARE(got->error->domain(), Client::networkErrorDomain);
         QCOMPARE(got->error->code(), -1004);
         QCOMPARE(posted->error->code(), -1004);
         QVERIFY(!posted->status);
@@ -550,7 +699,7 @@ private slots:
         if (!followed) {
             QVERIFY(!outcome->json);
             QVERIFY(!outcome->status);
-            QCOMPARE(outcome->error->domain(), QString("NSURLErrorDomain"));
+            QCOMPARE(outcome->error->domain(), Client::networkErrorDomain);
             QCOMPARE(outcome->error->code(), -1011);
             QVERIFY2(outcome->error->localizedDescription().contains("away from the backend; it was not followed"),
                      qPrintable(outcome->error->localizedDescription()));
@@ -585,15 +734,15 @@ private slots:
         QFETCH(QByteArray, method);
         QFETCH(qint64, size);
         QFETCH(bool, accepted);
-        const QByteArray head = "{\"filler\":\"";
-        const QByteArray body = head + QByteArray(size - head.size() - 2, 'x') + "\"}";
-        QCOMPARE(body.size(), size);
+        // Blanks count like any byte; a text that long would be refused for itself.
+        const QByteArray text = "{\"filler\":\"" + QByteArray(1000, 'x') + "\"}";
+        const QByteArray body = text + QByteArray(size - text.size(), ' ');
         m_backend.setResponse(method, "users/me", 200, body);
         auto outcome = send(method, api("users/me"));
         QTRY_VERIFY_WITH_TIMEOUT(outcome->done, 15000);
         if (accepted) {
             QVERIFY(!outcome->error);
-            QCOMPARE((*outcome->json)["filler"].stringValue().size(), size - head.size() - 2);
+            QCOMPARE((*outcome->json)["filler"].stringValue().size(), 1000);
             return;
         }
         QVERIFY(!outcome->json);

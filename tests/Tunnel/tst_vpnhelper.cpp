@@ -240,25 +240,53 @@ private slots:
     void incompleteConfigurationIsRefusedAndChangesNothing_data()
     {
         QTest::addColumn<QByteArray>("answer");
-        QTest::addColumn<QString>("missing");
+        QTest::addColumn<QString>("missing");  // what the check names, or the printed line itself
+        QTest::addColumn<int>("status");
         QTest::newRow("mistyped fields") << QByteArray(
                                                 R"({"radius_login":5,"radius_password":null,"server_domain":[1]})")
                                          << "no user name (radius_login), no password (radius_password), no server "
-                                            "(server_domain)";
+                                            "(server_domain)" << 200;
         QTest::newRow("no server") << QByteArray(R"({"radius_login":"tunnel-user","radius_password":"tunnel-pass"})")
-                                   << "no server (server_domain)";
+                                   << "no server (server_domain)" << 200;
         QTest::newRow("empty password")
             << QByteArray(R"({"radius_login":"u","radius_password":"","server_domain":"de2.vpn.example"})")
-            << "no password (radius_password)";
+            << "no password (radius_password)" << 200;
         QTest::newRow("empty object") << QByteArray("{}")
                                       << "no user name (radius_login), no password (radius_password), no server "
-                                         "(server_domain)";
+                                         "(server_domain)" << 200;
+        // Blank or malformed values count as missing ones.
+        QTest::newRow("blank values")
+            << QByteArray(R"({"radius_login":" ","radius_password":" ","server_domain":"   "})")
+            << "no usable user name (radius_login), no usable password (radius_password), no usable server "
+               "(server_domain)" << 200;
+        QTest::newRow("server with a line break")
+            << QByteArray(R"({"radius_login":"u","radius_password":"p","server_domain":"de2.vpn.example\nX: 1"})")
+            << "no usable server (server_domain)" << 200;
+        QTest::newRow("server as a URL")
+            << QByteArray("{\"radius_login\":\"u\",\"radius_password\":\"p\",\"server_domain\":"
+                          "\"https://de2.vpn.example/\"}")
+            << "no usable server (server_domain)" << 200;
+        QTest::newRow("user name with a line break")
+            << QByteArray(R"({"radius_login":"u\r\n","radius_password":"p","server_domain":"de2.vpn.example"})")
+            << "no usable user name (radius_login)" << 200;
+        QTest::newRow("password over 4 KiB")
+            << "{\"radius_login\":\"u\",\"radius_password\":\"" + QByteArray(4097, 'p') +
+                   "\",\"server_domain\":\"de2.vpn.example\"}"
+            << "no usable password (radius_password)" << 200;
+        // A configuration sent with an error status is no configuration.
+        QTest::newRow("404 with a configuration")
+            << QByteArray(kTunnelAnswer).replace("tunnel-", "other-")
+            << "Failed to retrieve IPSec configuration: The server answered with an error (HTTP 404)." << 404;
+        QTest::newRow("500 with an HTML page")
+            << QByteArray("<html>down</html>")
+            << "Failed to retrieve IPSec configuration: The server answered with an error (HTTP 500)." << 500;
     }
 
     void incompleteConfigurationIsRefusedAndChangesNothing()
     {
         QFETCH(QByteArray, answer);
         QFETCH(QString, missing);
+        QFETCH(int, status);
         answerTunnelRequestsWith(kTunnelAnswer);
         QCOMPARE(connectOnce().last(), QStringLiteral("Start VPN"));
         const std::optional<NEVPNConfiguration> before = m_vpn->savedConfiguration();
@@ -268,13 +296,18 @@ private slots:
         const QMetaObject::Connection listening =
             connect(&VPNHelper::shared(), &VPNHelper::connectAttemptEnded, this,
                     [&](const std::optional<ConnectFailure>& failure) { reported << failure; });
-        answerTunnelRequestsWith(answer);
-        const QString description =
-            "The server sent an incomplete VPN configuration: " + missing + "; nothing was saved.";
-        QCOMPARE(connectOnce(), QStringList{"Invalid IPSec configuration: " + description});
+        answerTunnelRequestsWith(answer, status);
+        const QStringList printed = connectOnce();
         disconnect(listening);
         QCOMPARE(reported.size(), 1);
-        QVERIFY(reported[0] == ConnectFailure::unusableConfiguration());
+        if (status == 200) {
+            QCOMPARE(printed, QStringList{"Invalid IPSec configuration: The server sent an incomplete VPN configuration: " +
+                                          missing + "; nothing was saved."});
+            QVERIFY(reported[0] == ConnectFailure::unusableConfiguration());
+        } else {
+            QCOMPARE(printed, QStringList{missing});
+            QCOMPARE(reported[0]->reason, QString("The server answered with an error. Please try again later."));
+        }
         QVERIFY(m_vpn->savedConfiguration() == before);
         QCOMPARE(passwordItem(*m_keychain).data, passwordBefore.data);
         QCOMPARE(Preferences::vpnUsername(), QStringLiteral("tunnel-user"));
@@ -311,10 +344,10 @@ private slots:
         QTest::newRow("expired token")
             << Failure::expiredToken
             << QStringList{"Failed to retrieve IPSec configuration: Session(JWT) expired or invalid."} << false;
-        QTest::newRow("not JSON") << Failure::notJson
-                                  << QStringList{"Failed to retrieve IPSec configuration: The operation couldn’t be "
-                                                 "completed. (Unknown error error 0.)"}
-                                  << false;
+        QTest::newRow("error page") << Failure::notJson
+                                    << QStringList{"Failed to retrieve IPSec configuration: The server answered with an "
+                                                   "error (HTTP 502)."}
+                                    << false;
         QTest::newRow("no slot") << Failure::noSlot
                                  << QStringList{"Failed to retrieve IPSec configuration: No slots available."} << false;
         QTest::newRow("no plan") << Failure::planNotFound

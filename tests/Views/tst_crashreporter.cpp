@@ -1,9 +1,12 @@
 #include "BuildConfig.h"
+#include "Platform/CoreDumps.h"
 #include "Platform/CrashReporter.h"
 #include "support/TestMain.h"
 
 #include <QDir>
 
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <csignal>
@@ -35,6 +38,31 @@ private Q_SLOTS:
                                                     QFileDevice::ReadOther | QFileDevice::ExeOther));
         QVERIFY(CrashReporter::configure());
         QCOMPARE(QFileInfo(m_folder).permissions(), ownerOnly);
+    }
+
+    // The program turns core files off at start; its own report is still written.
+    void crashWithCoreDumpsOffStillWritesAReport()
+    {
+        QDir(m_folder).removeRecursively();
+        QVERIFY(QDir().mkpath(m_folder));
+        const pid_t child = fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            rlimit limit{};
+            if (!CoreDumps::disable() || ::prctl(PR_GET_DUMPABLE) != 0 || ::getrlimit(RLIMIT_CORE, &limit) != 0 ||
+                limit.rlim_cur != 0 || limit.rlim_max != 0) {
+                _exit(3);
+            }
+            raise(SIGSEGV);
+            _exit(0);
+        }
+        int status = 0;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        QVERIFY2(WIFSIGNALED(status), "core dumps were not turned off");
+        QCOMPARE(WTERMSIG(status), SIGSEGV);
+        QVERIFY(!WCOREDUMP(status));
+        const QStringList reports = QDir(m_folder).entryList({QStringLiteral("crash-*.txt")}, QDir::Files);
+        QCOMPARE(reports.size(), 1);
     }
 
     void fatalSignalWritesAReport_data()

@@ -363,9 +363,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("language");
         QTest::addColumn<QString>("said");
         QTest::newRow("English") << "en"
-                                 << "The server sent no usable VPN configuration. Please try again later.";
-        QTest::newRow("Spanish") << "es"
-                                 << "El servidor no envió una configuración VPN válida. Inténtalo más tarde.";
+                                 << "The server answered with an error. Please try again later.";
+        QTest::newRow("Spanish") << "es" << "El servidor respondió con un error. Inténtalo más tarde.";
     }
 
     // A configuration answer that is an error page: the spinner turns while it is awaited,
@@ -407,14 +406,16 @@ private Q_SLOTS:
     // Every reason a connect can end with, in both languages, under the status line.
     void everyConnectFailureIsSaidInBothLanguages()
     {
-        const Error timedOut(QStringLiteral("NSURLErrorDomain"), -1001);
-        const Error refused(QStringLiteral("NSURLErrorDomain"), -1004);
+        const Error timedOut(Client::networkErrorDomain, -1001);
+        const Error refused(Client::networkErrorDomain, -1004);
         const Error service = Error::withDescription(QStringLiteral("NEVPNErrorDomain"), 5, QStringLiteral("busy"));
         const Error missing = Error::withDescription(QStringLiteral("VPNServiceUnavailable"), 1,
                                                      QStringLiteral("NetworkManager is not running."));
         QList<ConnectFailure> failures{
             *ConnectFailure::fromConfigurationError(timedOut),
             *ConnectFailure::fromConfigurationError(refused),
+            *ConnectFailure::fromConfigurationError(Error(Client::serverErrorDomain, 500)),
+            *ConnectFailure::fromConfigurationError(Error(Client::tooLargeErrorDomain, -1103)),
             *ConnectFailure::fromConfigurationError(keychainError(KeychainStatus::interactionNotAllowed)),
             ConnectFailure::unusableConfiguration(),
             ConnectFailure::vpnSettingsUnreadable(service),
