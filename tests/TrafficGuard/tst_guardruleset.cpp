@@ -113,7 +113,7 @@ private Q_SLOTS:
             << QStringList{} << QStringList{"10.0.0.0/8", "192.168.1.0/24", "2001:db8:1:2::/64", "fe80::/10"};
         QTest::newRow("64 of each is the most taken")
             << holdingBack(many(64, QStringLiteral("192.0.2.%1"))) << many(64, QStringLiteral("192.0.2.%1"))
-            << QStringList{};
+            << QStringList{};  // 192.0.2.1 to .64, already in order
     }
     void printsBackItsOwnValues()
     {
@@ -129,11 +129,6 @@ private Q_SLOTS:
         for (const Subnet& subnet : settings.localNetworks) {
             gotNetworks.append(subnet.network.toString() + QLatin1Char('/') + QString::number(subnet.prefixLength));
         }
-        std::sort(servers.begin(), servers.end(), [](const QString& a, const QString& b) {
-            return QHostAddress(a).protocol() != QHostAddress(b).protocol()
-                       ? QHostAddress(a).protocol() == QAbstractSocket::IPv4Protocol
-                       : QHostAddress(a).toIPv4Address() < QHostAddress(b).toIPv4Address();
-        });
         QCOMPARE(gotServers, servers);
         QCOMPARE(gotNetworks, networks);
         const QString ruleSet = ruleSetFor(settings);
