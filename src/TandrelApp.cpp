@@ -1,7 +1,9 @@
 #include "TandrelApp.h"
 
 #include "BuildConfig.h"
+#include "Classes/VPNHelper.h"
 #include "ContentView.h"
+#include "Controllers/TandrelController.h"
 #include "Extensions/UserDefaultsKey.h"
 #include "Platform/ApplicationIcon.h"
 #include "Platform/CoreDumps.h"
@@ -300,6 +302,11 @@ bool TandrelApp::showInStatusArea()
     if (!m_statusTray && StatusTray::isAvailable()) {
         m_statusTray =
             std::make_unique<StatusTray>(applicationIcon(ApplicationIcon::current()), [this] { showMainWindow(); });
+        // The status area is where a Linux desktop shows an application's status.
+        QObject::connect(&VPNHelper::shared(), &VPNHelper::statusDidChange, m_statusTray.get(),
+                [tray = m_statusTray.get()](NEVPNStatus status) {
+                    tray->setIcon(applicationIcon(TandrelController::statusIconName(status)));
+                });
         QApplication::setQuitOnLastWindowClosed(false);
         for (QWidget* window : Windows::windowList()) {
             if (window->objectName() == QStringLiteral("mainWindow")) {
@@ -338,10 +345,6 @@ void TandrelApp::installPlatformHooks()
         QMetaObject::invokeMethod(qApp, [assetName] {
             const QIcon icon = applicationIcon(assetName);
             QApplication::setWindowIcon(icon);
-            // The status area is where a Linux desktop shows an application's status.
-            if (StatusTray* tray = StatusTray::current()) {
-                tray->setIcon(icon);
-            }
         });
     });
 }

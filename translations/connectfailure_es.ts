@@ -71,5 +71,17 @@
         <source>Your keyring is locked. Unlock it, then connect again.</source>
         <translation>Tu llavero está bloqueado. Desbloquéalo y vuelve a conectar.</translation>
     </message>
+    <message>
+        <source>The VPN server did not answer.</source>
+        <translation>El servidor VPN no respondió.</translation>
+    </message>
+    <message>
+        <source>The VPN server&apos;s name could not be resolved.</source>
+        <translation>No se pudo resolver el nombre del servidor VPN.</translation>
+    </message>
+    <message>
+        <source>NetworkManager did not answer.</source>
+        <translation>NetworkManager no respondió.</translation>
+    </message>
 </context>
 </TS>

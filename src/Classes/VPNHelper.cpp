@@ -103,7 +103,18 @@ VPNHelper& VPNHelper::shared()
     return *helper;
 }
 
-VPNHelper::VPNHelper() : manager(NEVPNManager::shared()) {}
+VPNHelper::VPNHelper() : manager(NEVPNManager::shared())
+{
+    manager.setStatusObserver([this](NEVPNStatus status, const QString& reason) {
+        if (MainQueue::isMainThread()) {
+            emit statusDidChange(status, reason);
+            return;
+        }
+        // Queued behind the service's earlier reports, so they still arrive in order.
+        QMetaObject::invokeMethod(this, [this, status, reason] { emit statusDidChange(status, reason); },
+                                  Qt::QueuedConnection);
+    });
+}
 
 NEVPNStatus VPNHelper::currentStatus()
 {

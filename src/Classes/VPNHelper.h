@@ -30,6 +30,9 @@ Q_SIGNALS:
     // chain stopped short of starting the tunnel, with nothing when it started the tunnel
     // (the status reports take over from there) or when the stop is told another way.
     void connectAttemptEnded(const std::optional<tandrel::ConnectFailure>& failure);
+    // Every status the VPN service reports, with its reason, in order, on the main thread:
+    // what the controller publishes and the status icon shows.
+    void statusDidChange(tandrel::NEVPNStatus status, const QString& reason);
 
 private:
     // The steps of a connect chain, in order.

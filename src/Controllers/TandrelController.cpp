@@ -134,20 +134,18 @@ TandrelController::TandrelController(QObject* parent)
     NotificationCenter& center = NotificationCenter::defaultCenter();
     using Delivery = NotificationCenter::Delivery;
     const std::shared_ptr<Lifetime> lifetime = m_lifetime;
-    m_observers[0] = center.addObserver(
-        NEVPNStatusDidChangeNotification, nullptr, Delivery::postingThread,
-        [lifetime](const Notification& notification) {
-            lifetime->with([&](TandrelController& controller) { controller.vpnStatusDidChange(notification); });
-        });
-    m_observers[1] =
+    // Each status as the service reported it, in order: read again a turn later, a quick
+    // "connecting" then "connected" would both read "connected".
+    connect(&VPNHelper::shared(), &VPNHelper::statusDidChange, this, &TandrelController::vpnStatusDidChange);
+    m_observers[0] =
         center.addObserver(kLogoutNotification, nullptr, Delivery::postingThread, [lifetime](const Notification&) {
             lifetime->with([](TandrelController& controller) { controller.logout(); });
         });
-    m_observers[2] = center.addObserver(
+    m_observers[1] = center.addObserver(
         kShowSlotsPaymentAlertNotification, nullptr, Delivery::mainQueue, [lifetime](const Notification&) {
             lifetime->with([](TandrelController& controller) { controller.raiseAlert(ActiveAlert::slotsExceeded()); });
         });
-    m_observers[3] = center.addObserver(
+    m_observers[2] = center.addObserver(
         kShowSubscriptionExpiredAlertNotification, nullptr, Delivery::mainQueue, [lifetime](const Notification&) {
             lifetime->with(
                 [](TandrelController& controller) { controller.raiseAlert(ActiveAlert::subscriptionExpired()); });
@@ -267,26 +265,23 @@ void TandrelController::makeFirstSelection()
     Preferences::setCountryConnected(optimal.country_name);
 }
 
-void TandrelController::vpnStatusDidChange(const Notification& notification)
+void TandrelController::vpnStatusDidChange(NEVPNStatus status, const QString& reason)
 {
-    // The VPN service posts with its one connection as the object; a post of the same
-    // name without it names no connection whose status could be read.
-    const NEVPNConnection* connection = &NEVPNManager::shared().connection();
-    if (notification.object != connection) {
-        return;
-    }
-    const QString reason = notification.userInfo.value(NEVPNStatusReasonKey).toString();
-    MainQueue::async([lifetime = m_lifetime, connection, reason] {
-        lifetime->with([connection, &reason](TandrelController& controller) {
-            const NEVPNStatus status = connection->status();
+    MainQueue::async([lifetime = m_lifetime, status, reason] {
+        lifetime->with([status, &reason](TandrelController& controller) {
             controller.connectionStatus = status;
             controller.noteConnectionOutcome(status, reason);
         });
     });
-    // At once, on the posting thread, without waiting for the published status.
-    const StatusPresentation shown = presentation(connection->status());
+    // At once, without waiting for the published status.
+    const StatusPresentation shown = presentation(status);
     printLine(QStringLiteral("NEVPNConnection.status: ") + QLatin1String(shown.name));
     ApplicationIcon::set(shown.icon);
+}
+
+QString TandrelController::statusIconName(NEVPNStatus status)
+{
+    return presentation(status).icon;
 }
 
 void TandrelController::doConnect()

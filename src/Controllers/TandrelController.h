@@ -88,9 +88,11 @@ public:
     void didSelectRegion(qint64 regionId);
     // Loads, orders and publishes the regions, then makes a first selection when none is stored.
     void loadRegions();
-    // The VPN service's status notification: publishes the status on the main queue, and
-    // prints and sets the application icon at once, on the posting thread.
-    void vpnStatusDidChange(const Notification& notification);
+    // A status the VPN service reported (VPNHelper::statusDidChange): publishes that status
+    // on the main queue, and prints and sets the application icon at once.
+    void vpnStatusDidChange(NEVPNStatus status, const QString& reason);
+    // The application icon's asset name for a tunnel status.
+    static QString statusIconName(NEVPNStatus status);
     // The connect button: disconnects while the tunnel is up or coming up, else connects.
     void doConnect();
     // Clears the account and the tunnel's credentials, stops the tunnel and shows the login
@@ -118,7 +120,7 @@ private:
 
     std::shared_ptr<Lifetime> m_lifetime;
     QString m_lastServiceReason;  // the VPN service's last word on why the tunnel dropped
-    std::array<NotificationCenter::Token, 4> m_observers{};
+    std::array<NotificationCenter::Token, 3> m_observers{};
 };
 
 }  // namespace tandrel

@@ -5,7 +5,7 @@
 #include "Network/Client.h"
 #include "Platform/Keychain.h"
 #include "Platform/NetworkExtension/NEVPNManager.h"
-#include "Platform/NetworkExtension/StandInVPNBackend.h"
+#include "Platform/StandIn/StandInVPNBackend.h"
 #include "Platform/NotificationCenter.h"
 #include "Platform/UserDefaults.h"
 

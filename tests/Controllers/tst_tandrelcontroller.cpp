@@ -668,7 +668,8 @@ private slots:
         CapturedOutput output;
         NotificationCenter::defaultCenter().post(QStringLiteral("logout"));
         QVERIFY(vpn->stopAcknowledged);
-        QVERIFY(output.lines().contains(QStringLiteral("NEVPNConnection.status: disconnecting")));
+        // Reported from the service's thread, it reaches the controller on the main thread.
+        QTRY_VERIFY_WITH_TIMEOUT(output.lines().contains(QStringLiteral("NEVPNConnection.status: disconnecting")), 5000);
         QTRY_COMPARE_WITH_TIMEOUT(controller.connectionStatus(), NEVPNStatus::disconnecting, 5000);
     }
 

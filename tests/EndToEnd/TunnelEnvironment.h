@@ -8,11 +8,13 @@
 #include <QFile>
 #include <QProcess>
 #include <QString>
+#include <QTimer>
 #include <QStringList>
 #include <QtTest>
 
 #include <unistd.h>
 #include <csignal>
+#include <memory>
 
 namespace tandrel::testing {
 
@@ -22,6 +24,8 @@ struct TunnelEnvironment {
     static QString variable(const char* name) { return qEnvironmentVariable(name); }
     static bool present() { return !variable("TANDREL_E2E_WORK").isEmpty(); }
     static QString server() { return variable("TANDREL_E2E_SERVER"); }  // the responder's name
+    // Another name of the responder, whose first address nothing answers.
+    static QString dualServer() { return variable("TANDREL_E2E_DUAL_SERVER"); }
     static QString addressBehindServer() { return variable("TANDREL_E2E_BEHIND"); }
     static QString lanHost() { return variable("TANDREL_E2E_LAN_HOST"); }
     static QString eapUser() { return variable("TANDREL_E2E_EAP_USER"); }
@@ -94,6 +98,23 @@ struct TunnelEnvironment {
                        QStringLiteral("-W"), QStringLiteral("1"), QStringLiteral("-q"), host});
         return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit &&
                process.exitCode() == 0;
+    }
+
+    // NetworkManager stops answering anything (SIGSTOP) for this long, then goes on; the
+    // returned flag turns true once it has been let go.
+    static std::shared_ptr<bool> stopNetworkManagerFor(int milliseconds)
+    {
+        QFile pidFile(variable("TANDREL_E2E_WORK") + QStringLiteral("/nm/running.pid"));
+        const pid_t pid = pidFile.open(QIODevice::ReadOnly) ? pid_t(pidFile.readAll().trimmed().toInt()) : 0;
+        auto resumed = std::make_shared<bool>(false);
+        if (pid <= 1 || ::kill(pid, SIGSTOP) != 0) {
+            return resumed;
+        }
+        QTimer::singleShot(milliseconds, [pid, resumed] {
+            ::kill(pid, SIGCONT);
+            *resumed = true;
+        });
+        return resumed;
     }
 
     // Kills NetworkManager's strongSwan daemon (charon-nm) by its PID, as a crash would.

@@ -8,6 +8,7 @@
 #include "BuildConfig.h"
 #include "Platform/Keychain.h"
 #include "Platform/NetworkExtension/NEVPNManager.h"
+#include "Platform/NetworkExtension/NetworkManagerFailure.h"
 #include "Platform/NetworkExtension/NetworkManagerVPNBackend.h"
 
 #include <QElapsedTimer>
@@ -46,10 +47,12 @@ private:
     NEVPNManager& manager() { return NEVPNManager::shared(); }
 
     // What the tunnel manager builds on connect, with the given switches.
-    void configure(bool killSwitch, bool excludeLocalNetworks)
+    void configure(bool killSwitch, bool excludeLocalNetworks, const QString& server = {})
     {
-        const NEVPNProtocolIKEv2 protocol =
-            TunnelEnvironment::configuration(m_reference, killSwitch, excludeLocalNetworks);
+        NEVPNProtocolIKEv2 protocol = TunnelEnvironment::configuration(m_reference, killSwitch, excludeLocalNetworks);
+        if (!server.isEmpty()) {
+            protocol.serverAddress = server;  // the identity checked stays the responder's
+        }
         manager().onDemandRules = {NEOnDemandRuleConnect{NEOnDemandRuleInterfaceType::any}};
         manager().isOnDemandEnabled = killSwitch;
         manager().protocolConfiguration = protocol;
@@ -96,6 +99,7 @@ private slots:
 
     void cleanup()
     {
+        TunnelEnvironment::thawResponder();
         // Whatever a case changed, the next one finds the right password in the keychain.
         if (m_store) {
             KeychainStore::setSystem(m_store);
@@ -131,7 +135,7 @@ private slots:
 
         // A fresh back end (the next run of the program) finds the same configuration.
         auto restarted = std::make_shared<NetworkManagerVPNBackend>();
-        QCOMPARE(restarted->status(), NEVPNStatus::disconnected);
+        QTRY_COMPARE(restarted->status(), NEVPNStatus::disconnected);  // once NetworkManager has answered
         std::optional<NEVPNConfiguration> loaded;
         bool done = false;
         restarted->load([&](std::optional<NEVPNConfiguration> configuration, std::optional<Error> error) {
@@ -262,7 +266,7 @@ private slots:
         connectTunnel();
         // The next run of the program, while the tunnel is still up.
         manager().setBackend(std::make_shared<NetworkManagerVPNBackend>());
-        QCOMPARE(manager().connection().status(), NEVPNStatus::connected);
+        QTRY_COMPARE(manager().connection().status(), NEVPNStatus::connected);
         StatusRecorder recorder;
         QVERIFY(TunnelEnvironment::killVPNDaemon());
         QTRY_VERIFY_WITH_TIMEOUT(recorder.statuses().contains(NEVPNStatus::connected), 15000);
@@ -304,6 +308,62 @@ private slots:
         QVERIFY(TunnelEnvironment::ping(TunnelEnvironment::addressBehindServer()));
         disconnectTunnel();
         QTRY_VERIFY(!TunnelEnvironment::routingRules(QStringLiteral("-4")).contains(QStringLiteral("198.51.100.0/24")));
+    }
+
+    // NetworkManager hangs for 7 s right after the save: the attempt waits for it instead of
+    // going on with the name, pins the address, and a drop later reconnects without a lookup.
+    void networkManagerHungAfterTheSaveThenADropComesBack()
+    {
+        configure(true, false);
+        QElapsedTimer clock;
+        clock.start();
+        const std::shared_ptr<bool> resumed = TunnelEnvironment::stopNetworkManagerFor(7000);
+        QCOMPARE(manager().connection().startVPNTunnel(), std::nullopt);
+        QTRY_VERIFY_WITH_TIMEOUT(*resumed, 10000);
+        const qint64 answering = clock.elapsed();
+        QTRY_COMPARE_WITH_TIMEOUT(manager().connection().status(), NEVPNStatus::connected, 5000);
+        qInfo("NetworkManager stopped 7 s after the save: connected %lld ms after it answered again",
+              static_cast<long long>(clock.elapsed() - answering));
+        QVERIFY(TunnelEnvironment::savedProfiles().contains(
+            QStringLiteral("address=%1\n").arg(TunnelEnvironment::serverAddress())));
+        StatusRecorder recorder;
+        clock.restart();
+        QVERIFY(TunnelEnvironment::killVPNDaemon());
+        QTRY_VERIFY_WITH_TIMEOUT(recorder.statuses().contains(NEVPNStatus::reasserting), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(manager().connection().status(), NEVPNStatus::connected, 5000);
+        qInfo("then a drop: connected again after %lld ms", static_cast<long long>(clock.elapsed()));
+        QVERIFY(TunnelEnvironment::ping(TunnelEnvironment::addressBehindServer()));
+        disconnectTunnel();
+    }
+
+    void aServerWhoseFirstAddressIsDeadIsReachedThroughTheNext()
+    {
+        configure(true, false, TunnelEnvironment::dualServer());
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(manager().connection().startVPNTunnel(), std::nullopt);
+        QTRY_COMPARE_WITH_TIMEOUT(manager().connection().status(), NEVPNStatus::connected, 15000);
+        qInfo("first address dead: connected through the second after %lld ms", static_cast<long long>(clock.elapsed()));
+        QVERIFY(TunnelEnvironment::savedProfiles().contains(
+            QStringLiteral("address=%1\n").arg(TunnelEnvironment::serverAddress())));
+        QVERIFY(TunnelEnvironment::ping(TunnelEnvironment::addressBehindServer()));
+        disconnectTunnel();
+    }
+
+    void aSilentServerEndsTheFirstConnectWithItsReasonAndTrafficFlowsAfter()
+    {
+        configure(true, false);
+        TunnelEnvironment::freezeResponder();
+        StatusRecorder recorder;
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(manager().connection().startVPNTunnel(), std::nullopt);
+        QTRY_COMPARE_WITH_TIMEOUT(manager().connection().status(), NEVPNStatus::disconnected, 30000);
+        qInfo("silent server: ended after %lld ms", static_cast<long long>(clock.elapsed()));
+        const QString reason = recorder.posts().last().reason;
+        QVERIFY2(NetworkManagerFailure::sentences().contains(reason), qPrintable(reason));
+        QTRY_VERIFY(!TunnelEnvironment::routingRules(QStringLiteral("-4")).contains(QStringLiteral("prohibit")));
+        QVERIFY(TunnelEnvironment::ping(TunnelEnvironment::outsideHost4()));
     }
 
     void removingTheProfileTakesTheTunnelDownForGoodAndStartFailsAtOnce()

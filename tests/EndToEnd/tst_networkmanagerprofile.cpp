@@ -175,7 +175,7 @@ private slots:
         QFETCH(bool, excludeLocalNetworks);
         QFETCH(QStringList, ipv4);
         QFETCH(QStringList, ipv6);
-        NetworkManagerBlocks blocks;
+        TrafficGuardPolicy blocks;
         blocks.holdBack = killSwitch;
         blocks.serverAddresses = {QStringLiteral("192.0.2.1"), QStringLiteral("2001:db8::1")};
         blocks.blockIPv6 = true;
@@ -198,7 +198,7 @@ private slots:
         };
         for (const int family : {2, 10}) {
             // Our rules of an earlier set are replaced, the user's own rule stays first.
-            const NetworkManagerBlocks other{true, {QStringLiteral("203.0.113.50")}, true, true};
+            const TrafficGuardPolicy other{true, {QStringLiteral("203.0.113.50")}, true, true};
             const QList<QVariantMap> earlier = NetworkManagerKillSwitch::rulesFor(family, {users}, other, link);
             const QList<QVariantMap> rules = NetworkManagerKillSwitch::rulesFor(family, earlier, blocks, link);
             QCOMPARE(rules.first(), users);
@@ -209,7 +209,7 @@ private slots:
                          rule.value(QStringLiteral("to")) == QStringLiteral("192.168.1.0") &&
                              rule.value(QStringLiteral("priority")).toUInt() == 99);
             }
-            QCOMPARE(NetworkManagerKillSwitch::rulesFor(family, rules, NetworkManagerBlocks{}, link), QList{users});
+            QCOMPARE(NetworkManagerKillSwitch::rulesFor(family, rules, TrafficGuardPolicy{}, link), QList{users});
         }
     }
 

@@ -243,7 +243,9 @@ charon-nm {
   }
 }
 EOF
-{ cat /etc/hosts; echo "192.0.2.1 vpn.example.test"; } > "$W/nm/hosts"
+# dual.example.test: the responder's name with two addresses, the first of which nothing answers.
+{ cat /etc/hosts; echo "192.0.2.1 vpn.example.test"; echo "192.0.2.3 dual.example.test"
+  echo "192.0.2.1 dual.example.test"; } > "$W/nm/hosts"
 # The command itself resolves the server's name too (ip netns exec mounts these over /etc).
 mkdir -p "/etc/netns/$NS_C" && cp "$W/nm/hosts" "/etc/netns/$NS_C/hosts"
 # The client's own links: the uplink, over IPv4 and IPv6 with a default gateway each (so
@@ -347,6 +349,7 @@ export TANDREL_E2E_RESPONDER=$W/responder
 export TANDREL_E2E_RESPONDER_ACCEPTS=$W/responder-accepts
 export TANDREL_E2E_RESPONDER_PRESENTS=$W/responder-presents
 export TANDREL_E2E_SERVER=vpn.example.test
+export TANDREL_E2E_DUAL_SERVER=dual.example.test
 export TANDREL_E2E_LAN_HOST=198.51.100.1
 export TANDREL_E2E_BEHIND=10.99.0.1
 export TANDREL_E2E_SERVER_ADDRESS=192.0.2.1

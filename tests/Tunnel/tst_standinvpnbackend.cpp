@@ -3,7 +3,7 @@
 #include "Platform/MainQueue.h"
 #include "Platform/NetworkExtension/NEVPNManager.h"
 #include "Platform/NetworkExtension/NetworkManagerVPNBackend.h"
-#include "Platform/NetworkExtension/StandInVPNBackend.h"
+#include "Platform/StandIn/StandInVPNBackend.h"
 #include "Platform/NetworkExtension/UnavailableVPNBackend.h"
 #include "TunnelTesting.h"
 #include "support/TestMain.h"

@@ -5,7 +5,7 @@
 #include "Network/Client.h"
 #include "Platform/Keychain.h"
 #include "Platform/MainQueue.h"
-#include "Platform/NetworkExtension/StandInVPNBackend.h"
+#include "Platform/StandIn/StandInVPNBackend.h"
 #include "Platform/UserDefaults.h"
 #include "TunnelTesting.h"
 #include "support/CapturedOutput.h"

@@ -1,7 +1,12 @@
 #pragma once
 
+#include "BuildConfig.h"
+#include "Platform/StandIn/StandInVPNBackend.h"
+
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <string_view>
 
 namespace tandrel::testing {
 
@@ -31,6 +36,14 @@ inline void isolateEnvironment()
     }
 }
 
+// A stand-in build's tests get the stand-in VPN service by default, as its program does.
+inline void chooseVPNBackend()
+{
+    if (std::string_view(BuildConfig::vpnBackend) == "standin") {
+        StandInVPNBackend::installAsDefault();
+    }
+}
+
 }  // namespace tandrel::testing
 
 // QTEST_GUILESS_MAIN / QTEST_MAIN with the environment isolated before the application
@@ -39,6 +52,7 @@ inline void isolateEnvironment()
     int main(int argc, char** argv)                             \
     {                                                           \
         tandrel::testing::isolateEnvironment();                 \
+        tandrel::testing::chooseVPNBackend();                   \
         AppClass app(argc, argv);                               \
         TestObject tc;                                          \
         QTEST_SET_MAIN_SOURCE_PATH                              \

@@ -1,25 +1,38 @@
 #include "Platform/NetworkExtension/NEVPNBackend.h"
 
-#include "BuildConfig.h"
+#include "Platform/NetworkExtension/NetworkManagerTrafficGuard.h"
 #include "Platform/NetworkExtension/NetworkManagerVPNBackend.h"
-#include "Platform/NetworkExtension/StandInVPNBackend.h"
 #include "Platform/NetworkExtension/UnavailableVPNBackend.h"
 
-#include <string_view>
+#include <QDBusConnection>
 
 namespace tandrel {
 
+namespace {
+std::function<std::shared_ptr<NEVPNBackend>()>& defaultFactory()
+{
+    static std::function<std::shared_ptr<NEVPNBackend>()> factory;
+    return factory;
+}
+}  // namespace
+
+void NEVPNBackend::setDefaultFactory(std::function<std::shared_ptr<NEVPNBackend>()> factory)
+{
+    defaultFactory() = std::move(factory);
+}
+
 std::shared_ptr<NEVPNBackend> NEVPNBackend::makeDefault()
 {
-    // The stand-in tunnels nothing: only test and demo builds may choose it.
-    if (std::string_view(BuildConfig::vpnBackend) == "standin") {
-        return std::make_shared<StandInVPNBackend>();
+    if (const auto& factory = defaultFactory()) {
+        return factory();
     }
     // Never a pretend tunnel: without NetworkManager and its strongSwan plugin, say what is missing.
     if (const std::optional<QString> missing = NetworkManagerVPNBackend::unavailableReason()) {
         return std::make_shared<UnavailableVPNBackend>(*missing);
     }
-    return std::make_shared<NetworkManagerVPNBackend>();
+    // The guard that holds traffic back while the tunnel is wanted.
+    return std::make_shared<NetworkManagerVPNBackend>(
+        std::make_unique<NetworkManagerTrafficGuard>(QDBusConnection::systemBus()));
 }
 
 }  // namespace tandrel

@@ -44,8 +44,12 @@ public:
     // Called on every status change, with the service's reason when it gave one.
     virtual void setStatusHandler(StatusHandler handler) = 0;
 
-    // The back end this build uses (see TANDREL_VPN_BACKEND).
+    // The back end the program uses: the one a factory installed gives, else NetworkManager's,
+    // else one that says what is missing.
     static std::shared_ptr<NEVPNBackend> makeDefault();
+    // Installed before the first use of the shared manager, by a build that links a back end
+    // of its own (the stand-in of demo and test builds).
+    static void setDefaultFactory(std::function<std::shared_ptr<NEVPNBackend>()> factory);
 };
 
 }  // namespace tandrel

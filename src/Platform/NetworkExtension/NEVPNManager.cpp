@@ -44,6 +44,12 @@ NEVPNManager::NEVPNManager()
     attach(NEVPNBackend::makeDefault());
 }
 
+void NEVPNManager::setStatusObserver(NEVPNBackend::StatusHandler observer)
+{
+    std::lock_guard guard(m_lock);
+    m_statusObserver = std::move(observer);
+}
+
 void NEVPNManager::setBackend(std::shared_ptr<NEVPNBackend> backend)
 {
     assertMainThread();
@@ -73,7 +79,15 @@ void NEVPNManager::attach(const std::shared_ptr<NEVPNBackend>& backend)
         // A back end that is no longer ours must not speak for our connection.
         previous->setStatusHandler({});
     }
-    next->setStatusHandler([this](NEVPNStatus, const QString& reason) {
+    next->setStatusHandler([this](NEVPNStatus status, const QString& reason) {
+        NEVPNBackend::StatusHandler observer;
+        {
+            std::lock_guard guard(m_lock);
+            observer = m_statusObserver;
+        }
+        if (observer) {
+            observer(status, reason);
+        }
         QVariantMap userInfo;
         if (!reason.isEmpty()) {
             userInfo.insert(NEVPNStatusReasonKey, reason);

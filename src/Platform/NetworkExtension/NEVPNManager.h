@@ -28,6 +28,9 @@ public:
     using Completion = NEVPNBackend::Completion;
 
     static NEVPNManager& shared();
+    // Told every status the back end reports, with its reason, in the order reported and on
+    // the reporting thread, before the status notification is posted.
+    void setStatusObserver(NEVPNBackend::StatusHandler observer);
     // Puts another back end behind the shared manager (tests); clears the loaded fields.
     void setBackend(std::shared_ptr<NEVPNBackend> backend);
 
@@ -51,11 +54,12 @@ private:
     std::shared_ptr<NEVPNBackend> backend() const;
     void attach(const std::shared_ptr<NEVPNBackend>& backend);
 
-    // Guards only which back end is ours: a service may report a status from its own
-    // thread, and that report reads the connection's status through it. The configuration
+    // Guards only which back end is ours and who observes it: a service may report a status
+    // from its own thread, and that report reads both. The configuration
     // fields above belong to the main thread (loads land there) and take no lock.
     mutable std::mutex m_lock;
     std::shared_ptr<NEVPNBackend> m_backend;
+    NEVPNBackend::StatusHandler m_statusObserver;
     NEVPNConnection m_connection{*this};
 };
 

@@ -45,8 +45,15 @@ struct NetworkManagerFailure {
     // `givenText` is the text for a reason outside the table (NetworkManager's own words).
     static NetworkManagerFailure describe(uint vpnStateReason, const QString& givenText,
                                           std::optional<uint> pluginFailure);
-    // Every sentence `describe` can give besides `givenText`.
+    // Every sentence `describe` can give besides `givenText`, and those below.
     static QStringList sentences();
+    // NetworkManager's reason for a VPN state change (NMVpnConnectionStateReason), as text.
+    static QString reasonText(uint reason);
+
+    // What the tunnel itself says when an attempt ends without NetworkManager's word.
+    static QString serverDidNotAnswer();
+    static QString nameNotResolved();
+    static QString networkManagerDidNotAnswer();
 };
 
 }  // namespace tandrel

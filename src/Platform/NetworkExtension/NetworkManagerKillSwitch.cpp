@@ -161,7 +161,7 @@ bool NetworkManagerKillSwitch::isOurs(const QVariantMap& rule)
 }
 
 QList<QVariantMap> NetworkManagerKillSwitch::rulesFor(int family, const QList<QVariantMap>& existing,
-                                                      const NetworkManagerBlocks& blocks, const LinkAddresses& link)
+                                                      const TrafficGuardPolicy& blocks, const LinkAddresses& link)
 {
     QList<QVariantMap> rules;
     for (const QVariantMap& rule : existing) {
@@ -249,7 +249,7 @@ bool NetworkManagerKillSwitch::foundOnLinks() const
     return false;
 }
 
-void NetworkManagerKillSwitch::set(const NetworkManagerBlocks& blocks, std::function<void()> then)
+void NetworkManagerKillSwitch::set(const TrafficGuardPolicy& blocks, std::function<void()> then)
 {
     m_blocks = blocks;
     ++m_generation;

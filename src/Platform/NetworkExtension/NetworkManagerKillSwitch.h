@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/NetworkExtension/TrafficGuard.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QObject>
@@ -9,17 +11,6 @@
 #include <functional>
 
 namespace tandrel {
-
-// What the tunnel holds back outside itself while it is wanted.
-struct NetworkManagerBlocks {
-    bool holdBack = false;              // the kill switch: nothing leaves outside the tunnel ...
-    QStringList serverAddresses;        // ... but IKE/ESP to the VPN server (its addresses, pinned)
-    bool blockIPv6 = false;             // IPv6 fails outside the tunnel (the tunnel carries none)
-    bool excludeLocalNetworks = false;  // the links' own subnets stay reachable outside the tunnel
-
-    bool isEmpty() const { return !holdBack && !blockIPv6 && !excludeLocalNetworks; }
-    bool operator==(const NetworkManagerBlocks&) const = default;
-};
 
 // One local subnet: the network address and its prefix length.
 struct LocalNetwork {
@@ -56,8 +47,8 @@ public:
     // Puts these blocks (replacing whatever of ours is there) on every link NetworkManager
     // runs now and on each link it activates later; empty blocks take ours away everywhere.
     // `then` runs once every link has answered.
-    void set(const NetworkManagerBlocks& blocks, std::function<void()> then = {});
-    const NetworkManagerBlocks& blocks() const { return m_blocks; }
+    void set(const TrafficGuardPolicy& blocks, std::function<void()> then = {});
+    const TrafficGuardPolicy& blocks() const { return m_blocks; }
 
     // Whether some link runs with rules of ours (perhaps left by a run that died).
     bool foundOnLinks() const;
@@ -65,7 +56,7 @@ public:
     // A link's routing rules of one family (2 or 10) with ours replaced by those for
     // `blocks` and that link's own addresses; rules of others stay as they are.
     static QList<QVariantMap> rulesFor(int family, const QList<QVariantMap>& existing,
-                                       const NetworkManagerBlocks& blocks, const LinkAddresses& link);
+                                       const TrafficGuardPolicy& blocks, const LinkAddresses& link);
     static bool isOurs(const QVariantMap& rule);
 
 private Q_SLOTS:
@@ -76,7 +67,7 @@ private:
     void applyTo(const QString& devicePath, bool retryOnRace, std::function<void()> then);
 
     QDBusConnection m_bus;
-    NetworkManagerBlocks m_blocks;
+    TrafficGuardPolicy m_blocks;
     quint64 m_generation = 0;  // counts set() calls, so a late answer of an older one stays quiet
 };
 

@@ -314,6 +314,12 @@ bool NetworkManagerProfile::pinServerAddress(NMVariantMapMap& settings, const QS
     return true;
 }
 
+QString NetworkManagerProfile::pinnedAddress(const NMVariantMapMap& settings)
+{
+    const NMStringMap data = vpnData(settings);
+    return data.contains(kServerName) ? data.value(kAddress) : QString();
+}
+
 NMStringMap NetworkManagerProfile::vpnData(const NMVariantMapMap& settings)
 {
     return stringMap(settings.value(QStringLiteral("vpn")).value(QStringLiteral("data")));

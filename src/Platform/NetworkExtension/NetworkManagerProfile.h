@@ -45,6 +45,8 @@ public:
     // the configuration's server. False when there is nothing to change or no remote
     // identity to check the server against.
     static bool pinServerAddress(NMVariantMapMap& settings, const QString& address);
+    // The address a profile reaches its server by, when pinned; empty when it holds the name.
+    static QString pinnedAddress(const NMVariantMapMap& settings);
 
     // The vpn.data dictionary of a settings map, whatever form D-Bus delivered it in.
     static NMStringMap vpnData(const NMVariantMapMap& settings);

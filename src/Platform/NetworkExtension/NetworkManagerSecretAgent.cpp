@@ -6,6 +6,8 @@
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QTimer>
 
 namespace tandrel {
 
@@ -40,21 +42,26 @@ void NetworkManagerSecretAgent::setProfile(const void* owner, const QString& uui
     }
 }
 
-bool NetworkManagerSecretAgent::registerWithNetworkManager()
+void NetworkManagerSecretAgent::registerWithNetworkManager(QObject* context, std::function<void(bool)> done)
 {
     if (!m_exported) {
         m_exported = m_bus.registerVirtualObject(objectPath, this);
         if (!m_exported) {
-            return false;
+            QTimer::singleShot(0, context, [done = std::move(done)] { done(false); });
+            return;
         }
     }
     QDBusMessage request = QDBusMessage::createMethodCall(kNetworkManagerService, kAgentManagerPath,
                                                           kAgentManagerInterface, QStringLiteral("Register"));
     request << QString::fromUtf8(BuildConfig::bundleIdentifier);
-    const QDBusMessage reply = m_bus.call(request, QDBus::Block, 5000);
-    // A second back end in the same process finds the agent registered already.
-    return reply.type() == QDBusMessage::ReplyMessage ||
-           reply.errorName() == kAgentManagerInterface + QStringLiteral(".PermissionDenied");
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(request, 5000), context);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context, [watcher, done = std::move(done)] {
+        watcher->deleteLater();
+        const QDBusMessage reply = watcher->reply();
+        // A second back end in the same process finds the agent registered already.
+        done(reply.type() == QDBusMessage::ReplyMessage ||
+             reply.errorName() == kAgentManagerInterface + QStringLiteral(".PermissionDenied"));
+    });
 }
 
 QString NetworkManagerSecretAgent::introspect(const QString&) const

@@ -6,6 +6,8 @@
 #include <QDBusVirtualObject>
 #include <QHash>
 
+#include <functional>
+
 namespace tandrel {
 
 // Answers NetworkManager's requests for the tunnel password of our profile. The profile
@@ -26,8 +28,9 @@ public:
     void setProfile(const void* owner, const QString& uuid);
 
     // Exports the agent on the bus (once) and registers it with NetworkManager's agent
-    // manager; call again whenever NetworkManager (re)appears. False when either fails.
-    bool registerWithNetworkManager();
+    // manager, without waiting; call again whenever NetworkManager (re)appears. `done`
+    // runs on `context`'s thread with false when either fails.
+    void registerWithNetworkManager(QObject* context, std::function<void(bool)> done);
 
     QString introspect(const QString& path) const override;
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;

@@ -1,7 +1,6 @@
 #include "Platform/NetworkExtension/NetworkManagerSession.h"
 
 #include "Platform/Diagnostics.h"
-#include "Platform/MainQueue.h"
 #include "Platform/NetworkExtension/NetworkManagerDBus.h"
 #include "Platform/NetworkExtension/NetworkManagerFailure.h"
 
@@ -28,66 +27,64 @@ const QString kSettingsInterface = QStringLiteral("org.freedesktop.NetworkManage
 const QString kConnectionInterface = QStringLiteral("org.freedesktop.NetworkManager.Settings.Connection");
 const QString kVpnInterface = QStringLiteral("org.freedesktop.NetworkManager.VPN.Connection");
 const QString kPluginInterface = QStringLiteral("org.freedesktop.NetworkManager.VPN.Plugin");
-
-// NMVpnConnectionState
-enum VpnState : uint {
-    vpnPrepare = 1,
-    vpnNeedAuth = 2,
-    vpnConnect = 3,
-    vpnIPConfigGet = 4,
-    vpnActivated = 5,
-    vpnFailed = 6,
-    vpnDisconnected = 7,
-};
-// NMActiveConnectionState
-enum ActiveState : uint { activeDeactivating = 3, activeDeactivated = 4 };
-// How long a failed attempt waits for the plugin's own reason when NetworkManager gave none.
-constexpr int kVerdictGraceMs = 300;
+const QString kBusService = QStringLiteral("org.freedesktop.DBus");
 
 Error backendError(NetworkManagerVPNBackend::ErrorCode code, const QString& description)
 {
     return Error::withDescription(NetworkManagerVPNBackend::errorDomain, code, description);
 }
 
-QDBusConnection systemBus()
-{
-    return QDBusConnection::systemBus();
-}
-
-QVariant readProperty(const QString& path, const QString& interface, const QString& name)
-{
-    return nmdbus::readProperty(systemBus(), path, interface, name);
-}
-
-QString objectPathProperty(const QString& path, const QString& interface, const QString& name)
-{
-    return nmdbus::objectPathProperty(systemBus(), path, interface, name);
-}
-
-QString loginName()
+// The login name the profile is kept private to; nullopt when the system cannot say it.
+std::optional<QString> loginName()
 {
     const passwd* entry = getpwuid(getuid());
-    return entry ? QString::fromLocal8Bit(entry->pw_name) : QString();
+    if (!entry || !entry->pw_name || !*entry->pw_name) {
+        return std::nullopt;
+    }
+    return QString::fromLocal8Bit(entry->pw_name);
 }
 
-bool isLive(NEVPNStatus status)
+// What went wrong with a call, in words for the user.
+QString failureOf(const QDBusMessage& reply)
 {
-    return status == NEVPNStatus::connecting || status == NEVPNStatus::connected || status == NEVPNStatus::reasserting;
+    const QString name = reply.errorName();
+    if (name == QLatin1String("org.freedesktop.DBus.Error.NoReply") ||
+        name == QLatin1String("org.freedesktop.DBus.Error.Timeout") || reply.type() == QDBusMessage::InvalidMessage) {
+        return NetworkManagerFailure::networkManagerDidNotAnswer();
+    }
+    return reply.errorMessage().isEmpty() ? NetworkManagerFailure::networkManagerDidNotAnswer() : reply.errorMessage();
+}
+
+TunnelConfiguration tunnelConfiguration(const std::optional<NEVPNConfiguration>& configuration,
+                                        const QString& pinnedAddress)
+{
+    TunnelConfiguration tunnel;
+    if (!configuration) {
+        return tunnel;
+    }
+    tunnel.present = true;
+    tunnel.onDemand = configuration->isOnDemandEnabled && !configuration->onDemandRules.empty();
+    if (const std::optional<NEVPNProtocolIKEv2>& protocol = configuration->protocolConfiguration) {
+        tunnel.server = protocol->serverAddress;
+        tunnel.holdBack = protocol->includeAllNetworks;
+        tunnel.excludeLocalNetworks = protocol->excludeLocalNetworks;
+    }
+    tunnel.pinnedAddress = pinnedAddress;
+    return tunnel;
 }
 
 }  // namespace
 
-NetworkManagerVPNBackend::Session::Session()
+NetworkManagerVPNBackend::Session::Session(std::unique_ptr<TrafficGuard> guard) : m_guard(std::move(guard))
 {
     NetworkManagerProfile::registerDBusTypes();
-    m_retryTimer.setSingleShot(true);
+    for (size_t i = 0; i < m_timers.size(); ++i) {
+        m_timers[i].setSingleShot(true);
+        connect(&m_timers[i], &QTimer::timeout, this,
+                [this, i] { handle({.kind = TunnelEvent::Kind::timer, .timer = static_cast<TunnelTimer>(i)}); });
+    }
     m_agentTimer.setSingleShot(true);
     connect(&m_agentTimer, &QTimer::timeout, this, &Session::registerAgent);
-    connect(&m_retryTimer, &QTimer::timeout, this, [this] {
-        if (m_wanted && m_activePath.isEmpty() && !m_activating) {
-            activate();
-        }
-    });
     m_bus.connect(kService, QString(), kVpnInterface, QStringLiteral("VpnStateChanged"), this,
                   SLOT(vpnStateChanged(QDBusMessage)));
     m_bus.connect(kService, QString(), kActiveInterface, QStringLiteral("StateChanged"), this,
@@ -96,41 +93,200 @@ NetworkManagerVPNBackend::Session::Session()
     // state change often carries no reason.
     m_bus.connect(NetworkManagerProfile::serviceType, QString(), kPluginInterface, QStringLiteral("Failure"), this,
                   SLOT(pluginFailed(QDBusMessage)));
-    m_watcher = new QDBusServiceWatcher(
+    auto* watcher = new QDBusServiceWatcher(
         kService, m_bus, QDBusServiceWatcher::WatchForRegistration | QDBusServiceWatcher::WatchForUnregistration, this);
-    connect(m_watcher, &QDBusServiceWatcher::serviceRegistered, this, &Session::networkManagerAppeared);
-    connect(m_watcher, &QDBusServiceWatcher::serviceUnregistered, this, &Session::networkManagerVanished);
+    connect(watcher, &QDBusServiceWatcher::serviceRegistered, this, &Session::networkManagerAppeared);
+    connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this, &Session::networkManagerVanished);
+    QDBusMessage hasOwner = QDBusMessage::createMethodCall(kBusService, QStringLiteral("/org/freedesktop/DBus"),
+                                                           kBusService, QStringLiteral("NameHasOwner"));
+    hasOwner.setArguments({kService});
+    auto* pending = new QDBusPendingCallWatcher(m_bus.asyncCall(hasOwner, kAnswerDeadlineMs), this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this, [this, pending] {
+        pending->deleteLater();
+        if (pending->reply().type() == QDBusMessage::ReplyMessage) {
+            m_networkManagerRegistered = pending->reply().arguments().value(0).toBool();
+        }
+    });
     networkManagerAppeared();
+}
+
+NetworkManagerVPNBackend::Session::~Session()
+{
+    NetworkManagerSecretAgent::shared().setProfile(this, {});
+}
+
+void NetworkManagerVPNBackend::Session::ask(const QDBusMessage& message, int deadlineMs,
+                                            std::function<void(const QDBusMessage&)> done)
+{
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(message, deadlineMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [watcher, done = std::move(done)] {
+        watcher->deleteLater();
+        done(watcher->reply());
+    });
+}
+
+void NetworkManagerVPNBackend::Session::readProperty(const QString& path, const QString& interface,
+                                                     const QString& name, std::function<void(const QVariant&)> done)
+{
+    ask(methodCall(path, kPropertiesInterface, QStringLiteral("Get"), {interface, name}), kAnswerDeadlineMs,
+        [done = std::move(done)](const QDBusMessage& reply) {
+            done(reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()
+                     ? reply.arguments().constFirst().value<QDBusVariant>().variant()
+                     : QVariant());
+        });
+}
+
+void NetworkManagerVPNBackend::Session::handle(const TunnelEvent& event)
+{
+    // A command carried out may answer at once; its event waits for the commands before it.
+    m_queued.append(event);
+    if (std::exchange(m_handling, true)) {
+        return;
+    }
+    while (!m_queued.isEmpty()) {
+        for (const TunnelCommand& command : m_machine.handle(m_queued.takeFirst())) {
+            carryOut(command);
+        }
+    }
+    m_handling = false;
+}
+
+void NetworkManagerVPNBackend::Session::carryOut(const TunnelCommand& command)
+{
+    using Kind = TunnelCommand::Kind;
+    switch (command.kind) {
+        case Kind::setGuard:
+            m_guard->set(command.policy, [this, ticket = command.ticket](std::optional<Error> error) {
+                if (ticket != 0) {
+                    handle({.kind = TunnelEvent::Kind::guardSet,
+                            .ticket = ticket,
+                            .text = error ? error->localizedDescription() : QString()});
+                }
+            });
+            return;
+        case Kind::resolve:
+            QHostInfo::lookupHost(command.text, this, [this](const QHostInfo& info) {
+                QStringList addresses;
+                for (const QHostAddress& address : info.addresses()) {
+                    if (!addresses.contains(address.toString())) {
+                        addresses.append(address.toString());  // in the resolver's order
+                    }
+                }
+                handle({.kind = TunnelEvent::Kind::resolved, .addresses = addresses});
+            });
+            return;
+        case Kind::pin:
+            pin(command.text, command.ticket);
+            return;
+        case Kind::activate:
+            activate(command.ticket);
+            return;
+        case Kind::deactivate:
+            ask(methodCall(kManagerPath, kManagerInterface, QStringLiteral("DeactivateConnection"),
+                           {QVariant::fromValue(QDBusObjectPath(command.path))}),
+                kChangeDeadlineMs, [this, path = command.path](const QDBusMessage& reply) {
+                    if (reply.type() != QDBusMessage::ReplyMessage) {
+                        handle({.kind = TunnelEvent::Kind::deactivateFailed, .path = path, .text = failureOf(reply)});
+                    }
+                });
+            return;
+        case Kind::startTimer:
+            m_timers[static_cast<size_t>(command.timer)].start(command.milliseconds);
+            return;
+        case Kind::stopTimer:
+            m_timers[static_cast<size_t>(command.timer)].stop();
+            return;
+        case Kind::report:
+            if (!command.text.isEmpty()) {
+                printLine(QStringLiteral("VPN connection failed: ") + command.text);
+            }
+            if (const StatusHandler handler = m_handler) {  // a copy: the handler may set another
+                handler(command.status, command.text);
+            }
+            return;
+    }
+}
+
+void NetworkManagerVPNBackend::Session::pin(const QString& address, quint64 ticket)
+{
+    const QString profile = m_profilePath;
+    auto answer = [this, ticket](const QString& failure) {
+        handle({.kind = TunnelEvent::Kind::pinned, .ticket = ticket, .text = failure});
+    };
+    if (profile.isEmpty()) {
+        answer(NetworkManagerFailure::reasonText(reasonConnectionRemoved));
+        return;
+    }
+    ask(methodCall(profile, kConnectionInterface, QStringLiteral("GetSettings")), kAnswerDeadlineMs,
+        [this, profile, address, answer](const QDBusMessage& reply) {
+            if (reply.type() != QDBusMessage::ReplyMessage) {
+                answer(failureOf(reply));
+                return;
+            }
+            NMVariantMapMap settings = settingsFromReply(reply);
+            if (!NetworkManagerProfile::pinServerAddress(settings, address)) {
+                answer({});  // pinned already, or checked by its address alone
+                return;
+            }
+            ask(methodCall(profile, kConnectionInterface, QStringLiteral("Update"), {QVariant::fromValue(settings)}),
+                kChangeDeadlineMs, [answer](const QDBusMessage& updated) {
+                    answer(updated.type() == QDBusMessage::ReplyMessage ? QString() : failureOf(updated));
+                });
+        });
+}
+
+void NetworkManagerVPNBackend::Session::activate(quint64 ticket)
+{
+    if (m_profilePath.isEmpty()) {
+        handle({.kind = TunnelEvent::Kind::activateAnswered,
+                .ticket = ticket,
+                .text = NetworkManagerFailure::reasonText(reasonConnectionRemoved)});
+        return;
+    }
+    const QDBusObjectPath none(QStringLiteral("/"));
+    // No device named: NetworkManager puts the VPN on the link that has the default route.
+    ask(methodCall(kManagerPath, kManagerInterface, QStringLiteral("ActivateConnection"),
+                   {QVariant::fromValue(QDBusObjectPath(m_profilePath)), QVariant::fromValue(none),
+                    QVariant::fromValue(none)}),
+        kChangeDeadlineMs, [this, ticket](const QDBusMessage& reply) {
+            if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+                handle({.kind = TunnelEvent::Kind::activateAnswered, .ticket = ticket, .text = failureOf(reply)});
+                return;
+            }
+            const QString path = reply.arguments().constFirst().value<QDBusObjectPath>().path();
+            m_knownActive.insert(path, true);
+            const bool heard = m_heardFrom.contains(path);
+            handle({.kind = TunnelEvent::Kind::activateAnswered, .ticket = ticket, .path = path});
+            if (heard || m_machine.activePath() != path) {
+                return;  // its state came by signal already, or the attempt is over
+            }
+            readProperty(path, kVpnInterface, QStringLiteral("VpnState"), [this, path](const QVariant& state) {
+                if (state.isValid() && !m_heardFrom.contains(path)) {
+                    handle({.kind = TunnelEvent::Kind::vpnState, .path = path, .state = state.toUInt()});
+                }
+            });
+        });
 }
 
 void NetworkManagerVPNBackend::Session::networkManagerAppeared()
 {
-    m_agentDelayMs = kFirstRetryMs;
+    m_networkManagerRegistered = true;
+    m_agentDelayMs = TunnelMachine::kFirstRetryMs;
     registerAgent();
-    QString failure;
-    const std::optional<Found> found = findProfile(&failure);
-    if (!failure.isEmpty() && m_networkManagerGone && m_bus.interface()->isServiceRegistered(kService)) {
-        QTimer::singleShot(kFirstRetryMs, this, &Session::networkManagerAppeared);  // back, but still starting
-        return;
-    }
-    if (failure.isEmpty()) {
-        m_networkManagerGone = false;
-        adoptProfile(found);
-        if (m_recovered && !m_killSwitch.blocks().isEmpty()) {
-            m_killSwitch.set(m_killSwitch.blocks());  // NetworkManager came back: set them again
-        } else if (!m_releasedWhileGone.isEmpty()) {
-            // Taken away while it was gone: its new run left the rules of the old one in the
-            // kernel and knows nothing of them. Set them once so that it owns them, then take
-            // them away (unless the tunnel is wanted again meanwhile).
-            const NetworkManagerBlocks left = std::exchange(m_releasedWhileGone, NetworkManagerBlocks{});
-            m_killSwitch.set(left, [this, left] {
-                if (m_killSwitch.blocks() == left) {
-                    m_killSwitch.set({});
-                }
-            });
+    findProfile([this](const std::optional<Found>& found, const QString& failure) {
+        if (!failure.isEmpty()) {
+            if (m_networkManagerGone && m_networkManagerRegistered) {
+                QTimer::singleShot(TunnelMachine::kFirstRetryMs, this,
+                                   &Session::networkManagerAppeared);  // back, but still starting
+            }
+            return;
         }
-        recoverBlocks();
-    }
+        adoptProfile(found);
+        if (std::exchange(m_networkManagerGone, false)) {
+            handle({.kind = TunnelEvent::Kind::networkManagerBack});
+        }
+        adoptActiveConnection([this] { recoverGuard(); });
+    });
 }
 
 // Without our agent, NetworkManager has no password for the next (re)connect. Just back on
@@ -138,205 +294,246 @@ void NetworkManagerVPNBackend::Session::networkManagerAppeared()
 void NetworkManagerVPNBackend::Session::registerAgent()
 {
     m_agentTimer.stop();
-    if (NetworkManagerSecretAgent::shared().registerWithNetworkManager() ||
-        !m_bus.interface()->isServiceRegistered(kService)) {
-        return;  // taken, or gone (it is asked again when it comes back)
+    if (!m_networkManagerRegistered) {
+        return;  // asked again when it comes back
     }
-    m_agentTimer.start(m_agentDelayMs);
-    m_agentDelayMs = std::min(m_agentDelayMs * 2, kLongestRetryMs);
+    NetworkManagerSecretAgent::shared().registerWithNetworkManager(this, [this](bool taken) {
+        if (!taken && m_networkManagerRegistered) {
+            m_agentTimer.start(m_agentDelayMs);
+            m_agentDelayMs = std::min(m_agentDelayMs * 2, TunnelMachine::kLongestRetryMs);
+        }
+    });
 }
 
 void NetworkManagerVPNBackend::Session::networkManagerVanished()
 {
     // Its object paths go with it: in the next instance the same path names another
     // connection (activating it would bring up some other profile).
+    m_networkManagerRegistered = false;
     m_networkManagerGone = true;
     m_profilePath.clear();
     m_knownActive.clear();
-    m_finishedPaths.clear();
-    if (!m_activePath.isEmpty() || m_activating) {
-        m_activePath.clear();
-        m_activating = false;
-        attemptEnded(reasonServiceStopped, QStringLiteral("NetworkManager stopped"));
-    }
+    m_unchecked.clear();
+    m_heardFrom.clear();
+    handle({.kind = TunnelEvent::Kind::networkManagerGone});
 }
 
-std::optional<NetworkManagerVPNBackend::Session::Found> NetworkManagerVPNBackend::Session::findProfile(
-    QString* failure) const
+void NetworkManagerVPNBackend::Session::findProfile(FindCompletion done)
 {
-    const QDBusMessage list = m_bus.call(
-        methodCall(kSettingsPath, kSettingsInterface, QStringLiteral("ListConnections")), QDBus::Block, kReadTimeoutMs);
-    if (list.type() != QDBusMessage::ReplyMessage || list.arguments().isEmpty()) {
-        *failure =
-            list.errorMessage().isEmpty() ? QStringLiteral("NetworkManager did not answer.") : list.errorMessage();
-        return std::nullopt;
-    }
-    for (const QDBusObjectPath& path : objectPaths(list.arguments().constFirst())) {
-        const QDBusMessage reply = m_bus.call(
-            methodCall(path.path(), kConnectionInterface, QStringLiteral("GetSettings")), QDBus::Block, kReadTimeoutMs);
-        if (reply.type() != QDBusMessage::ReplyMessage) {
-            continue;  // gone meanwhile, or not ours to read
-        }
-        NMVariantMapMap settings = settingsFromReply(reply);
-        if (NetworkManagerProfile::isOurs(settings)) {
-            return Found{path.path(), std::move(settings)};
-        }
-    }
-    return std::nullopt;
+    ask(methodCall(kSettingsPath, kSettingsInterface, QStringLiteral("ListConnections")), kAnswerDeadlineMs,
+        [this, done = std::move(done)](const QDBusMessage& list) {
+            if (list.type() != QDBusMessage::ReplyMessage || list.arguments().isEmpty()) {
+                done(std::nullopt, failureOf(list));
+                return;
+            }
+            const QList<QDBusObjectPath> paths = objectPaths(list.arguments().constFirst());
+            // Each profile is read at once; the first of ours in NetworkManager's order wins.
+            struct Search {
+                QList<std::optional<Found>> ours;
+                qsizetype outstanding = 0;
+                FindCompletion done;
+            };
+            auto search = std::make_shared<Search>();
+            search->ours.resize(paths.size());
+            search->outstanding = paths.size();
+            search->done = done;
+            if (paths.isEmpty()) {
+                done(std::nullopt, {});
+                return;
+            }
+            for (qsizetype i = 0; i < paths.size(); ++i) {
+                ask(methodCall(paths[i].path(), kConnectionInterface, QStringLiteral("GetSettings")),
+                    kAnswerDeadlineMs, [search, i, path = paths[i].path()](const QDBusMessage& reply) {
+                        // Gone meanwhile, or not ours to read: not ours.
+                        if (reply.type() == QDBusMessage::ReplyMessage) {
+                            NMVariantMapMap settings = settingsFromReply(reply);
+                            if (NetworkManagerProfile::isOurs(settings)) {
+                                search->ours[i] = Found{path, std::move(settings)};
+                            }
+                        }
+                        if (--search->outstanding == 0) {
+                            for (const std::optional<Found>& found : search->ours) {
+                                if (found) {
+                                    search->done(found, {});
+                                    return;
+                                }
+                            }
+                            search->done(std::nullopt, {});
+                        }
+                    });
+            }
+        });
 }
 
 void NetworkManagerVPNBackend::Session::adoptProfile(const std::optional<Found>& found)
 {
     m_profilePath = found ? found->path : QString();
-    m_profileUuid = found ? NetworkManagerProfile::uuidOf(found->settings) : QString();
     m_configuration = found ? NetworkManagerProfile::configurationFrom(found->settings) : std::nullopt;
     NetworkManagerSecretAgent::shared().setProfile(this,
                                                    found ? NetworkManagerProfile::uuidOf(found->settings) : QString());
-    if (!found) {
-        if (!m_wanted) {
-            setStatus(NEVPNStatus::invalid);
-        }
-        return;
-    }
-    if (status() == NEVPNStatus::invalid) {
-        setStatus(NEVPNStatus::disconnected);
-    }
-    if (m_activePath.isEmpty() && !m_activating) {
-        adoptActiveConnection();
-    }
+    handle({.kind = TunnelEvent::Kind::configured,
+            .configuration = tunnelConfiguration(
+                m_configuration, found ? NetworkManagerProfile::pinnedAddress(found->settings) : QString())});
 }
 
 // A tunnel of our profile that is already up (started before we ran, or by another tool).
-void NetworkManagerVPNBackend::Session::adoptActiveConnection()
+void NetworkManagerVPNBackend::Session::adoptActiveConnection(std::function<void()> then)
 {
-    for (const QDBusObjectPath& path :
-         objectPaths(readProperty(kManagerPath, kManagerInterface, QStringLiteral("ActiveConnections")))) {
-        if (!m_finishedPaths.contains(path.path()) && isOurActiveConnection(path.path())) {
-            m_activePath = path.path();
-            m_reachedActivated = false;
-            const uint state = readProperty(m_activePath, kVpnInterface, QStringLiteral("VpnState")).toUInt();
-            // A tunnel that is up under the kill switch stays wanted across our restarts.
-            m_wanted = state >= vpnPrepare && state <= vpnActivated && onDemandEnabled();
-            applyVpnState(state, 0);
-            return;
-        }
+    if (!m_machine.activePath().isEmpty() || m_machine.state() != TunnelState::idle || m_profilePath.isEmpty()) {
+        then();
+        return;
     }
+    readProperty(kManagerPath, kManagerInterface, QStringLiteral("ActiveConnections"),
+                 [this, then = std::move(then)](const QVariant& value) {
+                     const QList<QDBusObjectPath> paths = objectPaths(value);
+                     auto remaining = std::make_shared<qsizetype>(paths.size());
+                     auto adopted = std::make_shared<bool>(false);
+                     if (paths.isEmpty()) {
+                         then();
+                         return;
+                     }
+                     for (const QDBusObjectPath& active : paths) {
+                         checkOurs(active.path(), [this, path = active.path(), remaining, adopted, then](bool ours) {
+                             auto finishOne = [remaining, then] {
+                                 if (--*remaining == 0) {
+                                     then();
+                                 }
+                             };
+                             if (!ours || std::exchange(*adopted, true)) {
+                                 finishOne();
+                                 return;
+                             }
+                             readProperty(path, kVpnInterface, QStringLiteral("VpnState"),
+                                          [this, path, finishOne](const QVariant& state) {
+                                              handle({.kind = TunnelEvent::Kind::adopted,
+                                                      .path = path,
+                                                      .state = state.toUInt()});
+                                              finishOne();
+                                          });
+                         });
+                     }
+                 });
 }
 
-bool NetworkManagerVPNBackend::Session::isOurActiveConnection(const QString& path)
+void NetworkManagerVPNBackend::Session::checkOurs(const QString& path, std::function<void(bool)> done)
 {
     const auto known = m_knownActive.constFind(path);
     if (known != m_knownActive.constEnd()) {
-        return *known;
+        done(*known);
+        return;
     }
-    QString profile;
-    profile = m_profilePath;
-    const QString connection = objectPathProperty(path, kActiveInterface, QStringLiteral("Connection"));
-    if (connection.isEmpty()) {
-        return false;  // gone already; ask again should it speak once more
-    }
-    const bool ours = !profile.isEmpty() && connection == profile;
-    m_knownActive.insert(path, ours);
-    return ours;
+    readProperty(path, kActiveInterface, QStringLiteral("Connection"),
+                 [this, path, done = std::move(done)](const QVariant& connection) {
+                     const QString profile = connection.value<QDBusObjectPath>().path();
+                     if (profile.isEmpty()) {
+                         done(false);  // gone already; asked again should it speak once more
+                         return;
+                     }
+                     const bool ours = !m_profilePath.isEmpty() && profile == m_profilePath;
+                     m_knownActive.insert(path, ours);
+                     done(ours);
+                 });
 }
 
-void NetworkManagerVPNBackend::Session::asyncCall(const QDBusMessage& message, int timeoutMs,
-                                                  std::function<void(const QDBusMessage&)> done)
+void NetworkManagerVPNBackend::Session::recoverGuard()
 {
-    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(message, timeoutMs), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [watcher, done = std::move(done)] {
-        done(watcher->reply());
-        watcher->deleteLater();
+    if (std::exchange(m_recovered, true)) {
+        return;
+    }
+    m_guard->query([this](std::optional<TrafficGuardPolicy> left, std::optional<Error>) {
+        handle({.kind = TunnelEvent::Kind::guardFound, .policy = left});
     });
 }
 
 void NetworkManagerVPNBackend::Session::load(LoadCompletion completion)
 {
-    QString failure;
-    const std::optional<Found> found = findProfile(&failure);
-    if (!failure.isEmpty()) {
-        MainQueue::async([completion = std::move(completion), failure] {
+    findProfile([this, completion = std::move(completion)](const std::optional<Found>& found, const QString& failure) {
+        if (!failure.isEmpty()) {
             completion(std::nullopt, backendError(requestFailed, failure));
-        });
-        return;
-    }
-    adoptProfile(found);
-    std::optional<NEVPNConfiguration> configuration;
-    configuration = m_configuration;
-    MainQueue::async([completion = std::move(completion), configuration] { completion(configuration, std::nullopt); });
+            return;
+        }
+        adoptProfile(found);
+        completion(m_configuration, std::nullopt);
+        if (found) {
+            adoptActiveConnection([] {});
+        }
+    });
 }
 
 void NetworkManagerVPNBackend::Session::save(const NEVPNConfiguration& configuration, Completion completion)
 {
-    QString failure;
-    const std::optional<Found> found = findProfile(&failure);
-    if (!failure.isEmpty()) {
-        MainQueue::async(
-            [completion = std::move(completion), failure] { completion(backendError(requestFailed, failure)); });
+    // A profile without an owner would be visible to, and usable by, every user.
+    const std::optional<QString> owner = loginName();
+    if (!owner) {
+        QTimer::singleShot(0, this, [completion = std::move(completion)] {
+            completion(backendError(requestFailed,
+                                    QStringLiteral("Your user name could not be found, so the VPN profile could not be "
+                                                   "kept private to you; nothing was saved.")));
+        });
         return;
     }
-    const QString uuid =
-        found ? NetworkManagerProfile::uuidOf(found->settings) : QUuid::createUuid().toString(QUuid::WithoutBraces);
-    const QVariant settings = QVariant::fromValue(NetworkManagerProfile::settingsFor(configuration, uuid, loginName()));
-    const QDBusMessage request =
-        found ? methodCall(found->path, kConnectionInterface, QStringLiteral("Update"), {settings})
-              : methodCall(kSettingsPath, kSettingsInterface, QStringLiteral("AddConnection"), {settings});
-    const QString knownPath = found ? found->path : QString();
-    asyncCall(request, kChangeTimeoutMs,
-              [this, completion = std::move(completion), configuration, uuid, knownPath](const QDBusMessage& reply) {
-                  if (reply.type() != QDBusMessage::ReplyMessage) {
-                      completion(backendError(requestFailed, reply.errorMessage()));
-                      return;
-                  }
-                  const QString path = knownPath.isEmpty() && !reply.arguments().isEmpty()
-                                           ? reply.arguments().constFirst().value<QDBusObjectPath>().path()
-                                           : knownPath;
-                  m_profilePath = path;
-                  m_profileUuid = uuid;
-                  m_configuration = configuration;
-                  NetworkManagerSecretAgent::shared().setProfile(this, uuid);
-                  if (status() == NEVPNStatus::invalid) {
-                      setStatus(NEVPNStatus::disconnected);
-                  }
-                  completion(std::nullopt);
-              });
+    findProfile([this, configuration, owner, completion = std::move(completion)](const std::optional<Found>& found,
+                                                                                const QString& failure) {
+        if (!failure.isEmpty()) {
+            completion(backendError(requestFailed, failure));
+            return;
+        }
+        const QString uuid =
+            found ? NetworkManagerProfile::uuidOf(found->settings) : QUuid::createUuid().toString(QUuid::WithoutBraces);
+        const QVariant settings = QVariant::fromValue(NetworkManagerProfile::settingsFor(configuration, uuid, *owner));
+        const QDBusMessage request =
+            found ? methodCall(found->path, kConnectionInterface, QStringLiteral("Update"), {settings})
+                  : methodCall(kSettingsPath, kSettingsInterface, QStringLiteral("AddConnection"), {settings});
+        const QString knownPath = found ? found->path : QString();
+        ask(request, kChangeDeadlineMs,
+            [this, completion, configuration, uuid, knownPath](const QDBusMessage& reply) {
+                if (reply.type() != QDBusMessage::ReplyMessage) {
+                    completion(backendError(requestFailed, failureOf(reply)));
+                    return;
+                }
+                m_profilePath = knownPath.isEmpty() && !reply.arguments().isEmpty()
+                                    ? reply.arguments().constFirst().value<QDBusObjectPath>().path()
+                                    : knownPath;
+                m_configuration = configuration;
+                NetworkManagerSecretAgent::shared().setProfile(this, uuid);
+                // Saved with the name: the next start pins an address again.
+                handle({.kind = TunnelEvent::Kind::configured, .configuration = tunnelConfiguration(configuration, {})});
+                completion(std::nullopt);
+            });
+    });
 }
 
 void NetworkManagerVPNBackend::Session::remove(Completion completion)
 {
-    QString failure;
-    const std::optional<Found> found = findProfile(&failure);
-    if (!failure.isEmpty()) {
-        MainQueue::async(
-            [completion = std::move(completion), failure] { completion(backendError(requestFailed, failure)); });
-        return;
-    }
-    if (!found) {
-        adoptProfile(std::nullopt);
-        MainQueue::async([completion = std::move(completion)] { completion(std::nullopt); });
-        return;
-    }
-    // Removing the profile takes a running tunnel down; that is no drop to come back from.
-    m_wanted = false;
-    m_retryTimer.stop();
-    asyncCall(methodCall(found->path, kConnectionInterface, QStringLiteral("Delete")), kChangeTimeoutMs,
-              [this, completion = std::move(completion)](const QDBusMessage& reply) {
-                  if (reply.type() != QDBusMessage::ReplyMessage) {
-                      completion(backendError(requestFailed, reply.errorMessage()));
-                      return;
-                  }
-                  if (!m_activePath.isEmpty()) {
-                      m_finishedPaths.insert(std::exchange(m_activePath, QString()));
-                  }
-                  releaseTraffic();
-                  adoptProfile(std::nullopt);
-                  completion(std::nullopt);
-              });
+    findProfile([this, completion = std::move(completion)](const std::optional<Found>& found, const QString& failure) {
+        if (!failure.isEmpty()) {
+            completion(backendError(requestFailed, failure));
+            return;
+        }
+        if (!found) {
+            adoptProfile(std::nullopt);
+            completion(std::nullopt);
+            return;
+        }
+        handle({.kind = TunnelEvent::Kind::removing});
+        ask(methodCall(found->path, kConnectionInterface, QStringLiteral("Delete")), kChangeDeadlineMs,
+            [this, completion](const QDBusMessage& reply) {
+                if (reply.type() != QDBusMessage::ReplyMessage) {
+                    completion(backendError(requestFailed, failureOf(reply)));
+                    return;
+                }
+                m_profilePath.clear();
+                m_configuration.reset();
+                NetworkManagerSecretAgent::shared().setProfile(this, {});
+                handle({.kind = TunnelEvent::Kind::profileRemoved});
+                completion(std::nullopt);
+            });
+    });
 }
 
 std::optional<Error> NetworkManagerVPNBackend::Session::startableError() const
 {
-    if (!m_bus.isConnected() || !m_bus.interface()->isServiceRegistered(kService)) {
+    if (!m_bus.isConnected() || !m_networkManagerRegistered) {
         return backendError(serviceUnavailable, QStringLiteral("NetworkManager is not running on the system bus."));
     }
     if (m_profilePath.isEmpty() || !m_configuration || !m_configuration->protocolConfiguration) {
@@ -351,120 +548,6 @@ std::optional<Error> NetworkManagerVPNBackend::Session::startableError() const
     return std::nullopt;
 }
 
-void NetworkManagerVPNBackend::Session::start()
-{
-    const bool underWay = m_activating || !m_activePath.isEmpty() || (m_wanted && m_retryTimer.isActive());
-    if (!underWay) {
-        ++m_attempt;  // a verdict still due on an earlier attempt no longer speaks
-        m_concluding = false;
-        m_afterDrop = false;
-        m_retryDelayMs = kFirstRetryMs;
-        setStatus(NEVPNStatus::connecting);
-    }
-    // Up or on its way (perhaps started by another tool): from now on it is ours to keep.
-    m_wanted = true;
-    if (underWay && !m_killSwitch.blocks().isEmpty()) {
-        return;  // held back already
-    }
-    QString server;
-    server = m_configuration->protocolConfiguration->serverAddress;
-    // The blocks come first, so no packet leaves in clear (nor a LAN packet takes the
-    // tunnel) in between. The server's address is pinned now: once the blocks hold, a
-    // name lookup outside the tunnel may fail.
-    const QHostAddress literal(server);
-    if (!blocksFor({}).holdBack || !literal.isNull()) {
-        holdTraffic(blocksFor(literal.isNull() ? QStringList{} : QStringList{literal.toString()}),
-                    [this] { activateIfStillWanted(); });
-        return;
-    }
-    QHostInfo::lookupHost(server, this, [this, attempt = m_attempt](const QHostInfo& info) {
-        if (attempt != m_attempt || !m_wanted) {
-            return;
-        }
-        QStringList addresses;
-        for (const QHostAddress& address : info.addresses()) {
-            // IPv4 first: the plugin gets one address, and the tunnel is an IPv4 one.
-            addresses.insert(address.protocol() == QAbstractSocket::IPv4Protocol ? 0 : addresses.size(),
-                             address.toString());
-        }
-        if (addresses.isEmpty()) {
-            conclude(0, QStringLiteral("the VPN server's name could not be resolved"), false);
-            return;
-        }
-        pinServerAddress(addresses.first(),
-                         [this, addresses] { holdTraffic(blocksFor(addresses), [this] { activateIfStillWanted(); }); });
-    });
-}
-
-void NetworkManagerVPNBackend::Session::pinServerAddress(const QString& address, std::function<void()> then)
-{
-    QString profile;
-    profile = m_profilePath;
-    const QDBusMessage reply = m_bus.call(methodCall(profile, kConnectionInterface, QStringLiteral("GetSettings")),
-                                          QDBus::Block, kReadTimeoutMs);
-    NMVariantMapMap settings = settingsFromReply(reply);
-    if (reply.type() != QDBusMessage::ReplyMessage || !NetworkManagerProfile::pinServerAddress(settings, address)) {
-        then();
-        return;
-    }
-    asyncCall(methodCall(profile, kConnectionInterface, QStringLiteral("Update"), {QVariant::fromValue(settings)}),
-              kChangeTimeoutMs, [then = std::move(then)](const QDBusMessage&) { then(); });
-}
-
-void NetworkManagerVPNBackend::Session::activateIfStillWanted()
-{
-    if (m_wanted && m_activePath.isEmpty() && !m_activating && !m_retryTimer.isActive()) {
-        activate();
-    }
-}
-
-void NetworkManagerVPNBackend::Session::activate()
-{
-    QString profile;
-    profile = m_profilePath;
-    if (profile.isEmpty() && m_networkManagerGone) {
-        scheduleRetry();  // the profile is found again once NetworkManager is back
-        return;
-    }
-    if (profile.isEmpty()) {
-        attemptEnded(reasonConnectionRemoved, reasonText(reasonConnectionRemoved));
-        return;
-    }
-    ++m_attempt;
-    m_concluding = false;
-    m_activating = true;
-    m_reachedActivated = false;
-    m_pluginFailure.reset();
-    const QDBusObjectPath none(QStringLiteral("/"));
-    // No device named: NetworkManager puts the VPN on the link that has the default route.
-    asyncCall(methodCall(kManagerPath, kManagerInterface, QStringLiteral("ActivateConnection"),
-                         {QVariant::fromValue(QDBusObjectPath(profile)), QVariant::fromValue(none),
-                          QVariant::fromValue(none)}),
-              kChangeTimeoutMs, [this](const QDBusMessage& reply) {
-                  m_activating = false;
-                  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-                      attemptEnded(0, reply.errorMessage());
-                      return;
-                  }
-                  const QString path = reply.arguments().constFirst().value<QDBusObjectPath>().path();
-                  m_knownActive.insert(path, true);
-                  if (!m_wanted) {
-                      // Stopped while the request was on its way.
-                      m_bus.call(methodCall(kManagerPath, kManagerInterface, QStringLiteral("DeactivateConnection"),
-                                            {QVariant::fromValue(QDBusObjectPath(path))}),
-                                 QDBus::NoBlock);
-                      return;
-                  }
-                  if (m_activePath != path) {
-                      m_activePath = path;
-                      const QVariant state = readProperty(path, kVpnInterface, QStringLiteral("VpnState"));
-                      if (state.isValid()) {
-                          applyVpnState(state.toUInt(), 0);
-                      }
-                  }
-              });
-}
-
 void NetworkManagerVPNBackend::Session::vpnStateChanged(const QDBusMessage& message)
 {
     const QVariantList arguments = message.arguments();
@@ -472,183 +555,55 @@ void NetworkManagerVPNBackend::Session::vpnStateChanged(const QDBusMessage& mess
         return;
     }
     const QString path = message.path();
-    if (m_finishedPaths.contains(path)) {
+    m_heardFrom.insert(path);
+    const auto pending = m_unchecked.find(path);
+    if (pending != m_unchecked.end()) {
+        pending->append(message);  // in order, after those waiting on the check
         return;
     }
-    if (path != m_activePath) {
-        // A newer attempt of ours, or a tunnel of our profile someone else started.
-        if (!m_activePath.isEmpty() || !isOurActiveConnection(path)) {
-            return;
-        }
-        m_activePath = path;
-        m_reachedActivated = false;
+    const TunnelEvent event{.kind = TunnelEvent::Kind::vpnState,
+                            .path = path,
+                            .state = arguments[0].toUInt(),
+                            .reason = arguments[1].toUInt()};
+    if (path == m_machine.activePath() || m_knownActive.value(path, false)) {
+        handle(event);
+        return;
     }
-    applyVpnState(arguments[0].toUInt(), arguments[1].toUInt());
+    if (m_knownActive.contains(path) || m_profilePath.isEmpty()) {
+        return;  // not ours
+    }
+    // A newer attempt of ours, or a tunnel of our profile someone else started.
+    m_unchecked.insert(path, {message});
+    checkOurs(path, [this, path](bool ours) {
+        const QList<QDBusMessage> waiting = m_unchecked.take(path);
+        for (const QDBusMessage& signal : waiting) {
+            if (ours) {
+                handle({.kind = TunnelEvent::Kind::vpnState,
+                        .path = path,
+                        .state = signal.arguments().value(0).toUInt(),
+                        .reason = signal.arguments().value(1).toUInt()});
+            }
+        }
+    });
 }
 
 void NetworkManagerVPNBackend::Session::activeStateChanged(const QDBusMessage& message)
 {
     const QVariantList arguments = message.arguments();
-    if (arguments.size() < 2 || message.path() != m_activePath) {
+    if (arguments.size() < 2) {
         return;
     }
-    const uint state = arguments[0].toUInt();
     const uint reason = arguments[1].toUInt();
-    if (state == activeDeactivating && !m_wanted) {
-        setStatus(NEVPNStatus::disconnecting);
-    } else if (state == activeDeactivated) {
-        // Normally the VPN state has said so already; this catches a connection torn down
-        // before its VPN part ever spoke.
-        attemptEnded(reason, reasonText(reason));
-    }
-}
-
-std::optional<NEVPNStatus> NetworkManagerVPNBackend::statusForVpnState(uint vpnState, bool afterDrop)
-{
-    switch (vpnState) {
-        case vpnPrepare:
-        case vpnNeedAuth:
-        case vpnConnect:
-        case vpnIPConfigGet:
-            return afterDrop ? NEVPNStatus::reasserting : NEVPNStatus::connecting;
-        case vpnActivated:
-            return NEVPNStatus::connected;
-        case vpnFailed:
-        case vpnDisconnected:
-            return NEVPNStatus::disconnected;
-        default:
-            return std::nullopt;
-    }
-}
-
-void NetworkManagerVPNBackend::Session::applyVpnState(uint state, uint reason)
-{
-    if (state == vpnFailed || state == vpnDisconnected) {
-        attemptEnded(reason, reasonText(reason));
-        return;
-    }
-    const std::optional<NEVPNStatus> mapped = statusForVpnState(state, m_afterDrop);
-    if (!mapped) {
-        return;
-    }
-    if (state == vpnActivated) {
-        m_reachedActivated = true;
-        m_afterDrop = false;
-        m_retryDelayMs = kFirstRetryMs;
-    }
-    setStatus(*mapped);
+    handle({.kind = TunnelEvent::Kind::activeState,
+            .path = message.path(),
+            .text = NetworkManagerFailure::reasonText(reason),
+            .state = arguments[0].toUInt(),
+            .reason = reason});
 }
 
 void NetworkManagerVPNBackend::Session::pluginFailed(const QDBusMessage& message)
 {
-    if (!m_activating && m_activePath.isEmpty() && !m_concluding) {
-        return;
-    }
-    // NMVpnPluginFailure: 0 login failed, 1 connect failed, 2 bad IP configuration. The
-    // plugin reports a refused login after its connect failure; the login is the cause.
-    const uint failure = message.arguments().value(0).toUInt();
-    if (m_pluginFailure != 0u) {
-        m_pluginFailure = failure;
-    }
-}
-
-void NetworkManagerVPNBackend::Session::attemptEnded(uint reason, const QString& text)
-{
-    if (!m_activePath.isEmpty()) {
-        // NetworkManager reports an end more than once (VPN state, then the connection's).
-        m_finishedPaths.insert(std::exchange(m_activePath, QString()));
-    }
-    const bool dropped = m_reachedActivated || m_afterDrop;
-    m_reachedActivated = false;
-    if (reason == reasonUserDisconnected && m_wanted) {
-        m_wanted = false;  // taken down by the user through another tool: leave it down
-    }
-    if (m_wanted && reason <= 1 && m_pluginFailure != 0u) {
-        // NetworkManager may act on the plugin's first word before its last one (a refused
-        // login) has arrived; give it a moment before saying why the attempt failed.
-        m_concluding = true;
-        QTimer::singleShot(kVerdictGraceMs, this, [this, attempt = m_attempt, reason, text, dropped] {
-            if (attempt == m_attempt) {
-                m_concluding = false;
-                conclude(reason, text, dropped);
-            }
-        });
-        return;
-    }
-    conclude(reason, text, dropped);
-}
-
-void NetworkManagerVPNBackend::Session::conclude(uint givenReason, const QString& givenText, bool dropped)
-{
-    const NetworkManagerFailure failure = NetworkManagerFailure::describe(givenReason, givenText, m_pluginFailure);
-    const uint reason = failure.reason;
-    const QString text = failure.text;
-    m_pluginFailure.reset();
-    if (!m_wanted) {
-        m_afterDrop = false;
-        releaseTraffic();
-        setStatus(restingStatus());
-        return;
-    }
-    printLine(QStringLiteral("VPN connection failed: ") + text);
-    // A first connect refused, or without a password, would be no better on the next try.
-    // A tunnel that was up had its login accepted moments ago: a refusal now is a server
-    // just back on its feet, a missing password a keyring locked meanwhile. Under the kill
-    // switch it stays wanted, its blocks stay, and it is tried again until the user ends it.
-    const bool refused = reason == reasonLoginFailed || reason == reasonNoSecrets;
-    const bool hopeless = reason == reasonConnectionRemoved || (refused && !dropped);
-    if (onDemandEnabled() && dropped && !hopeless) {
-        m_afterDrop = true;
-        setStatus(NEVPNStatus::reasserting, text);
-        scheduleRetry();
-        return;
-    }
-    m_wanted = false;
-    m_afterDrop = false;
-    releaseTraffic();
-    setStatus(restingStatus(), text);
-}
-
-void NetworkManagerVPNBackend::Session::scheduleRetry()
-{
-    m_retryTimer.start(m_retryDelayMs);
-    m_retryDelayMs = std::min(m_retryDelayMs * 2, kLongestRetryMs);
-}
-
-void NetworkManagerVPNBackend::Session::stop()
-{
-    m_wanted = false;
-    m_afterDrop = false;
-    m_retryTimer.stop();
-    if (m_activePath.isEmpty()) {
-        releaseTraffic();
-        if (isLive(status())) {
-            setStatus(restingStatus());
-        }
-        return;  // an activation on its way is taken down when its answer comes
-    }
-    setStatus(NEVPNStatus::disconnecting);
-    const QString path = m_activePath;
-    asyncCall(methodCall(kManagerPath, kManagerInterface, QStringLiteral("DeactivateConnection"),
-                         {QVariant::fromValue(QDBusObjectPath(path))}),
-              kChangeTimeoutMs, [this, path](const QDBusMessage& reply) {
-                  if (reply.type() != QDBusMessage::ReplyMessage && m_activePath == path) {
-                      // Already gone: NetworkManager knows no such active connection.
-                      attemptEnded(reasonUserDisconnected, reply.errorMessage());
-                  }
-              });
-}
-
-void NetworkManagerVPNBackend::Session::setStatus(NEVPNStatus status, const QString& reason)
-{
-    // While reasserting, each failed attempt says why, though the status stays.
-    if (std::exchange(m_status, status) == status && (status != NEVPNStatus::reasserting || reason.isEmpty())) {
-        return;
-    }
-    const StatusHandler handler = m_handler;  // a copy: the handler may set another
-    if (handler) {
-        handler(status, reason);
-    }
+    handle({.kind = TunnelEvent::Kind::pluginFailure, .state = message.arguments().value(0).toUInt()});
 }
 
 }  // namespace tandrel

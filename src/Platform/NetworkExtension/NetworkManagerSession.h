@@ -1,14 +1,14 @@
 #pragma once
 
-// The NetworkManager back end's session: the state machine of one tunnel (profile, attempt,
-// drop and retry), on the main thread. Its parts: NetworkManagerSession.cpp (the session)
-// and NetworkManagerTrafficRules.cpp (what the tunnel holds back and lets by). Only the
-// back end's own files include this header.
+// The NetworkManager back end's session: it carries out what the tunnel's state machine
+// (TunnelMachine) decides, and turns what NetworkManager says into the machine's events.
+// Only the back end's own files include this header.
 
-#include "Platform/NetworkExtension/NetworkManagerKillSwitch.h"
 #include "Platform/NetworkExtension/NetworkManagerProfile.h"
 #include "Platform/NetworkExtension/NetworkManagerSecretAgent.h"
 #include "Platform/NetworkExtension/NetworkManagerVPNBackend.h"
+#include "Platform/NetworkExtension/TrafficGuard.h"
+#include "Platform/NetworkExtension/TunnelMachine.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -17,28 +17,30 @@
 #include <QSet>
 #include <QTimer>
 
+#include <array>
 #include <functional>
-
-class QDBusServiceWatcher;
+#include <memory>
 
 namespace tandrel {
 
-// Lives on the main thread: every D-Bus exchange and every status report happens there.
+// Lives on the main thread: every D-Bus exchange and every status report happens there,
+// and nothing waits there: each call to NetworkManager is asked without blocking, with a
+// deadline whose expiry is an answer like any other.
 class NetworkManagerVPNBackend::Session : public QObject {
     Q_OBJECT
 
 public:
-    Session();
-    ~Session() override { NetworkManagerSecretAgent::shared().setProfile(this, {}); }
+    explicit Session(std::unique_ptr<TrafficGuard> guard);
+    ~Session() override;
 
     void load(LoadCompletion completion);
     void save(const NEVPNConfiguration& configuration, Completion completion);
     void remove(Completion completion);
     std::optional<Error> startableError() const;
-    void start();
-    void stop();
+    void start() { handle({.kind = TunnelEvent::Kind::start}); }
+    void stop() { handle({.kind = TunnelEvent::Kind::stop}); }
 
-    NEVPNStatus status() const { return m_status; }
+    NEVPNStatus status() const { return m_machine.status(); }
     void setStatusHandler(StatusHandler handler) { m_handler = std::move(handler); }
 
 private Q_SLOTS:
@@ -54,71 +56,48 @@ private:
         QString path;
         NMVariantMapMap settings;
     };
-    // Our profile among NetworkManager's; `failure` receives why NetworkManager could not be asked.
-    std::optional<Found> findProfile(QString* failure) const;
+    using FindCompletion = std::function<void(std::optional<Found> found, const QString& failure)>;
+    // Our profile among NetworkManager's; `failure` says why NetworkManager could not be asked.
+    void findProfile(FindCompletion done);
     void adoptProfile(const std::optional<Found>& found);
-    void adoptActiveConnection();
-    bool isOurActiveConnection(const QString& path);
+    void adoptActiveConnection(std::function<void()> then);
+    // Whether an active connection is of our profile; asks NetworkManager once per path.
+    void checkOurs(const QString& path, std::function<void(bool)> done);
+    void recoverGuard();
 
-    void asyncCall(const QDBusMessage& message, int timeoutMs, std::function<void(const QDBusMessage&)> done);
-    void activate();
-    void applyVpnState(uint state, uint reason);
-    void attemptEnded(uint reason, const QString& text);
-    void conclude(uint reason, const QString& text, bool dropped);
-    void scheduleRetry();
-    void setStatus(NEVPNStatus status, const QString& reason = {});
-    // On-demand with a connect rule: the tunnel is to be kept up.
-    bool onDemandEnabled() const
-    {
-        return m_configuration && m_configuration->isOnDemandEnabled && !m_configuration->onDemandRules.empty();
-    }
-    // With no tunnel: disconnected, or invalid once the profile is gone (removed meanwhile).
-    NEVPNStatus restingStatus() const
-    {
-        return m_profilePath.isEmpty() ? NEVPNStatus::invalid : NEVPNStatus::disconnected;
-    }
+    // Asks NetworkManager without waiting; `done` gets the reply, or an error reply once
+    // the deadline has passed.
+    void ask(const QDBusMessage& message, int deadlineMs, std::function<void(const QDBusMessage&)> done);
+    void readProperty(const QString& path, const QString& interface, const QString& name,
+                      std::function<void(const QVariant&)> done);
 
-    // What the configuration holds back while the tunnel is wanted, the server's addresses pinned.
-    NetworkManagerBlocks blocksFor(const QStringList& serverAddresses) const;
-    // Sets the blocks on the links and notes them down, so the next run knows they are ours.
-    void holdTraffic(const NetworkManagerBlocks& blocks, std::function<void()> then = {});
-    void releaseTraffic() { holdTraffic({}); }
-    void activateIfStillWanted();
-    // Makes the plugin reach the server by this address, so reconnecting needs no name lookup.
-    void pinServerAddress(const QString& address, std::function<void()> then);
-    // Blocks an earlier run left behind: kept while its tunnel is still wanted, else removed.
-    void recoverBlocks();
+    void handle(const TunnelEvent& event);
+    void carryOut(const TunnelCommand& command);
+    void pin(const QString& address, quint64 ticket);
+    void activate(quint64 ticket);
 
-    // Reconnection after a drop: quick first, then backing off.
-    static constexpr int kFirstRetryMs = 500;
-    static constexpr int kLongestRetryMs = 30000;
+    // Every answer of NetworkManager is due within this; a change may wait on the user's consent.
+    static constexpr int kAnswerDeadlineMs = 10000;
+    static constexpr int kChangeDeadlineMs = 120000;
 
     QDBusConnection m_bus = QDBusConnection::systemBus();
-    NetworkManagerKillSwitch m_killSwitch{QDBusConnection::systemBus()};
-    QDBusServiceWatcher* m_watcher = nullptr;
-    QTimer m_retryTimer;
-    QTimer m_agentTimer;  // asks NetworkManager again to take our secret agent
-    int m_agentDelayMs = kFirstRetryMs;
+    std::unique_ptr<TrafficGuard> m_guard;
+    TunnelMachine m_machine;
+    std::array<QTimer, 4> m_timers;  // by TunnelTimer
+    QTimer m_agentTimer;             // asks NetworkManager again to take our secret agent
+    int m_agentDelayMs = TunnelMachine::kFirstRetryMs;
+    bool m_handling = false;
+    QList<TunnelEvent> m_queued;  // events that arrive while the machine's commands are carried out
 
     StatusHandler m_handler;
     QString m_profilePath;
-    QString m_profileUuid;
-    std::optional<NEVPNConfiguration> m_configuration;
-    NEVPNStatus m_status = NEVPNStatus::invalid;
-    QString m_activePath;
-    QHash<QString, bool> m_knownActive;   // active connection path -> is it ours
-    QSet<QString> m_finishedPaths;        // our attempts that have ended
-    bool m_wanted = false;                // started by us and not stopped since
-    bool m_activating = false;            // an ActivateConnection call is on its way
-    bool m_reachedActivated = false;      // the current attempt got the tunnel up
-    bool m_afterDrop = false;             // getting a dropped tunnel back
-    std::optional<uint> m_pluginFailure;  // the plugin's reason for the current attempt's failure
-    bool m_concluding = false;            // an attempt has ended; its reason may still come
-    quint64 m_attempt = 0;                // counts starts and activations, to drop stale verdicts
-    int m_retryDelayMs = kFirstRetryMs;
-    bool m_recovered = false;           // the blocks of an earlier run have been dealt with
-    bool m_networkManagerGone = false;  // it left the bus and has not given us our profile again
-    NetworkManagerBlocks m_releasedWhileGone;  // blocks taken away while it was gone, still in the kernel
+    std::optional<NEVPNConfiguration> m_configuration;  // the saved profile's, as read or written
+    bool m_networkManagerRegistered = true;  // as far as the bus has told us
+    bool m_networkManagerGone = false;       // it left the bus and has not given us our profile again
+    bool m_recovered = false;                // what an earlier run left has been dealt with
+    QHash<QString, bool> m_knownActive;      // active connection path -> is it ours
+    QHash<QString, QList<QDBusMessage>> m_unchecked;  // signals of paths still being checked
+    QSet<QString> m_heardFrom;                        // paths whose state came by signal
 };
 
 }  // namespace tandrel

@@ -2,8 +2,10 @@
 
 #include "Platform/MainQueue.h"
 #include "Platform/NetworkExtension/NetworkManagerDBus.h"
+#include "Platform/NetworkExtension/NetworkManagerFailure.h"
 #include "Platform/NetworkExtension/NetworkManagerProfile.h"
 #include "Platform/NetworkExtension/NetworkManagerSession.h"
+#include "Platform/NetworkExtension/NetworkManagerTrafficGuard.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -53,7 +55,11 @@ std::optional<QString> NetworkManagerVPNBackend::unavailableReason()
     return std::nullopt;
 }
 
-NetworkManagerVPNBackend::NetworkManagerVPNBackend() : d(std::make_shared<Session>()) {}
+NetworkManagerVPNBackend::NetworkManagerVPNBackend(std::unique_ptr<TrafficGuard> guard)
+    : d(std::make_shared<Session>(guard ? std::move(guard)
+                                        : std::make_unique<NetworkManagerTrafficGuard>(QDBusConnection::systemBus())))
+{
+}
 
 NetworkManagerVPNBackend::~NetworkManagerVPNBackend()
 {
@@ -109,27 +115,28 @@ void NetworkManagerVPNBackend::setStatusHandler(StatusHandler handler)
     d->setStatusHandler(std::move(handler));
 }
 
+std::optional<NEVPNStatus> NetworkManagerVPNBackend::statusForVpnState(uint vpnState, bool afterDrop)
+{
+    // NMVpnConnectionState: prepare, need auth, connect, IP config get, activated, failed, disconnected.
+    switch (vpnState) {
+        case 1:
+        case 2:
+        case 3:
+        case 4:
+            return afterDrop ? NEVPNStatus::reasserting : NEVPNStatus::connecting;
+        case 5:
+            return NEVPNStatus::connected;
+        case 6:
+        case 7:
+            return NEVPNStatus::disconnected;
+        default:
+            return std::nullopt;
+    }
+}
+
 QString NetworkManagerVPNBackend::reasonText(uint reason)
 {
-    // Indexed by NMVpnConnectionStateReason.
-    static constexpr std::array<const char*, 15> texts{
-        "unknown reason",
-        "no reason given",
-        "disconnected by the user",
-        "the network connection under the VPN went down",
-        "the VPN service stopped unexpectedly",
-        "the VPN service returned an invalid IP configuration",
-        "the connection attempt timed out",
-        "the VPN service did not start in time",
-        "the VPN service failed to start",
-        "no password was available",
-        "the server refused the login",
-        "the VPN configuration was removed",
-        "a connection it depends on failed",
-        "the VPN's network device could not be created",
-        "the VPN's network device disappeared",
-    };
-    return QString::fromLatin1(texts[reason < texts.size() ? reason : 0]);
+    return NetworkManagerFailure::reasonText(reason);
 }
 
 }  // namespace tandrel

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Platform/NetworkExtension/NEVPNBackend.h"
+#include "Platform/NetworkExtension/TrafficGuard.h"
 
 #include <memory>
 #include <optional>
@@ -37,7 +38,9 @@ public:
     // the system bus must have NetworkManager and the strongSwan plugin must be installed.
     static std::optional<QString> unavailableReason();
 
-    NetworkManagerVPNBackend();
+    // The guard that holds traffic back while the tunnel is wanted; none: NetworkManager's
+    // routing rules (NetworkManagerTrafficGuard).
+    explicit NetworkManagerVPNBackend(std::unique_ptr<TrafficGuard> guard = {});
     ~NetworkManagerVPNBackend() override;
 
     void load(LoadCompletion completion) override;

@@ -7,22 +7,10 @@
 #include <QSystemTrayIcon>
 
 namespace tandrel {
-namespace {
-QPointer<StatusTray>& shown()
-{
-    static QPointer<StatusTray> tray;
-    return tray;
-}
-}  // namespace
 
 bool StatusTray::isAvailable()
 {
     return sessionBusAvailable() && QSystemTrayIcon::isSystemTrayAvailable();
-}
-
-StatusTray* StatusTray::current()
-{
-    return shown();
 }
 
 StatusTray::StatusTray(const QIcon& icon, std::function<void()> showWindow, QObject* parent)
@@ -48,7 +36,6 @@ StatusTray::StatusTray(const QIcon& icon, std::function<void()> showWindow, QObj
         }
     });
     m_trayIcon->show();
-    shown() = this;
 }
 
 StatusTray::~StatusTray()

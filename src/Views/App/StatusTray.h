@@ -22,8 +22,6 @@ public:
     // named in the environment, since asking connects to the bus and a connection without
     // one could start a bus of its own.
     static bool isAvailable();
-    // The tray shown now, if any (the application icon's hook updates it).
-    static StatusTray* current();
 
     StatusTray(const QIcon& icon, std::function<void()> showWindow, QObject* parent = nullptr);
     ~StatusTray() override;

@@ -1,4 +1,4 @@
-#include "Platform/NetworkExtension/StandInVPNBackend.h"
+#include "Platform/StandIn/StandInVPNBackend.h"
 
 #include "BuildConfig.h"
 #include "Platform/Keychain.h"
@@ -404,6 +404,11 @@ QString StandInVPNBackend::defaultConfigurationPath()
 }
 
 StandInVPNBackend::StandInVPNBackend() : StandInVPNBackend(defaultConfigurationPath()) {}
+
+void StandInVPNBackend::installAsDefault()
+{
+    NEVPNBackend::setDefaultFactory([] { return std::make_shared<StandInVPNBackend>(); });
+}
 
 StandInVPNBackend::StandInVPNBackend(const QString& configurationPath) : d(std::make_shared<State>())
 {

@@ -30,6 +30,8 @@ public:
 
     // $XDG_DATA_HOME/<bundle id>/vpn-configuration.json
     static QString defaultConfigurationPath();
+    // Makes NEVPNBackend::makeDefault() give a stand-in (demo and test builds only).
+    static void installAsDefault();
 
     StandInVPNBackend();
     explicit StandInVPNBackend(const QString& configurationPath);
