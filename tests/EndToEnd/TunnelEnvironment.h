@@ -104,8 +104,7 @@ struct TunnelEnvironment {
     // returned flag turns true once it has been let go.
     static std::shared_ptr<bool> stopNetworkManagerFor(int milliseconds)
     {
-        QFile pidFile(variable("TANDREL_E2E_WORK") + QStringLiteral("/nm/running.pid"));
-        const pid_t pid = pidFile.open(QIODevice::ReadOnly) ? pid_t(pidFile.readAll().trimmed().toInt()) : 0;
+        const pid_t pid = networkManagerPid();
         auto resumed = std::make_shared<bool>(false);
         if (pid <= 1 || ::kill(pid, SIGSTOP) != 0) {
             return resumed;
