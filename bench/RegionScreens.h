@@ -14,6 +14,7 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QFile>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -143,13 +144,21 @@ public:
     ScreenEnvironment()
     {
         Client::setServerPath(QStringLiteral("http://127.0.0.1:9/api/"));
-        KeychainStore::setSystem(KeychainStore::makeFileStore(m_folder.filePath(QStringLiteral("keychain"))));
+        KeychainStore::setSystem(KeychainStore::makeFileStore(keychainFile()));
         NEVPNManager::shared().setBackend(
-            std::make_shared<StandInVPNBackend>(m_folder.filePath(QStringLiteral("vpn-configuration.json"))));
+            std::make_shared<StandInVPNBackend>(vpnConfigurationFile()));
     }
 
+    // The keychain's file, which a process started from the run may share.
+    static QString keychainFile() { return folder().filePath(QStringLiteral("keychain")); }
+    static QString vpnConfigurationFile() { return folder().filePath(QStringLiteral("vpn-configuration.json")); }
+
 private:
-    QTemporaryDir m_folder;
+    static QTemporaryDir& folder()
+    {
+        static QTemporaryDir made;
+        return made;
+    }
 };
 
 // A benchmark program's entry: Google Benchmark's flags first, then the widget
@@ -159,6 +168,12 @@ inline int runBenchmarks(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    // The settings a selection writes (with a flush to the disk each) go to memory where
+    // there is some: the figures are the screens', not those of a disk shared with others.
+    static QTemporaryDir home(QStringLiteral("/dev/shm/tandrel-bench-XXXXXX"));
+    if (home.isValid()) {
+        qputenv("HOME", QFile::encodeName(home.path()));
     }
     QStandardPaths::setTestModeEnabled(true);
     QApplication application(argc, argv);

@@ -1,6 +1,7 @@
 // The region list with 200 and 10,000 regions: the list filled and its first frame
-// painted, and one search keystroke followed by clearing the field, each next to the bare
-// Qt way of the same job (a QListView over a filter proxy of a string list model).
+// painted, one search keystroke followed by clearing the field, and a click selecting a
+// region, each next to the plain Qt list of Baselines.h doing the same job.
+#include "Baselines.h"
 #include "RegionScreens.h"
 
 #include "Controllers/TandrelController.h"
@@ -10,23 +11,13 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListView>
-#include <QSortFilterProxyModel>
-#include <QStringListModel>
+#include <QMouseEvent>
 
 namespace {
 
 using namespace tandrel;
 
 constexpr QSize kColumn(300, 500);  // the main screen's column, below the connect button
-
-QStringList textsOf(int count)
-{
-    QStringList texts;
-    for (const VPNRegion& region : bench::regionsOf(count)) {
-        texts << region.country_name + QLatin1Char('\n') + region.city;
-    }
-    return texts;
-}
 
 // Counts the frames painted into a widget, so a benchmark can check that it measured one.
 class PaintCounter : public QObject {
@@ -79,39 +70,42 @@ struct OurList {
         }
         bench::settle();
     }
-    QWidget* rows() const { return view->findChild<QListView*>(QStringLiteral("regionList"))->viewport(); }
+    QListView* list() const { return view->findChild<QListView*>(QStringLiteral("regionList")); }
+    QWidget* rows() const { return list()->viewport(); }
 };
 
+// The plain list of Baselines.h in the same column.
 struct BaselineList {
-    QStringListModel source;
-    QSortFilterProxyModel proxy;
-    QListView view;
+    TandrelController ctrl;
+    double heapBefore = bench::heapInUseMB();  // before the list: members start in this order
+    bench::BaselineList plain;
 
-    explicit BaselineList(const QStringList& texts, double* heapUsed = nullptr)
+    // A click selects the region in the controller, as ours does (which also connects).
+    explicit BaselineList(const std::vector<VPNRegion>& regions, double* heapUsed = nullptr)
     {
-        const double heapBefore = bench::heapInUseMB();
-        proxy.setSourceModel(&source);
-        proxy.setFilterCaseSensitivity(Qt::CaseInsensitive);
-        view.setModel(&proxy);
-        view.resize(kColumn);
-        view.show();
+        ctrl.regions = regions;
+        plain.selected = [this](qint64 regionId) { ctrl.didSelectRegion(regionId); };
+        plain.resize(kColumn);
+        plain.QWidget::show();
         bench::settle();
-        show(texts);
+        show(regions);
         if (heapUsed) {
             *heapUsed = bench::heapInUseMB() - heapBefore;
         }
     }
-    void show(const QStringList& texts)
-    {
-        source.setStringList(texts);
-        bench::settle();
-    }
+    void show(const std::vector<VPNRegion>& regions) { plain.show(regions); }
     void search(const QString& term)
     {
-        proxy.setFilterFixedString(term);
+        if (term.isEmpty()) {
+            plain.field->clear();
+        } else {
+            QKeyEvent press(QEvent::KeyPress, term.at(0).unicode(), Qt::NoModifier, term.left(1));
+            QCoreApplication::sendEvent(plain.field, &press);
+        }
         bench::settle();
     }
-    QWidget* rows() const { return view.viewport(); }
+    QWidget* rows() const { return plain.rows(); }
+    QListView* list() const { return plain.view; }
 };
 
 // The list emptied, then the answer's rows shown and painted: the first frame of a load.
@@ -167,7 +161,7 @@ void BM_RegionList_Load(benchmark::State& state)
 
 void BM_Baseline_ListView(benchmark::State& state)
 {
-    measureLoad<BaselineList>(state, textsOf(static_cast<int>(state.range(0))));
+    measureLoad<BaselineList>(state, bench::regionsOf(static_cast<int>(state.range(0))));
 }
 
 void BM_RegionList_Filter(benchmark::State& state)
@@ -177,7 +171,39 @@ void BM_RegionList_Filter(benchmark::State& state)
 
 void BM_Baseline_Filter(benchmark::State& state)
 {
-    measureFilter<BaselineList>(state, textsOf(static_cast<int>(state.range(0))));
+    measureFilter<BaselineList>(state, bench::regionsOf(static_cast<int>(state.range(0))));
+}
+
+// A click on one of two rows in view, by turns: the press and release, and every turn of
+// the event loop after it until the frame that shows the new selection is painted.
+template <typename List>
+void measureSelect(benchmark::State& state)
+{
+    List list(bench::regionsOf(static_cast<int>(state.range(0))));
+    QListView* view = list.list();
+    PaintCounter frames(list.rows());
+    int turn = 0;
+    for (auto _ : state) {
+        const QPoint point = view->visualRect(view->model()->index(2 + turn++ % 2, 0)).center();
+        for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+            QMouseEvent click(type, point, view->viewport()->mapToGlobal(point), Qt::LeftButton,
+                              type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(view->viewport(), &click);
+        }
+        bench::settle();
+        bench::settle();
+    }
+    state.counters["frames"] = benchmark::Counter(frames.count, benchmark::Counter::kAvgIterations);
+}
+
+void BM_RegionList_Select(benchmark::State& state)
+{
+    measureSelect<OurList>(state);
+}
+
+void BM_Baseline_Select(benchmark::State& state)
+{
+    measureSelect<BaselineList>(state);
 }
 
 }  // namespace
@@ -186,6 +212,8 @@ BENCHMARK(BM_RegionList_Load)->Arg(200)->Arg(10000)->Unit(benchmark::kMillisecon
 BENCHMARK(BM_Baseline_ListView)->Arg(200)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RegionList_Filter)->Arg(200)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Baseline_Filter)->Arg(200)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RegionList_Select)->Arg(200)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Baseline_Select)->Arg(200)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {

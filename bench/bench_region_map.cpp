@@ -1,6 +1,8 @@
-// The region map with 200 and 10,000 regions: a repaint of the world view next to a plain
-// QPainter drawing the same number of circles and titles, and the handler of one pointer
-// move over the map.
+// The region map with 200 and 10,000 regions, each job next to the plain Qt map of
+// Baselines.h doing the same: a repaint of the world view, a frame of a pan (one drag step
+// of the pointer, then the frame it asks for) and of a zoom (one wheel notch, then its
+// frame), and the handler of one pointer move over the map.
+#include "Baselines.h"
 #include "RegionScreens.h"
 
 #include "Controllers/TandrelController.h"
@@ -8,7 +10,7 @@
 #include "Views/Map/WorldMap.h"
 
 #include <QMouseEvent>
-#include <QPainter>
+#include <QWheelEvent>
 
 namespace {
 
@@ -43,52 +45,21 @@ struct OurMap {
     QWidget* canvas() const { return map; }
 };
 
-// The bare way: the markers' places worked out once, then a circle and a title per region.
-class BaselineMap : public QWidget {
-public:
-    explicit BaselineMap(const std::vector<VPNRegion>& regions, double* heapUsed = nullptr)
+struct BaselineMap {
+    double heapBefore = bench::heapInUseMB();  // before the map: members start in this order
+    bench::BaselineMap map;
+
+    explicit BaselineMap(const std::vector<VPNRegion>& regions, double* heapUsed = nullptr) : map(regions)
     {
-        const double heapBefore = bench::heapInUseMB();
-        const MapViewport viewport = MapViewport::fitting(MapViewForMacOS14::initialPosition, QSizeF(kMapSize));
-        for (const VPNRegion& region : regions) {
-            m_places.push_back(viewport.toScreen(
-                Mercator::project({region.location.latitude, region.location.longitude}), QSizeF(kMapSize)));
-            m_titles.push_back(region.city);
-        }
-        resize(kMapSize);
-        show();
+        map.resize(kMapSize);
+        map.show();
         bench::settle();
-        repaint();
+        map.repaint();
         if (heapUsed) {
             *heapUsed = bench::heapInUseMB() - heapBefore;
         }
     }
-
-    QWidget* canvas() { return this; }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.fillRect(rect(), QColor(0xA9, 0xCF, 0xEE));
-        QFont font = painter.font();
-        font.setPixelSize(11);
-        painter.setFont(font);
-        for (std::size_t index = 0; index < m_places.size(); ++index) {
-            const QPointF place = m_places[index];
-            painter.setPen(QPen(Qt::white, 1.5));
-            painter.setBrush(QColor(0x8E, 0x8E, 0x93));
-            painter.drawEllipse(place, 8, 8);
-            painter.setPen(Qt::black);
-            painter.drawText(QRectF(place.x() - 60, place.y() + 10, 120, 14), Qt::AlignHCenter | Qt::AlignTop,
-                             m_titles[index]);
-        }
-    }
-
-private:
-    std::vector<QPointF> m_places;
-    QStringList m_titles;
+    QWidget* canvas() { return &map; }
 };
 
 // A repaint of the whole world in view.
@@ -104,6 +75,47 @@ void measurePaint(benchmark::State& state)
     }
 }
 
+void sendMouse(QWidget* widget, QEvent::Type type, QPointF point, Qt::MouseButtons buttons)
+{
+    QMouseEvent event(type, point, widget->mapToGlobal(point), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                      buttons, Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &event);
+}
+
+// A drag across the world view and back, one step of 6 pixels a frame.
+template <typename Map>
+void measurePan(benchmark::State& state)
+{
+    Map map(bench::regionsOf(static_cast<int>(state.range(0))));
+    QWidget* canvas = map.canvas();
+    QPointF pointer(300, 350);
+    sendMouse(canvas, QEvent::MouseButtonPress, pointer, Qt::LeftButton);
+    int step = 0;
+    for (auto _ : state) {
+        pointer.rx() += (step++ / 30) % 2 == 0 ? 6 : -6;
+        sendMouse(canvas, QEvent::MouseMove, pointer, Qt::LeftButton);
+        canvas->repaint();
+    }
+    sendMouse(canvas, QEvent::MouseButtonRelease, pointer, Qt::NoButton);
+}
+
+// Four wheel notches in about a point of Europe, then four out, one frame each.
+template <typename Map>
+void measureZoom(benchmark::State& state)
+{
+    Map map(bench::regionsOf(static_cast<int>(state.range(0))));
+    QWidget* canvas = map.canvas();
+    const QPointF pointer(320, 300);
+    int step = 0;
+    for (auto _ : state) {
+        const int notch = (step++ / 4) % 2 == 0 ? 120 : -120;
+        QWheelEvent wheel(pointer, canvas->mapToGlobal(pointer), {}, {0, notch}, Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(canvas, &wheel);
+        canvas->repaint();
+    }
+}
+
 void BM_RegionMap_Paint(benchmark::State& state)
 {
     measurePaint<OurMap>(state);
@@ -112,6 +124,26 @@ void BM_RegionMap_Paint(benchmark::State& state)
 void BM_Baseline_Paint(benchmark::State& state)
 {
     measurePaint<BaselineMap>(state);
+}
+
+void BM_RegionMap_Pan(benchmark::State& state)
+{
+    measurePan<OurMap>(state);
+}
+
+void BM_Baseline_Pan(benchmark::State& state)
+{
+    measurePan<BaselineMap>(state);
+}
+
+void BM_RegionMap_Zoom(benchmark::State& state)
+{
+    measureZoom<OurMap>(state);
+}
+
+void BM_Baseline_Zoom(benchmark::State& state)
+{
+    measureZoom<BaselineMap>(state);
 }
 
 // One pointer move without a button: the map finds the marker under it for the cursor.
@@ -126,10 +158,7 @@ void BM_RegionMap_Hover(benchmark::State& state)
     }
     std::size_t next = 0;
     for (auto _ : state) {
-        const QPointF point = points[next++ % points.size()];
-        QMouseEvent move(QEvent::MouseMove, point, map.map->mapToGlobal(point), Qt::NoButton, Qt::NoButton,
-                         Qt::NoModifier);
-        QCoreApplication::sendEvent(map.map, &move);
+        sendMouse(map.map, QEvent::MouseMove, points[next++ % points.size()], Qt::NoButton);
     }
 }
 
@@ -137,6 +166,10 @@ void BM_RegionMap_Hover(benchmark::State& state)
 
 BENCHMARK(BM_RegionMap_Paint)->Arg(200)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Baseline_Paint)->Arg(200)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RegionMap_Pan)->Arg(200)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Baseline_Pan)->Arg(200)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RegionMap_Zoom)->Arg(200)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Baseline_Zoom)->Arg(200)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RegionMap_Hover)->Arg(200)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv)

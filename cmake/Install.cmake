@@ -40,9 +40,39 @@ foreach(size 16 24 32 48 64 128 256 512)
 endforeach()
 add_custom_target(tandrel-icons ALL DEPENDS ${icon_pngs})
 
-# The licences of the embedded npm assets (staged by resources/Resources.cmake).
+# The licences of the embedded npm assets (staged by resources/Resources.cmake) and of
+# the JSON library compiled in.
 install(DIRECTORY ${CMAKE_BINARY_DIR}/src/npm-assets/licenses/ ${CMAKE_BINARY_DIR}/src/map-data/licenses/
         DESTINATION ${TANDREL_DOC_DIR}/licenses COMPONENT program OPTIONAL)
+install(FILES ${PROJECT_SOURCE_DIR}/resources/licenses/nlohmann-json.txt DESTINATION ${TANDREL_DOC_DIR}/licenses
+        COMPONENT program)
+
+# What a Debian package carries beside the program: the machine-readable copyright file
+# (every embedded asset and library with its licence), the changelog and the manual page,
+# the last two compressed as Debian wants them (gzip -9, no name or time stamp).
+set(debian_dir ${linux_dir}/debian)
+install(FILES ${debian_dir}/copyright DESTINATION ${TANDREL_DOC_DIR} COMPONENT program)
+configure_file(${linux_dir}/tandrel.1.in ${generated}/tandrel.1 @ONLY)
+set(changelog_gz ${generated}/changelog.Debian.gz)
+set(manual_gz ${generated}/tandrel.1.gz)
+add_custom_command(OUTPUT ${changelog_gz}
+  COMMAND sh -c "gzip -9n -c \"$1\" > \"$2\"" gzip ${debian_dir}/changelog ${changelog_gz}
+  DEPENDS ${debian_dir}/changelog VERBATIM)
+add_custom_command(OUTPUT ${manual_gz}
+  COMMAND sh -c "gzip -9n -c \"$1\" > \"$2\"" gzip ${generated}/tandrel.1 ${manual_gz}
+  DEPENDS ${generated}/tandrel.1 VERBATIM)
+add_custom_target(tandrel-package-docs ALL DEPENDS ${changelog_gz} ${manual_gz})
+install(FILES ${changelog_gz} DESTINATION ${TANDREL_DOC_DIR} COMPONENT program)
+install(FILES ${manual_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
+# The package's version is the changelog's newest entry: a version without its entry
+# stops the configure step rather than shipping a package whose changelog lies.
+file(STRINGS ${debian_dir}/changelog changelog_head LIMIT_COUNT 1)
+string(REGEX MATCH "^tandrel \\(([^)-]+)-([^)]+)\\)" changelog_version "${changelog_head}")
+if(NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
+  message(FATAL_ERROR "resources/linux/debian/changelog's newest entry is for '${CMAKE_MATCH_1}', "
+                      "not ${PROJECT_VERSION}: add an entry for this version")
+endif()
+set(TANDREL_DEBIAN_REVISION ${CMAKE_MATCH_2})
 
 # The traffic guard: its privileged helper under libexec, started by the system bus
 # (service file, and a bus policy that lets only root own its name and anyone call it),
@@ -65,9 +95,15 @@ install(CODE "
 set(CPACK_PACKAGE_NAME tandrel)
 set(CPACK_PACKAGE_VENDOR "Tandrel")
 set(CPACK_PACKAGE_CONTACT "${TANDREL_SUPPORT_EMAIL}")
+set(TANDREL_PACKAGE_MAINTAINER "Tandrel Maintainers <${TANDREL_SUPPORT_EMAIL}>" CACHE STRING
+    "The .deb's Maintainer: a name and an address")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TANDREL_PACKAGE_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${TANDREL_DEBIAN_REVISION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "VPN client for the Tandrel service")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Tandrel signs you in to the Tandrel VPN service, lets you pick a region from a list or a world map and connects through an IKEv2 tunnel set up in NetworkManager.")
+# Debian wants the extended description in lines of under 80 characters.
+set(CPACK_PACKAGE_DESCRIPTION "Tandrel signs you in to the Tandrel VPN service, lets you pick a region\n\
+from a list or a world map and connects through an IKEv2 tunnel set up in\n\
+NetworkManager.")
 set(CPACK_PACKAGE_HOMEPAGE_URL "${TANDREL_WEB_BASE}")
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
@@ -78,7 +114,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_STRIP_FILES ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+# xdg-utils: opening the web site, the reset-password page and the support mail go
+# through xdg-open.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, xdg-utils")
 if(TANDREL_VPN_BACKEND STREQUAL "networkmanager")
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "network-manager, network-manager-strongswan, strongswan-nm, qt6-translations-l10n, fonts-noto-color-emoji")
 else()

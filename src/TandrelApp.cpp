@@ -15,12 +15,15 @@
 #include "Platform/UserDefaults.h"
 #include "Platform/Workspace.h"
 #include "Views/App/AppDelegate.h"
+#include "Views/App/StatusArea.h"
 #include "Views/App/StatusTray.h"
 #include "Views/Kit/Assets.h"
 #include "Views/Kit/Windows.h"
+#if TANDREL_WITH_UPDATER
 #include "Views/Updater/CheckForUpdatesView.h"
 #include "Views/Updater/StandardUpdaterController.h"
 #include "Views/Updater/UpdaterSettingsView.h"
+#endif
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -31,10 +34,16 @@
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScrollArea>
+#include <QSystemTrayIcon>
 #include <QTranslator>
 #include <QVBoxLayout>
 
+#include <xcb/xcb.h>
+
 #include <cstdio>
+#include <cstdlib>
+#include <functional>
 
 namespace tandrel {
 
@@ -48,6 +57,24 @@ const char* const kQtValueOptions[] = {
     "display",      "geometry",           "name",          "title",      "visual",
     "dialogs",      "fontengine"};
 const char* const kQtFlagOptions[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+
+// Runs a decision each time the watched window is about to close, before Qt acts on
+// WA_DeleteOnClose and on the last window closing.
+class CloseDecider : public QObject {
+public:
+    CloseDecider(QObject* parent, std::function<void()> decide) : QObject(parent), m_decide(std::move(decide)) {}
+
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Close) {
+            m_decide();
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> m_decide;
+};
 
 }  // namespace
 
@@ -130,16 +157,18 @@ int TandrelApp::main(int argc, char** argv)
     app.appDelegate().applicationWillFinishLaunching();
     app.showInStatusArea();
     app.body();
-    QObject::connect(&instance, &SingleInstance::activationRequested, &application, [&app] { app.showMainWindow(); });
+    QObject::connect(&instance, &SingleInstance::activationRequested, &application,
+                     [&app](const QVariantMap& platformData) { app.showMainWindow(platformData); });
     return QApplication::exec();
 }
 
-TandrelApp::TandrelApp(const QUrl& updateFeed)
-    : m_appDelegate(std::make_unique<AppDelegate>()),
-      m_updaterController(BuildConfig::withUpdater
-                              ? std::make_unique<StandardUpdaterController>(
-                                    true, updateFeed, QString::fromUtf8(BuildConfig::applicationVersion))
-                              : nullptr)
+TandrelApp::TandrelApp([[maybe_unused]] const QUrl& updateFeed)
+    : m_appDelegate(std::make_unique<AppDelegate>())
+#if TANDREL_WITH_UPDATER
+      ,
+      m_updaterController(std::make_unique<StandardUpdaterController>(
+          true, updateFeed, QString::fromUtf8(BuildConfig::applicationVersion)))
+#endif
 {
 }
 
@@ -177,6 +206,8 @@ QMessageBox* TandrelApp::showKeychainFileNotice(QWidget* window)
     notice->setObjectName(QStringLiteral("keychainFileNotice"));
     notice->setInformativeText(*path);
     notice->setAttribute(Qt::WA_DeleteOnClose);
+    // Over the window, also once the window has been placed (one turn after it shows).
+    Windows::keepCentredOver(notice, window);
     notice->open();  // not modal to the program: nothing waits on it
     return notice;
 }
@@ -187,9 +218,25 @@ QMainWindow* TandrelApp::makeWindow()
     window->setObjectName(QStringLiteral("mainWindow"));
     window->setAccessibleName(QStringLiteral("Tandrel"));
     // With a status icon, closing only hides the window: the screen and its controller stay,
-    // and with them the tunnel's reconnection.
-    window->setAttribute(Qt::WA_DeleteOnClose, !m_statusTray);
-    window->setCentralWidget(new ContentView(window));
+    // and with them the tunnel's reconnection. Whether there is one is asked again at each
+    // close: a panel may come or go while Tandrel runs.
+    window->setAttribute(Qt::WA_DeleteOnClose, !closesToStatusArea());
+    window->installEventFilter(new CloseDecider(window, [this, window] {
+        const bool hide = closesToStatusArea();
+        window->setAttribute(Qt::WA_DeleteOnClose, !hide);
+        QApplication::setQuitOnLastWindowClosed(!hide);
+    }));
+    // The content scrolls only where the screen's usable area is smaller than it needs
+    // (a small screen at a large scale); the window never grows past that area.
+    auto* scroller = new QScrollArea(window);
+    scroller->setObjectName(QStringLiteral("contentScroller"));
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setFocusPolicy(Qt::NoFocus);
+    scroller->setWidgetResizable(true);
+    auto* content = new ContentView;
+    scroller->setWidget(content);
+    window->setCentralWidget(scroller);
+    Windows::limitToScreen(window, content);
     addMenuCommands(window);
     Windows::disableZoom(window);
     Windows::registerWindow(window);
@@ -206,6 +253,7 @@ void TandrelApp::addMenuCommands(QMainWindow* window)
     about->setMenuRole(QAction::AboutRole);
     QObject::connect(about, &QAction::triggered, window, [window] { showAbout(window); });
     // A build without the updater has neither its menu item nor its settings window.
+#if TANDREL_WITH_UPDATER
     if (m_updaterController) {
         // A fresh view (and model) each time the commands are built, starting from the
         // updater's current state.
@@ -220,6 +268,7 @@ void TandrelApp::addMenuCommands(QMainWindow* window)
         settings->setShortcut(preferences.isEmpty() ? QKeySequence(Qt::CTRL | Qt::Key_Comma) : preferences);
         QObject::connect(settings, &QAction::triggered, window, [this] { showSettings(); });
     }
+#endif
     appMenu->addSeparator();
     QAction* quit = appMenu->addAction(QCoreApplication::translate("Tandrel", "Quit Tandrel"));
     quit->setObjectName(QStringLiteral("quitAction"));
@@ -272,6 +321,7 @@ QMessageBox* TandrelApp::showAbout(QWidget* window)
 
 QWidget* TandrelApp::showSettings()
 {
+#if TANDREL_WITH_UPDATER
     if (!m_updaterController) {
         return nullptr;
     }
@@ -284,6 +334,13 @@ QWidget* TandrelApp::showSettings()
         auto* layout = new QVBoxLayout(window);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->addWidget(new UpdaterSettingsView(m_updaterController->updater(), window));
+        // The window has no menu bar of its own, so the main window's Close does not reach it.
+        auto* close = new QAction(QCoreApplication::translate("Tandrel", "Close"), window);
+        close->setObjectName(QStringLiteral("closeSettingsAction"));
+        close->setShortcuts({QKeySequence(Qt::Key_Escape), QKeySequence(QKeySequence::Close)});
+        close->setShortcutContext(Qt::WindowShortcut);
+        QObject::connect(close, &QAction::triggered, window, &QWidget::close);
+        window->addAction(close);
         Windows::disableZoom(window);
         Windows::registerWindow(window);
         Windows::setCanBecomeMain(window, false);
@@ -295,32 +352,46 @@ QWidget* TandrelApp::showSettings()
     m_settingsWindow->raise();
     m_settingsWindow->activateWindow();
     return m_settingsWindow;
+#else
+    return nullptr;
+#endif
 }
 
 bool TandrelApp::showInStatusArea()
 {
-    if (!m_statusTray && StatusTray::isAvailable()) {
-        m_statusTray =
-            std::make_unique<StatusTray>(applicationIcon(ApplicationIcon::current()), [this] { showMainWindow(); });
-        // The status area is where a Linux desktop shows an application's status.
-        QObject::connect(&VPNHelper::shared(), &VPNHelper::statusDidChange, m_statusTray.get(),
-                [tray = m_statusTray.get()](NEVPNStatus status) {
-                    tray->setIcon(applicationIcon(TandrelController::statusIconName(status)));
-                });
-        QApplication::setQuitOnLastWindowClosed(false);
-        for (QWidget* window : Windows::windowList()) {
-            if (window->objectName() == QStringLiteral("mainWindow")) {
-                window->setAttribute(Qt::WA_DeleteOnClose, false);
-            }
-        }
+    if (!m_statusArea && sessionBusAvailable()) {
+        m_statusArea = std::make_unique<StatusArea>();
+        QObject::connect(m_statusArea.get(), &StatusArea::appeared, m_statusArea.get(), [this] { addStatusIcon(); });
     }
     return m_statusTray != nullptr;
 }
 
-QWidget* TandrelApp::showMainWindow()
+void TandrelApp::addStatusIcon()
+{
+    // Qt draws the icon, so its own answer counts too; asked only now that a status area
+    // is there (see StatusArea).
+    if (m_statusTray || !QSystemTrayIcon::isSystemTrayAvailable()) {
+        return;
+    }
+    m_statusTray =
+        std::make_unique<StatusTray>(applicationIcon(ApplicationIcon::current()), [this] { showMainWindow(); });
+    // The status area is where a Linux desktop shows an application's status.
+    QObject::connect(&VPNHelper::shared(), &VPNHelper::statusDidChange, m_statusTray.get(),
+                     [tray = m_statusTray.get()](NEVPNStatus status) {
+                         tray->setIcon(applicationIcon(TandrelController::statusIconName(status)));
+                     });
+}
+
+bool TandrelApp::closesToStatusArea() const
+{
+    return m_statusTray && m_statusTray->trayIcon()->isVisible() && m_statusArea && m_statusArea->isPresent();
+}
+
+QWidget* TandrelApp::showMainWindow(const QVariantMap& platformData)
 {
     for (QWidget* window : Windows::windowList()) {
         if (window->objectName() == QStringLiteral("mainWindow")) {
+            takeActivation(platformData, window);
             window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
             window->show();
             window->raise();
@@ -328,7 +399,40 @@ QWidget* TandrelApp::showMainWindow()
             return window;
         }
     }
+    takeActivation(platformData, nullptr);
     return body();
+}
+
+void TandrelApp::takeActivation(const QVariantMap& platformData, QWidget* window)
+{
+    // Qt's Wayland plugin hands XDG_ACTIVATION_TOKEN to the compositor with the next
+    // activation request, and clears it.
+    if (const QString token = platformData.value(QStringLiteral("activation-token")).toString(); !token.isEmpty()) {
+        qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
+    }
+    const QString startupId = platformData.value(QStringLiteral("desktop-startup-id")).toString();
+    if (startupId.isEmpty()) {
+        return;
+    }
+    qputenv("DESKTOP_STARTUP_ID", startupId.toUtf8());
+    // On X11 the window manager reads the launch's id (and the time in it) from the window
+    // it is asked to raise.
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11 || !window || !window->windowHandle()) {
+        return;
+    }
+    xcb_connection_t* connection = x11->connection();
+    const auto atom = [connection](const QByteArray& name) {
+        xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+            connection, xcb_intern_atom(connection, 0, uint16_t(name.size()), name.constData()), nullptr);
+        const xcb_atom_t value = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(reply);
+        return value;
+    };
+    const QByteArray id = startupId.toUtf8();
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, xcb_window_t(window->winId()), atom("_NET_STARTUP_ID"),
+                        atom("UTF8_STRING"), 8, uint32_t(id.size()), id.constData());
+    xcb_flush(connection);
 }
 
 QIcon TandrelApp::applicationIcon(const QString& assetName)

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "BuildConfig.h"
+
 #include <QIcon>
 #include <QPointer>
 #include <QString>
 #include <QUrl>
+#include <QVariantMap>
 
 #include <memory>
 #include <optional>
@@ -17,6 +20,7 @@ namespace tandrel {
 class AppDelegate;
 class ContentView;
 class StandardUpdaterController;
+class StatusArea;
 class StatusTray;
 
 // The application: its delegate, the updater (started before any window), the window
@@ -36,8 +40,10 @@ public:
     TandrelApp& operator=(const TandrelApp&) = delete;
 
     AppDelegate& appDelegate() const { return *m_appDelegate; }
+#if TANDREL_WITH_UPDATER
     // Only in a build with the updater (BuildConfig::withUpdater).
     StandardUpdaterController& updaterController() const { return *m_updaterController; }
+#endif
 
     // The scenes: opens the window group's first window and keeps zoom off everywhere.
     QMainWindow* body();
@@ -52,14 +58,23 @@ public:
     // The About box, with the licences of the embedded third-party assets under its details.
     static QMessageBox* showAbout(QWidget* window);
 
-    // Shows the status icon in the desktop's status area when there is one; with it,
-    // closing the window only hides it and Tandrel keeps running until it is quit.
-    // Returns whether the icon is shown.
+    // Shows the status icon in the desktop's status area as soon as there is one (now, or
+    // when a panel starts later); while it shows, closing the window only hides it and
+    // Tandrel keeps running until it is quit. Returns whether the icon is shown already.
     bool showInStatusArea();
+    // Whether closing the main window now would only hide it: an icon shown in a status
+    // area that is still there.
+    bool closesToStatusArea() const;
     StatusTray* statusTray() const { return m_statusTray.get(); }
     // Brings the main window forward (shown, not minimized, raised, active), opening it
-    // when there is none: a click on the status icon, its "Show Tandrel", a second launch.
-    QWidget* showMainWindow();
+    // when there is none: a click on the status icon, its "Show Tandrel", a second launch
+    // (with the activation token or startup id it was launched with, see takeActivation).
+    QWidget* showMainWindow(const QVariantMap& platformData = {});
+    // Applies org.freedesktop.Application platform data before a window is raised:
+    // "activation-token" becomes XDG_ACTIVATION_TOKEN (Qt's Wayland plugin passes it to the
+    // compositor), "desktop-startup-id" DESKTOP_STARTUP_ID and, on X11, the window's
+    // _NET_STARTUP_ID.
+    static void takeActivation(const QVariantMap& platformData, QWidget* window);
     // The image for an application-icon asset name; the application's own for an empty
     // or unknown name.
     static QIcon applicationIcon(const QString& assetName);
@@ -73,10 +88,14 @@ public:
 
 private:
     void addMenuCommands(QMainWindow* window);
+    void addStatusIcon();
 
     std::unique_ptr<AppDelegate> m_appDelegate;
+#if TANDREL_WITH_UPDATER
     std::unique_ptr<StandardUpdaterController> m_updaterController;
+#endif
     QPointer<QWidget> m_settingsWindow;
+    std::unique_ptr<StatusArea> m_statusArea;
     std::unique_ptr<StatusTray> m_statusTray;
 };
 

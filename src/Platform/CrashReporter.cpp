@@ -8,7 +8,9 @@
 #include <QJsonObject>
 #include <QStandardPaths>
 
+#include <elf.h>
 #include <execinfo.h>
+#include <link.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <time.h>
@@ -178,6 +180,44 @@ void handleFatalSignal(int number)
     raise(number);
 }
 
+// The running program's build id (its NT_GNU_BUILD_ID note, as hex) and where it is
+// loaded: a packaged program is stripped, and the id is what finds its debug symbols for
+// the offsets in a backtrace.
+struct ProgramIdentity {
+    QByteArray buildId;
+    quintptr loadAddress = 0;
+};
+
+int readProgramIdentity(dl_phdr_info* info, size_t, void* data)
+{
+    auto* identity = static_cast<ProgramIdentity*>(data);
+    // The first object reported is the program itself.
+    identity->loadAddress = info->dlpi_addr;
+    for (int i = 0; i < info->dlpi_phnum; ++i) {
+        const ElfW(Phdr)& header = info->dlpi_phdr[i];
+        if (header.p_type != PT_NOTE) {
+            continue;
+        }
+        const char* note = reinterpret_cast<const char*>(info->dlpi_addr + header.p_vaddr);
+        const char* end = note + header.p_memsz;
+        while (note + sizeof(ElfW(Nhdr)) <= end) {
+            const auto* entry = reinterpret_cast<const ElfW(Nhdr)*>(note);
+            const char* name = note + sizeof(ElfW(Nhdr));
+            const char* desc = name + ((entry->n_namesz + 3) & ~3U);
+            const char* next = desc + ((entry->n_descsz + 3) & ~3U);
+            if (next > end) {
+                break;
+            }
+            if (entry->n_type == NT_GNU_BUILD_ID && entry->n_namesz == 4 && std::memcmp(name, "GNU", 4) == 0) {
+                identity->buildId = QByteArray(desc, qsizetype(entry->n_descsz)).toHex();
+                return 1;
+            }
+            note = next;
+        }
+    }
+    return 1;
+}
+
 void removeOldReports(const QString& folder, int keep)
 {
     QDir dir(folder);
@@ -188,7 +228,19 @@ void removeOldReports(const QString& folder, int keep)
     }
 }
 
+ProgramIdentity programIdentity()
+{
+    ProgramIdentity identity;
+    dl_iterate_phdr(readProgramIdentity, &identity);
+    return identity;
+}
+
 }  // namespace
+
+QString CrashReporter::buildId()
+{
+    return QString::fromLatin1(programIdentity().buildId);
+}
 
 bool CrashReporter::configure(const QString& settingsPath)
 {
@@ -226,8 +278,13 @@ bool CrashReporter::configure(const QString& settingsPath)
 
     std::memcpy(reportFolderPath, folderBytes.constData(), folderBytes.size());
     reportFolderPath[folderBytes.size()] = '\0';
+    const ProgramIdentity identity = programIdentity();
     const QByteArray header = QByteArrayLiteral("version: ") + BuildConfig::applicationVersion +
-                              QByteArrayLiteral("\nbundle: ") + BuildConfig::bundleIdentifier + '\n';
+                              QByteArrayLiteral("\nbundle: ") + BuildConfig::bundleIdentifier +
+                              QByteArrayLiteral("\nbuild-id: ") +
+                              (identity.buildId.isEmpty() ? QByteArrayLiteral("unknown") : identity.buildId) +
+                              QByteArrayLiteral("\nload-address: 0x") + QByteArray::number(identity.loadAddress, 16) +
+                              '\n';
     reportHeaderLength = std::min<std::size_t>(header.size(), kHeaderCapacity);
     std::memcpy(reportHeader, header.constData(), reportHeaderLength);
     configuredFolder = folder;

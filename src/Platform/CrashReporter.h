@@ -5,7 +5,9 @@
 namespace tandrel {
 
 // Writes a report when the program dies of a fatal signal (SIGSEGV, SIGABRT, SIGBUS,
-// SIGFPE, SIGILL): the signal, the version, the time and a backtrace, one file per crash
+// SIGFPE, SIGILL): the signal, the version, the program's build id and load address (the
+// backtrace's offsets of a stripped program are read against its debug symbols by that
+// id), the time and a backtrace, one file per crash
 // in $XDG_CACHE_HOME/<bundle identifier>/crashes/. Nothing is sent anywhere.
 //
 // The settings come from a JSON file in the program's resources:
@@ -26,6 +28,9 @@ public:
 
     // The folder reports go to (empty before a successful configure).
     static QString reportFolder();
+    // The running program's GNU build id in hex, as the reports give it (empty when the
+    // program was linked without one).
+    static QString buildId();
 };
 
 }  // namespace tandrel

@@ -33,8 +33,7 @@ void printLine(const QString& line)
 
 void SingleInstanceBusTarget::Activate(const QVariantMap& platformData)
 {
-    Q_UNUSED(platformData);
-    Q_EMIT m_owner->activationRequested();
+    Q_EMIT m_owner->activationRequested(platformData);
 }
 
 SingleInstance::SingleInstance(QString id, QObject* parent) : QObject(parent), m_id(std::move(id)) {}
@@ -66,6 +65,19 @@ QString SingleInstance::objectPath(const QString& id)
     QString path = QLatin1Char('/') + id;
     path.replace(QLatin1Char('.'), QLatin1Char('/')).replace(QLatin1Char('-'), QLatin1Char('_'));
     return path;
+}
+
+QVariantMap SingleInstance::activationPlatformData()
+{
+    QVariantMap data;
+    const std::pair<const char*, const char*> entries[] = {{"activation-token", "XDG_ACTIVATION_TOKEN"},
+                                                           {"desktop-startup-id", "DESKTOP_STARTUP_ID"}};
+    for (const auto& [key, variable] : entries) {
+        if (const QString value = qEnvironmentVariable(variable); !value.isEmpty()) {
+            data.insert(QString::fromLatin1(key), value);
+        }
+    }
+    return data;
 }
 
 bool SingleInstance::claim()
@@ -108,7 +120,7 @@ SingleInstance::Claim SingleInstance::claimOnSessionBus()
     }
     QDBusMessage activate =
         QDBusMessage::createMethodCall(m_id, objectPath(m_id), kApplicationInterface, QStringLiteral("Activate"));
-    activate << QVariantMap();
+    activate << activationPlatformData();
     const QDBusMessage answer = bus.call(activate, QDBus::Block, kHandOverTimeoutMs);
     if (answer.type() == QDBusMessage::ErrorMessage) {
         printLine(QStringLiteral("Tandrel is already running; it did not answer: ") + answer.errorMessage());
@@ -172,7 +184,7 @@ void SingleInstance::acceptConnections()
             if (client->readLine() == kActivate) {
                 client->write(kAcknowledged);
                 client->flush();
-                Q_EMIT activationRequested();
+                Q_EMIT activationRequested({});
             }
             client->disconnectFromServer();
         });

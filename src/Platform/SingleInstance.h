@@ -35,10 +35,16 @@ public:
     static QString socketPath(const QString& id);
     // The object path an id's owner answers on: its dots as slashes.
     static QString objectPath(const QString& id);
+    // What this launch was given to raise a window with, as org.freedesktop.Application's
+    // platform data: "activation-token" (XDG_ACTIVATION_TOKEN, Wayland) and
+    // "desktop-startup-id" (DESKTOP_STARTUP_ID, X11), each where the environment has it.
+    // Compositors that prevent focus stealing raise a window only with one of them.
+    static QVariantMap activationPlatformData();
 
 Q_SIGNALS:
-    // Another launch asked this instance to show its window.
-    void activationRequested();
+    // Another launch asked this instance to show its window, with the platform data it
+    // sent (empty over the local socket).
+    void activationRequested(const QVariantMap& platformData);
 
 private:
     enum class Claim { primary, secondary, unavailable };

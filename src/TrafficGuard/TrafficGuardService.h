@@ -22,6 +22,7 @@ public:
     TrafficGuardService(QDBusConnection bus, int idleMs, QObject* parent = nullptr);
 
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;
+    bool isIdle() const { return !m_busy && m_calls.isEmpty(); }
     QString introspect(const QString& path) const override;
 
 Q_SIGNALS:

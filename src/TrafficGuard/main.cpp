@@ -11,12 +11,14 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstring>
 
 namespace {
 constexpr int kIdleMs = 30'000;
+constexpr int kLeavingMs = 1'000;
 }
 
 int main(int argc, char** argv)
@@ -47,10 +49,21 @@ int main(int argc, char** argv)
                      qPrintable(bus.lastError().message()));
         return 1;
     }
-    QObject::connect(&service, &guard::TrafficGuardService::idle, &application, [&bus] {
-        // Let go of the name first: a call from now on starts a fresh helper.
+    // Let go of the name first, so that a call from then on starts a fresh helper; calls
+    // already on their way to us are still answered before we end.
+    bool leaving = false;
+    QObject::connect(&service, &guard::TrafficGuardService::idle, &application, [&] {
+        if (leaving) {
+            QCoreApplication::quit();
+            return;
+        }
+        leaving = true;
         bus.unregisterService(TrafficGuardWire::service());
-        QCoreApplication::quit();
+        QTimer::singleShot(kLeavingMs, &application, [&service] {
+            if (service.isIdle()) {
+                QCoreApplication::quit();
+            }
+        });
     });
     return application.exec();
 }

@@ -1,6 +1,8 @@
 #include "../Controllers/ServiceTesting.h"
 #include "Classes/VPNHelper.h"
+#include "StatusNotifierHost.h"
 #include "AssetNames.h"
+#include "Classes/Preferences.h"
 #include "BuildConfig.h"
 #include "ContentView.h"
 #include "Controllers/TandrelController.h"
@@ -19,51 +21,44 @@
 #include <QFileInfo>
 #include <QMainWindow>
 #include <QMenu>
-#include <QMutex>
 #include <QProcess>
 #include <QSystemTrayIcon>
 #include <QThread>
 
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+
 using namespace tandrel;
 using tandrel::testing::ServiceEnvironment;
 
-// The desktop's status-area host as the StatusNotifierItem protocol has it: owns the
-// watcher name, says a host is registered and records the items that register. It runs
-// on a thread of its own, so the program's blocking calls to it are answered.
-class StatusNotifierWatcher : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
-    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ isHostRegistered)
-    Q_PROPERTY(int ProtocolVersion READ protocolVersion)
-    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
-public:
-    bool isHostRegistered() const { return true; }
-    int protocolVersion() const { return 0; }
-    QStringList items() const
-    {
-        QMutexLocker locker(&m_lock);
-        return m_items;
-    }
-
-public Q_SLOTS:
-    void RegisterStatusNotifierItem(const QString& service)
-    {
-        QMutexLocker locker(&m_lock);
-        m_items << service;
-    }
-    void RegisterStatusNotifierHost(const QString&) {}
-
-Q_SIGNALS:
-    void StatusNotifierItemRegistered(const QString& service);
-    void StatusNotifierItemUnregistered(const QString& service);
-    void StatusNotifierHostRegistered();
-
-private:
-    mutable QMutex m_lock;
-    QStringList m_items;
-};
-
 namespace {
+
+// A text property of the window as the X server holds it.
+QByteArray windowProperty(QWidget* window, const QByteArray& name)
+{
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11) {
+        return {};
+    }
+    xcb_connection_t* connection = x11->connection();
+    xcb_intern_atom_reply_t* atom =
+        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 1, uint16_t(name.size()), name.constData()), nullptr);
+    QByteArray value;
+    if (atom) {
+        xcb_get_property_reply_t* property = xcb_get_property_reply(
+            connection,
+            xcb_get_property(connection, 0, xcb_window_t(window->winId()), atom->atom, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024),
+            nullptr);
+        if (property) {
+            value = QByteArray(static_cast<const char*>(xcb_get_property_value(property)),
+                               xcb_get_property_value_length(property));
+            std::free(property);
+        }
+        std::free(atom);
+    }
+    return value;
+}
 
 QImage iconImage(const QIcon& icon)
 {
@@ -80,22 +75,8 @@ private Q_SLOTS:
         if (!SingleInstance::sessionBusAvailable()) {
             QSKIP("needs a session bus (run under dbus-run-session, as CTest does)");
         }
-        m_watcherThread.start();
-        m_watcher.moveToThread(&m_watcherThread);
-        QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("host"));
-        QVERIFY(bus.isConnected());
-        QVERIFY(bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), &m_watcher,
-                                   QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties |
-                                       QDBusConnection::ExportAllSignals));
-        QVERIFY(bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher")));
+        QVERIFY(m_host.start());
         TandrelApp::installPlatformHooks();
-    }
-
-    void cleanupTestCase()
-    {
-        QDBusConnection::disconnectFromBus(QStringLiteral("host"));
-        m_watcherThread.quit();
-        m_watcherThread.wait();
     }
 
     void cleanup()
@@ -126,7 +107,11 @@ private Q_SLOTS:
 
         m_app = std::make_unique<TandrelApp>(QUrl());
         QMainWindow* window = m_app->body();
-        connect(&instance, &SingleInstance::activationRequested, this, [this] { m_app->showMainWindow(); });
+        QVariantMap received;
+        connect(&instance, &SingleInstance::activationRequested, this, [this, &received](const QVariantMap& data) {
+            received = data;
+            m_app->showMainWindow(data);
+        });
         QVERIFY(QTest::qWaitForWindowExposed(window));
         window->showMinimized();
         QTRY_VERIFY(window->isMinimized());
@@ -134,6 +119,9 @@ private Q_SLOTS:
         QProcess second;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        // What a launcher hands the program it starts, for the compositor to let it raise a window.
+        environment.insert(QStringLiteral("XDG_ACTIVATION_TOKEN"), QStringLiteral("token-of-the-second-launch"));
+        environment.insert(QStringLiteral("DESKTOP_STARTUP_ID"), QStringLiteral("launcher-1234_TIME5678"));
         if (!sessionBus) {
             environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
         }
@@ -146,6 +134,15 @@ private Q_SLOTS:
         QVERIFY2(second.readAllStandardOutput().contains("Tandrel is already running; showing its window."),
                  second.readAllStandardError().constData());
         QTRY_VERIFY(window->isVisible() && !window->isMinimized());
+        if (sessionBus) {
+            // Forwarded in Activate's platform data, and applied before the window is raised.
+            QCOMPARE(received.value(QStringLiteral("activation-token")).toString(),
+                     QStringLiteral("token-of-the-second-launch"));
+            QCOMPARE(received.value(QStringLiteral("desktop-startup-id")).toString(),
+                     QStringLiteral("launcher-1234_TIME5678"));
+            QCOMPARE(qgetenv("DESKTOP_STARTUP_ID"), QByteArray("launcher-1234_TIME5678"));
+            QCOMPARE(windowProperty(window, "_NET_STARTUP_ID"), QByteArray("launcher-1234_TIME5678"));
+        }
     }
 
     void instanceOfAKilledProgramIsTakenOver()
@@ -180,10 +177,12 @@ private Q_SLOTS:
     void trayOffersShowAndQuitAndRegistersWithTheHost()
     {
         m_app = std::make_unique<TandrelApp>(QUrl());
-        QVERIFY(m_app->showInStatusArea());
+        m_app->showInStatusArea();
+        QTRY_VERIFY(m_app->statusTray());
         StatusTray* tray = m_app->statusTray();
+        QCOMPARE(StatusTray::current(), tray);
         QVERIFY(tray->trayIcon()->isVisible());
-        QTRY_VERIFY(!m_watcher.items().isEmpty());
+        QTRY_VERIFY(!m_host.watcher().items().isEmpty());
         QCOMPARE(tray->menu()->actions().first()->text(), QStringLiteral("Show Tandrel"));
         QCOMPARE(tray->menu()->actions().last()->text(), QStringLiteral("Quit"));
 
@@ -228,7 +227,8 @@ private Q_SLOTS:
         QFETCH(NEVPNStatus, status);
         QFETCH(QString, shown);
         m_app = std::make_unique<TandrelApp>(QUrl());
-        QVERIFY(m_app->showInStatusArea());
+        m_app->showInStatusArea();
+        QTRY_VERIFY(m_app->statusTray());
         QIcon other = Assets::image(shown == AssetName::iconConnected ? AssetName::iconInvalid : AssetName::iconConnected);
         m_app->statusTray()->setIcon(other);
         // The tray follows the tunnel's status signal, whichever thread reports it; the
@@ -249,7 +249,8 @@ private Q_SLOTS:
         env.signIn();
         UserDefaults::standard().set(true, QStringLiteral("KillSwitch"));
         m_app = std::make_unique<TandrelApp>(QUrl());
-        QVERIFY(m_app->showInStatusArea());
+        m_app->showInStatusArea();
+        QTRY_VERIFY(m_app->statusTray());
         QPointer<QMainWindow> window = m_app->body();
         auto* screen = qobject_cast<VPNMainView*>(window->findChild<ContentView*>()->screen());
         QVERIFY(screen);
@@ -274,6 +275,11 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(ctrl->connectionStatus(), NEVPNStatus::connected, 10000);
         QTRY_COMPARE(iconImage(m_app->statusTray()->trayIcon()->icon()),
                      iconImage(Assets::image(AssetName::iconConnected)));
+        // The tooltip says what the main screen's status line says.
+        const QString connectedLine =
+            VPNMainView::statusAppearance(NEVPNStatus::connected, Preferences::countryConnected()).text;
+        QVERIFY(connectedLine.startsWith(QStringLiteral("Connected to ")));
+        QCOMPARE(m_app->statusTray()->toolTip(), connectedLine);
         UserDefaults::standard().removeObject(QStringLiteral("KillSwitch"));
     }
 
@@ -285,6 +291,8 @@ private Q_SLOTS:
         const bool shown = m_app->showInStatusArea();
         qputenv("DBUS_SESSION_BUS_ADDRESS", busAddress);
         QVERIFY(!shown);
+        QCoreApplication::processEvents();
+        QVERIFY(!m_app->statusTray());
         QVERIFY(QApplication::quitOnLastWindowClosed());
         QPointer<QMainWindow> window = m_app->body();
         QVERIFY(window->testAttribute(Qt::WA_DeleteOnClose));
@@ -293,8 +301,7 @@ private Q_SLOTS:
     }
 
 private:
-    QThread m_watcherThread;
-    StatusNotifierWatcher m_watcher;
+    StatusNotifierHost m_host;
     std::unique_ptr<TandrelApp> m_app;
 };
 

@@ -30,11 +30,58 @@ for size in 16 24 32 48 64 128 256 512; do
   [ -f "$png" ] || fail "no ${size}x${size} icon"
   file "$png" | grep -q "PNG image data, $size x $size" || fail "$png is not a ${size}x${size} PNG"
 done
-for licence in tabler-icons flag-icons world-atlas; do
-  [ -s "$stage/share/doc/tandrel/licenses/$licence.txt" ] || fail "no licence for $licence"
+doc=$stage/share/doc/tandrel
+for licence in tabler-icons flag-icons world-atlas nlohmann-json; do
+  [ -s "$doc/licenses/$licence.txt" ] || fail "no licence for $licence"
 done
 
+# The copyright file is machine-readable (DEP-5), names every licence shipped beside it,
+# and every licence it names has its text.
+copyright=$doc/copyright
+[ -f "$copyright" ] || fail "no copyright file"
+head -n 1 "$copyright" | grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+  fail "the copyright file is not in the machine-readable format"
+for licence in "$doc"/licenses/*.txt; do
+  grep -q "licenses/$(basename "$licence")" "$copyright" || fail "the copyright file does not list $(basename "$licence")"
+done
+for name in $(sed -n 's/^License: *//p' "$copyright" | sort -u); do
+  awk -v name="$name" '$0 == "License: " name { getline; if ($0 ~ /^ /) found = 1 } END { exit !found }' "$copyright" ||
+    fail "the copyright file has no text for the licence $name"
+done
+
+# The changelog, compressed as Debian wants it; its newest entry is this version.
+changelog=$doc/changelog.Debian.gz
+gzip -t "$changelog" || fail "no changelog.Debian.gz"
+version=$("$stage/bin/tandrel" --version | sed -n 's/^Tandrel //p')
+zcat "$changelog" | head -n 1 | grep -q "^tandrel ($version-[^)]*) " || fail "the changelog's newest entry is not $version"
+[ -f "$stage/share/man/man1/tandrel.1.gz" ] || fail "no manual page"
+
+# Debian's hardening: position-independent, stack protector, FORTIFY_SOURCE, full RELRO
+# (read-only relocations, bound at start), and a build id for the crash reports.
 program=$stage/bin/tandrel
+headers=$(readelf -hldnW "$program")
+grep -q 'Type: *DYN' <<<"$headers" || fail "the program is not position-independent"
+grep -q 'GNU_RELRO' <<<"$headers" || fail "the program has no read-only relocations"
+grep -Eq 'BIND_NOW|FLAGS_1.*NOW' <<<"$headers" || fail "the program is not bound at start (-z now)"
+grep -q 'Build ID: [0-9a-f]' <<<"$headers" || fail "the program has no build id"
+# The same for the traffic guard's helper, which runs as root. (Control-flow protection is
+# not among Debian 12's defaults: not asked.)
+for binary in "$program" "$stage"/libexec/tandrel/*; do
+  [ -f "$binary" ] || continue
+  hardening-check --nocfprotection "$binary" >"$work/hardening.txt" ||
+    { cat "$work/hardening.txt" >&2; fail "hardening-check $(basename "$binary")"; }
+  grep -q 'Fortify Source functions: yes' "$work/hardening.txt" ||
+    { cat "$work/hardening.txt" >&2; fail "no fortified functions in $(basename "$binary")"; }
+done
+
+# A build without the updater (the distribution's) holds none of its code.
+with_updater=$(sed -n 's/^TANDREL_WITH_UPDATER:BOOL=//p' "$build/CMakeCache.txt")
+updater_symbols=$(nm -C "$program" | grep -c 'tandrel::Updater::' || true)
+case $with_updater in
+  OFF) [ "$updater_symbols" -eq 0 ] || fail "the build without the updater holds its code" ;;
+  *) [ "$updater_symbols" -gt 0 ] || fail "the updater's code is not found (nm sees no symbols?)" ;;
+esac
+
 [ -x "$program" ] || fail "no program"
 "$program" --version | grep -q '^Tandrel ' || fail "--version does not answer"
 
@@ -106,6 +153,8 @@ grep -q "\"$guard_service\"" <<<"$activatable" || fail "a system bus with the in
 (cd "$build" && cpack -G DEB -B "$work/package" >/dev/null) || fail "cpack failed"
 deb=$(ls "$work"/package/*.deb)
 dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6' || fail "the package's dependencies are not computed"
+dpkg-deb -f "$deb" Depends | grep -q 'xdg-utils' || fail "the package does not depend on xdg-utils"
+dpkg-deb -f "$deb" Maintainer | grep -Eq '^[^<]*[[:alpha:]][^<]* <[^>]+@[^>]+>$' || fail "the Maintainer has no name"
 if [ "$backend" = networkmanager ]; then
   dpkg-deb -f "$deb" Recommends | grep -q 'network-manager-strongswan' || fail "the package does not recommend the plugin"
 fi
@@ -123,4 +172,11 @@ for script in prerm postrm; do
   [ -x "$work/control/$script" ] || fail "the package has no $script"
 done
 grep -q "/usr/libexec/tandrel/tandrel-traffic-guard --clear" "$work/control/prerm" || fail "removing the package keeps the guard"
+for file in copyright changelog.Debian.gz; do
+  grep -q "./usr/share/doc/tandrel/$file\$" <<<"$contents" || fail "the package holds no $file"
+done
+# Debian's policy checker: no errors (its warnings are explained in the README).
+lintian --fail-on error "$deb" >"$work/lintian.txt" 2>&1 ||
+  { cat "$work/lintian.txt" >&2; fail "lintian finds errors"; }
+cat "$work/lintian.txt"
 echo "installed tree: OK"

@@ -71,6 +71,42 @@ private Q_SLOTS:
         QVERIFY(!TandrelApp::showKeychainFileNotice(&window));
     }
 
+    void keychainNoticeOpensOverTheWindow()
+    {
+        UserDefaults::standard().removeObject(QStringLiteral("KeychainFileNoticeShown"));
+        KeychainStore::setSystem({});
+        // As at start: the notice opens as the window shows, and the window is then placed.
+        QMainWindow* window = m_app->body();
+        auto* notice = window->findChild<QMessageBox*>(QStringLiteral("keychainFileNotice"));
+        QVERIFY(notice);
+        QTRY_VERIFY(notice->isVisible());
+        const auto centreGap = [&] {
+            return (Windows::frame(notice).center() - Windows::frame(window).center()).manhattanLength();
+        };
+        QTRY_VERIFY2(centreGap() <= 2, qPrintable(QString::number(centreGap())));
+        // And it follows the window.
+        window->move(window->pos() + QPoint(-120, 40));
+        QTRY_VERIFY2(centreGap() <= 2, qPrintable(QString::number(centreGap())));
+        notice->close();
+    }
+
+    void settingsWindowClosesFromTheKeyboard_data()
+    {
+        QTest::addColumn<QKeySequence>("keys");
+        QTest::newRow("Escape") << QKeySequence(Qt::Key_Escape);
+        QTest::newRow("Ctrl+W") << QKeySequence(QKeySequence::Close);
+    }
+
+    void settingsWindowClosesFromTheKeyboard()
+    {
+        QFETCH(QKeySequence, keys);
+        m_app->body();
+        QPointer<QWidget> settings = m_app->showSettings();
+        QVERIFY(QTest::qWaitForWindowActive(settings));
+        QTest::keySequence(settings, keys);
+        QTRY_VERIFY(!settings);
+    }
+
     void menusOfferUpdatesAfterAboutAndNoNewItem()
     {
         QMainWindow* window = m_app->body();
@@ -186,8 +222,9 @@ private Q_SLOTS:
         QTest::newRow("shrink, at once") << onScreen << QSize(300, 200) << false;
         QTest::newRow("grow, animated") << onScreen << QSize(900, 700) << true;
         QTest::newRow("shrink, animated") << onScreen << QSize(300, 600) << true;
-        // A window partly off the left edge: the platform shifts client areas placed there
-        // by its frame margin, on every step of an animation.
+        // A frame asked partly off the left edge is put back inside the screen's usable area
+        // first; at the edge the platform shifts client areas by its frame margin, on every
+        // step of an animation.
         const QRect offLeft(-50, 300, 800, 500);
         QTest::newRow("off the left edge, at once") << offLeft << QSize(900, 700) << false;
         QTest::newRow("off the left edge, grow, animated") << offLeft << QSize(900, 700) << true;
@@ -202,7 +239,9 @@ private Q_SLOTS:
         QWidget window;
         window.show();
         Windows::setFrame(&window, start, false);
-        QCOMPARE(Windows::frame(&window), start);
+        const QRect placed = Windows::fittedFrame(start, window.screen()->availableGeometry());
+        QCOMPARE(Windows::frame(&window), placed);
+        start = placed;
         Windows::setFrameSizeKeepingOrigin(&window, size, animate);
         QTRY_COMPARE(Windows::frame(&window).size(), size);
         QCOMPARE(Windows::frame(&window).bottomLeft(), start.bottomLeft());

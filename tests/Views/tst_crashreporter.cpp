@@ -4,6 +4,8 @@
 #include "support/TestMain.h"
 
 #include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
 
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -23,6 +25,15 @@ private Q_SLOTS:
         m_folder = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QLatin1Char('/') +
                    QString::fromUtf8(BuildConfig::bundleIdentifier) + QStringLiteral("/crashes");
         QCOMPARE(CrashReporter::reportFolder(), m_folder);
+        // The build id as the toolchain sees it in the running program's file.
+        QProcess readelf;
+        readelf.start(QStringLiteral("readelf"), {QStringLiteral("-n"), QCoreApplication::applicationFilePath()});
+        QVERIFY(readelf.waitForFinished(10000));
+        const QRegularExpressionMatch id =
+            QRegularExpression(QStringLiteral("Build ID: ([0-9a-f]+)")).match(QString::fromLatin1(readelf.readAll()));
+        QVERIFY(id.hasMatch());
+        m_buildId = id.captured(1);
+        QCOMPARE(CrashReporter::buildId(), m_buildId);
     }
 
     void reportFolderIsTheUsersAlone()
@@ -105,6 +116,9 @@ private Q_SLOTS:
         QVERIFY2(report.startsWith(QStringLiteral("signal: %1 (%2)\n").arg(signalNumber).arg(name)),
                  qPrintable(report));
         QVERIFY(report.contains(QStringLiteral("\nversion: %1\n").arg(BuildConfig::applicationVersion)));
+        // The id that finds a stripped program's symbols, and where the program was loaded.
+        QVERIFY2(report.contains(QStringLiteral("\nbuild-id: %1\n").arg(m_buildId)), qPrintable(report));
+        QVERIFY(report.contains(QRegularExpression(QStringLiteral("\nload-address: 0x[0-9a-f]+\n"))));
         const QRegularExpression time(QStringLiteral("\ntime: (\\d{4}-\\d{2}-\\d{2}T\\d{2}:\\d{2}:\\d{2}Z)\n"));
         const QRegularExpressionMatch match = time.match(report);
         QVERIFY2(match.hasMatch(), qPrintable(report));
@@ -168,6 +182,7 @@ private Q_SLOTS:
 
 private:
     QString m_folder;
+    QString m_buildId;
 };
 
 TANDREL_TEST_MAIN_WIDGETS(CrashReporterTest)

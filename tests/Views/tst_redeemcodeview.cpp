@@ -96,6 +96,16 @@ private Q_SLOTS:
         }
     }
 
+    void typingGoesToTheCodeFieldAtOnce()
+    {
+        dialog->activateWindow();
+        QTRY_VERIFY(dialog->isActiveWindow());
+        auto* field = sheet->findChild<QLineEdit*>(QStringLiteral("codeField"));
+        QCOMPARE(QApplication::focusWidget(), field);
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("ABC-123"));
+        QCOMPARE(ctrl->code(), QStringLiteral("ABC-123"));
+    }
+
     void closeKeepsTheTypedCodeAndSendsNothing()
     {
         QTest::keyClicks(field(), QStringLiteral("HALF-TYPED"));

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QScrollBar>
 #include <QToolButton>
 #include <QTranslator>
 #include <QWheelEvent>
@@ -458,6 +459,48 @@ private Q_SLOTS:
             }
         }
         testing::saveScreenshot(&view, QStringLiteral("regions-compact-column"));
+    }
+
+    // A search that leaves a few rows takes the scroll bar away, and clearing it with the
+    // field's button brings the bar and every row back: each row is then as tall as its
+    // names need at the width the rows now have, also where the optimal entry wraps
+    // differently with and without the bar (the list widens until it does).
+    void rowsFitTheirNamesAfterTheSearchIsCleared()
+    {
+        TandrelController ctrl;
+        VPNRegionsView view(ctrl);
+        showLoaded(view, ctrl);
+        QTRY_VERIFY(rowIsSelected(view, 0));
+        QListView* list = listOf(view);
+        auto* field = view.findChild<QLineEdit*>(QStringLiteral("searchField"));
+        auto* clear = view.findChild<QToolButton*>(QStringLiteral("clearSearchButton"));
+        const auto rowsFit = [list] {
+            for (int row = 0; row < list->model()->rowCount(); ++row) {
+                const QModelIndex index = list->model()->index(row, 0);
+                QStyleOptionViewItem option;
+                option.initFrom(list);
+                if (list->visualRect(index).height() != list->itemDelegate()->sizeHint(option, index).height()) {
+                    return false;
+                }
+            }
+            return true;
+        };
+        const auto optimalHeight = [list] { return list->visualRect(list->model()->index(0, 0)).height(); };
+        bool wrapsDifferently = false;
+        for (int width = 240; width <= 480 && !wrapsDifferently; width += 6) {
+            view.resize(width, 500);
+            QTRY_VERIFY_WITH_TIMEOUT(list->verticalScrollBar()->isVisible() && rowsFit(), 2000);
+            QTest::keyClicks(field, ctrl.regions().front().city);
+            QTRY_VERIFY_WITH_TIMEOUT(!list->verticalScrollBar()->isVisible() && rowsFit(), 2000);
+            const int withoutBar = optimalHeight();
+
+            QTest::mouseClick(clear, Qt::LeftButton);
+            QCOMPARE(view.shownRegionIds(), ids(ctrl.regions()));
+            QTRY_VERIFY_WITH_TIMEOUT(list->verticalScrollBar()->isVisible(), 2000);
+            QTRY_VERIFY2_WITH_TIMEOUT(rowsFit(), qPrintable(QStringLiteral("at %1 wide").arg(width)), 2000);
+            wrapsDifferently = optimalHeight() != withoutBar;
+        }
+        QVERIFY(wrapsDifferently);
     }
 
     void noRowIsMarkedForAnUnlistedSelection()

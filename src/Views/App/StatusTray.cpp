@@ -1,16 +1,49 @@
 #include "Views/App/StatusTray.h"
 
-#include "Platform/SessionBus.h"
-
 #include <QApplication>
 #include <QMenu>
 #include <QSystemTrayIcon>
 
 namespace tandrel {
-
-bool StatusTray::isAvailable()
+namespace {
+QPointer<StatusTray>& shown()
 {
-    return sessionBusAvailable() && QSystemTrayIcon::isSystemTrayAvailable();
+    static QPointer<StatusTray> tray;
+    return tray;
+}
+
+QString& statusLine()
+{
+    static QString line;
+    return line;
+}
+
+QString toolTipFor(const QString& line)
+{
+    return line.isEmpty() ? QStringLiteral("Tandrel") : line;
+}
+
+}  // namespace
+
+void StatusTray::setStatusLine(const QString& line)
+{
+    if (statusLine() == line) {
+        return;
+    }
+    statusLine() = line;
+    if (StatusTray* tray = current()) {
+        tray->m_trayIcon->setToolTip(toolTipFor(line));
+    }
+}
+
+QString StatusTray::toolTip() const
+{
+    return m_trayIcon->toolTip();
+}
+
+StatusTray* StatusTray::current()
+{
+    return shown();
 }
 
 StatusTray::StatusTray(const QIcon& icon, std::function<void()> showWindow, QObject* parent)
@@ -28,7 +61,7 @@ StatusTray::StatusTray(const QIcon& icon, std::function<void()> showWindow, QObj
 
     m_trayIcon = new QSystemTrayIcon(icon, this);
     m_trayIcon->setObjectName(QStringLiteral("statusTrayIcon"));
-    m_trayIcon->setToolTip(QStringLiteral("Tandrel"));
+    m_trayIcon->setToolTip(toolTipFor(statusLine()));
     m_trayIcon->setContextMenu(m_menu.get());
     connect(m_trayIcon, &QSystemTrayIcon::activated, this, [showWindow](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
@@ -36,6 +69,7 @@ StatusTray::StatusTray(const QIcon& icon, std::function<void()> showWindow, QObj
         }
     });
     m_trayIcon->show();
+    shown() = this;
 }
 
 StatusTray::~StatusTray()

@@ -18,15 +18,18 @@ namespace tandrel {
 class StatusTray : public QObject {
     Q_OBJECT
 public:
-    // Whether the desktop has a status area. It is asked only where a session bus is
-    // named in the environment, since asking connects to the bus and a connection without
-    // one could start a bus of its own.
-    static bool isAvailable();
+    // The tray shown now, if any (its tooltip follows the status line).
+    static StatusTray* current();
+    // The main screen's status line ("Connected to …"), which the icon's tooltip says; empty
+    // when no screen shows a status (the tooltip then names the application). Kept for an
+    // icon that appears later.
+    static void setStatusLine(const QString& line);
 
     StatusTray(const QIcon& icon, std::function<void()> showWindow, QObject* parent = nullptr);
     ~StatusTray() override;
 
     void setIcon(const QIcon& icon);
+    QString toolTip() const;
     QSystemTrayIcon* trayIcon() const { return m_trayIcon; }
     QMenu* menu() const { return m_menu.get(); }
     QAction* showAction() const { return m_showAction; }

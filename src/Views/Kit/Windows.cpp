@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QKeySequence>
+#include <QEvent>
 #include <QMainWindow>
 #include <QScreen>
 #include <QVariantAnimation>
@@ -31,6 +32,24 @@ QMargins decorations(const QWidget* window)
     const QRect inner = window->geometry();
     return {inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
             outer.bottom() - inner.bottom()};
+}
+
+// The usable part of the screen a frame is on (panels and docks left out): the screen
+// under the frame's centre, else the window's own, else the primary one.
+QRect availableArea(const QWidget* window, const QRect& frame)
+{
+    QScreen* screen = QGuiApplication::screenAt(frame.center());
+    if (!screen) {
+        screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    }
+    return screen ? screen->availableGeometry() : QRect();
+}
+
+// The smallest frame the window takes: its minimum size with the decorations around it.
+QSize minimumFrameSize(const QWidget* window)
+{
+    const QMargins around = decorations(window);
+    return window->minimumSize().grownBy(around);
 }
 
 // Moves and sizes the window so its outer frame is exactly `frame`. A window is placed
@@ -121,8 +140,32 @@ QRect frame(const QWidget* window)
     return window->frameGeometry();
 }
 
-void setFrame(QWidget* window, const QRect& frame, bool animate)
+QRect fittedFrame(const QRect& frame, const QRect& room)
 {
+    if (!room.isValid()) {
+        return frame;
+    }
+    QRect fitted(frame.topLeft(), frame.size().boundedTo(room.size()));
+    // Right and bottom first, so a frame as large as the room ends at its top-left corner:
+    // the title bar is what must stay reachable.
+    fitted.moveRight(std::min(fitted.right(), room.right()));
+    fitted.moveBottom(std::min(fitted.bottom(), room.bottom()));
+    fitted.moveLeft(std::max(fitted.left(), room.left()));
+    fitted.moveTop(std::max(fitted.top(), room.top()));
+    return fitted;
+}
+
+QRect availableArea(const QWidget* window)
+{
+    return availableArea(window, frame(window));
+}
+
+void setFrame(QWidget* window, const QRect& asked, bool animate)
+{
+    // Never below the window's minimum, never beyond the screen's usable area (which wins
+    // over the minimum, see limitToScreen).
+    const QRect frame = fittedFrame(QRect(asked.topLeft(), asked.size().expandedTo(minimumFrameSize(window))),
+                                    availableArea(window, asked));
     auto* running = window->findChild<QVariantAnimation*>(QLatin1String(kAnimationName), Qt::FindDirectChildrenOnly);
     if (running) {
         running->stop();
@@ -145,9 +188,14 @@ void setFrame(QWidget* window, const QRect& frame, bool animate)
     animation->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
-void setFrameSizeKeepingOrigin(QWidget* window, const QSize& size, bool animate)
+void setFrameSizeKeepingOrigin(QWidget* window, const QSize& asked, bool animate)
 {
     const QRect current = frame(window);
+    // The size the window will really take, so the corner kept is the one asked for.
+    QSize size = asked.expandedTo(minimumFrameSize(window));
+    if (const QRect room = availableArea(window); room.isValid()) {
+        size = size.boundedTo(room.size());
+    }
     // Bottom-left stays: the new top edge is the old bottom edge minus the new height.
     const QPoint topLeft(current.left(), current.top() + current.height() - size.height());
     setFrame(window, QRect(topLeft, size), animate);
@@ -168,7 +216,13 @@ void setContentSize(QWidget* window, const QSize& size)
                 0, main->menuWidget() && !main->menuWidget()->isHidden() ? main->menuWidget()->sizeHint().height() : 0);
         }
     }
-    window->resize(size + extra);
+    const QRect room = availableArea(window);
+    QSize wanted = size + extra;
+    if (room.isValid()) {
+        const QMargins around = decorations(window);
+        wanted = wanted.boundedTo(room.size().shrunkBy(around));
+    }
+    window->resize(wanted);
 }
 
 QSize frameSizeForContent(const QWidget* window, const QSize& content)
@@ -188,37 +242,42 @@ namespace {
 
 class SheetPlacer : public QObject {
 public:
-    SheetPlacer(QWidget* sheet, QWidget* over) : QObject(sheet), m_over(over) {}
+    SheetPlacer(QWidget* sheet, QWidget* over) : QObject(sheet), m_sheet(sheet), m_over(over)
+    {
+        sheet->installEventFilter(this);
+        // The window it covers may still be placed (the first window is centred one turn
+        // of the event loop after it shows) or be moved later: the sheet goes with it.
+        if (over) {
+            over->installEventFilter(this);
+        }
+    }
 
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() == QEvent::Show || event->type() == QEvent::Resize) {
-            place(static_cast<QWidget*>(watched));
+        const QEvent::Type type = event->type();
+        const bool sheetChanged = watched == m_sheet && (type == QEvent::Show || type == QEvent::Resize);
+        const bool overMoved = watched == m_over && (type == QEvent::Move || type == QEvent::Resize);
+        if ((sheetChanged || overMoved) && m_sheet && m_sheet->isVisible()) {
+            place();
         }
         return false;
     }
 
 private:
-    void place(QWidget* sheet) const
+    void place() const
     {
-        if (!m_over || !sheet->isWindow()) {
+        if (!m_over || !m_sheet->isWindow()) {
             return;
         }
-        QRect outer = frame(sheet);
+        QRect outer = frame(m_sheet);
         outer.moveCenter(frame(m_over).center());
-        const QScreen* screen = m_over->screen() ? m_over->screen() : QGuiApplication::primaryScreen();
-        if (screen) {
-            const QRect room = screen->availableGeometry();
-            outer.moveRight(std::min(outer.right(), room.right()));
-            outer.moveBottom(std::min(outer.bottom(), room.bottom()));
-            outer.moveLeft(std::max(outer.left(), room.left()));
-            outer.moveTop(std::max(outer.top(), room.top()));
-        }
-        if (outer.topLeft() != frame(sheet).topLeft()) {
-            sheet->move(outer.topLeft());
+        outer = fittedFrame(outer, Windows::availableArea(m_over));
+        if (outer != frame(m_sheet)) {
+            Windows::place(m_sheet, outer);
         }
     }
 
+    QPointer<QWidget> m_sheet;
     QPointer<QWidget> m_over;
 };
 
@@ -226,7 +285,109 @@ private:
 
 void keepCentredOver(QWidget* sheet, QWidget* over)
 {
-    sheet->installEventFilter(new SheetPlacer(sheet, over));
+    new SheetPlacer(sheet, over);
+}
+
+namespace {
+
+class ScreenLimiter : public QObject {
+public:
+    ScreenLimiter(QWidget* window, QWidget* content) : QObject(window), m_window(window), m_content(content)
+    {
+        window->installEventFilter(this);
+        content->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        const QEvent::Type type = event->type();
+        if (watched == m_window && type == QEvent::Show) {
+            followScreen();
+            // After the platform has mapped the window: its decorations are known then.
+            scheduleLimit();
+        }
+        // A screen's content changes its needs (the login screen gives way to the main one).
+        if (watched == m_content && type == QEvent::LayoutRequest) {
+            scheduleLimit();
+        }
+        return false;
+    }
+
+private:
+    void scheduleLimit()
+    {
+        if (!m_pending) {
+            m_pending = true;
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    m_pending = false;
+                    limit();
+                },
+                Qt::QueuedConnection);
+        }
+    }
+
+    void followScreen()
+    {
+        QWindow* handle = m_window->windowHandle();
+        if (!handle || m_followed == handle) {
+            return;
+        }
+        m_followed = handle;
+        connect(handle, &QWindow::screenChanged, this, [this](QScreen* screen) { watchScreen(screen); });
+        watchScreen(handle->screen());
+    }
+
+    void watchScreen(QScreen* screen)
+    {
+        disconnect(m_screenConnection);
+        if (screen) {
+            m_screenConnection = connect(screen, &QScreen::availableGeometryChanged, this, [this] { limit(); });
+        }
+        limit();
+    }
+
+    void limit()
+    {
+        if (!m_window || !m_content) {
+            return;
+        }
+        const QRect room = Windows::availableArea(m_window);
+        if (!room.isValid()) {
+            return;
+        }
+        const QMargins outside = decorations(m_window);
+        // What the window adds around its content: the menu bar, and a scroll area's frame.
+        QSize around = m_window->size() - m_content->parentWidget()->size();
+        if (auto* main = qobject_cast<QMainWindow*>(m_window.data()); main && main->centralWidget()) {
+            around = m_window->size() - main->centralWidget()->size();
+            if (around.width() < 0 || around.height() < 0 || !m_window->isVisible()) {
+                around = QSize(0, main->menuWidget() && !main->menuWidget()->isHidden()
+                                      ? main->menuWidget()->sizeHint().height()
+                                      : 0);
+            }
+        }
+        const QSize needed = m_content->minimumSizeHint().expandedTo(m_content->minimumSize()) + around;
+        m_window->setMinimumSize(needed.boundedTo(room.size().shrunkBy(outside)));
+        const QRect current = frame(m_window);
+        if (m_window->isVisible() && fittedFrame(current, room) != current) {
+            setFrame(m_window, current, false);
+        }
+    }
+
+    QPointer<QWidget> m_window;
+    QPointer<QWidget> m_content;
+    QPointer<QWindow> m_followed;
+    QMetaObject::Connection m_screenConnection;
+    bool m_pending = false;
+};
+
+}  // namespace
+
+void limitToScreen(QWidget* window, QWidget* content)
+{
+    new ScreenLimiter(window, content);
 }
 
 void center(QWidget* window)
@@ -237,7 +398,13 @@ void center(QWidget* window)
     }
     QRect outer = frame(window);
     outer.moveCenter(screen->availableGeometry().center());
-    window->move(outer.topLeft());
+    // A window larger than the usable area keeps its title bar on screen.
+    outer = fittedFrame(outer, screen->availableGeometry());
+    if (outer.size() == frame(window).size()) {
+        window->move(outer.topLeft());
+    } else {
+        place(window, outer);
+    }
 }
 
 void disableZoom(QWidget* window)

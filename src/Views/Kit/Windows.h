@@ -26,7 +26,8 @@ QWidget* mainWindow();
 void setCanBecomeMain(QWidget* window, bool canBecomeMain);
 
 QRect frame(const QWidget* window);
-// Moves and sizes the window so its frame becomes `frame`, optionally animated.
+// Moves and sizes the window so its frame becomes `frame`, optionally animated, kept within
+// the usable area of the screen the frame is on.
 void setFrame(QWidget* window, const QRect& frame, bool animate);
 // `setFrame` keeping the bottom-left corner of the current frame.
 void setFrameSizeKeepingOrigin(QWidget* window, const QSize& size, bool animate);
@@ -35,6 +36,16 @@ void setContentSize(QWidget* window, const QSize& size);
 // The frame size that gives the window's content (its central widget) this size, with
 // the menu bar and the decorations it has now around it.
 QSize frameSizeForContent(const QWidget* window, const QSize& content);
+// The usable part of the window's screen (panels and docks left out).
+QRect availableArea(const QWidget* window);
+// `frame` moved, and shrunk where it is larger, to lie inside `room`; its top-left corner
+// (the title bar) is the part that stays when it cannot fit.
+QRect fittedFrame(const QRect& frame, const QRect& room);
+// Keeps the window inside its screen's usable area, now and whenever it or the screen
+// changes. Its minimum size is what `content` needs without clipping (its minimum size
+// hint, with the menu bar and decorations around it), unless the usable area is smaller:
+// the screen wins and the content is left to scroll inside the window.
+void limitToScreen(QWidget* window, QWidget* content);
 // Centres the window on its screen.
 void center(QWidget* window);
 // Keeps a sheet centred over `over` each time it is shown or resized, moved back inside

@@ -5,8 +5,10 @@
 #include <QCoreApplication>
 #include <QImage>
 #include <QMouseEvent>
+#include <QResizeEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTimer>
 #include <QVariantAnimation>
 #include <QWheelEvent>
 
@@ -35,7 +37,11 @@ constexpr double kHitTolerance = 2;
 constexpr int kLabelCellWidth = 64;
 constexpr int kLabelCellHeight = 16;
 // Titles cannot overlap, so a view holds a few hundred at most: room for those.
-constexpr qint64 kTitleCacheBytes = 2 << 20;
+constexpr qint64 kTitleCacheBytes = 4 << 20;
+// Distinct titles kept with their widths across lists, before the table starts over.
+constexpr int kKeptTitles = 1 << 16;
+// How long the view's size must hold before the land is drawn for it again.
+constexpr int kResizeSettleMs = 120;
 
 double balloonRadius(bool selected)
 {
@@ -174,6 +180,10 @@ WorldMap::WorldMap(QWidget* parent)
       m_selectedTitleMetrics(QFont()),
       m_animation(new QVariantAnimation(this))
 {
+    m_resizeSettle = new QTimer(this);
+    m_resizeSettle->setSingleShot(true);
+    m_resizeSettle->setInterval(kResizeSettleMs);
+    connect(m_resizeSettle, &QTimer::timeout, this, &WorldMap::endResize);
     m_titleFont.setPixelSize(11);
     m_selectedTitleFont = m_titleFont;
     m_selectedTitleFont.setBold(true);
@@ -247,8 +257,42 @@ void WorldMap::setMarkers(std::vector<MapMarker> markers)
             world.setX(world.x() - std::floor(world.x()));
             m_worldPoints.push_back(world);
         }
+        fileMarkers();
         ++m_markersGeneration;
         update();
+    }
+}
+
+void WorldMap::fileMarkers()
+{
+    if (m_titles.size() > static_cast<std::size_t>(kKeptTitles)) {
+        m_titles.clear();
+        m_titleIndex.clear();
+        m_titlePictures.clear();
+    }
+    m_titleOfMarker.clear();
+    m_titleOfMarker.reserve(m_markers.size());
+    m_lookOfMarker.clear();
+    m_lookOfMarker.reserve(m_markers.size());
+    for (const MapMarker& marker : m_markers) {
+        auto title = m_titleIndex.constFind(marker.title);
+        if (title == m_titleIndex.constEnd()) {
+            title = m_titleIndex.insert(marker.title, static_cast<int>(m_titles.size()));
+            m_titles.push_back({marker.title, {std::nan(""), std::nan("")}});
+        }
+        m_titleOfMarker.push_back(*title);
+
+        // A list has a look or two: a short search finds each.
+        const QRgb tint = (marker.tint.isValid() ? marker.tint : QColor(Qt::red)).rgba();
+        const auto look = std::find_if(m_looks.begin(), m_looks.end(), [&](const MarkerLook& each) {
+            return each.tint == tint && each.systemSymbol == marker.systemSymbol;
+        });
+        if (look == m_looks.end()) {
+            m_lookOfMarker.push_back(static_cast<int>(m_looks.size()));
+            m_looks.push_back({tint, marker.systemSymbol, {}, {}});
+        } else {
+            m_lookOfMarker.push_back(static_cast<int>(look - m_looks.begin()));
+        }
     }
 }
 
@@ -336,7 +380,7 @@ void WorldMap::paintEvent(QPaintEvent*)
     const auto& placed = placedMarkers();
     for (const PlacedMarker& entry : placed) {
         QPointF anchor;
-        const QPixmap& picture = markerPicture(*entry.marker, entry.selected, anchor);
+        const QPixmap& picture = markerPicture(static_cast<std::size_t>(entry.marker - m_markers.data()), entry.selected, anchor);
         // Whole pixels: the picture is drawn as it was rendered, sharp and without filtering.
         painter.drawPixmap(QPointF(std::round(entry.tip.x()), std::round(entry.tip.y())) - anchor, picture);
     }
@@ -350,6 +394,22 @@ void WorldMap::paintLand(QPainter& painter) const
     // The land is drawn again only when the view moved: a repaint for the markers alone
     // reuses the picture.
     const PlacementKey key{m_viewport, size * ratio, std::nullopt, m_landGeneration};
+    if (m_resizing && m_landFor && m_landFor != key && !m_landPicture.isNull() &&
+        m_landFor->markersGeneration == m_landGeneration) {
+        // The last land, moved and scaled so that its places stand where this view has them.
+        const MapViewport& drawn = m_landFor->viewport;
+        const QSizeF drawnSize = m_landFor->size / ratio;
+        const double factor = m_viewport.scale / drawn.scale;
+        const QPointF origin = m_viewport.toScreen(drawn.toWorld({0, 0}, drawnSize), size);
+        painter.fillRect(QRectF(QPointF(0, 0), size), kOcean);
+        painter.save();
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.translate(origin);
+        painter.scale(factor, factor);
+        painter.drawPixmap(0, 0, m_landPicture);
+        painter.restore();
+        return;
+    }
     if (m_landFor != key || m_landPicture.isNull()) {
         m_landFor = key;
         m_landPicture = QPixmap((size * ratio).toSize().expandedTo({1, 1}));
@@ -410,43 +470,65 @@ void WorldMap::paintTitles(QPainter& painter, const std::vector<PlacedMarker>& p
     TitleGrid grid(viewSize());
     const qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
     for (const PlacedMarker* entry : order) {
-        const QString& title = entry->marker->title;
-        if (title.isEmpty()) {
+        const int title = m_titleOfMarker[static_cast<std::size_t>(entry->marker - m_markers.data())];
+        if (m_titles[static_cast<std::size_t>(title)].text.isEmpty()) {
             continue;
         }
         const bool bold = entry->selected;
-        const QString key =
-            (bold ? QStringLiteral("b@") : QStringLiteral("r@")) + QString::number(ratio) + QLatin1Char('@') + title;
-        const QFontMetricsF& metrics = bold ? m_selectedTitleMetrics : m_titleMetrics;
-        QPixmap* picture = m_titlePictures.object(key);
-        const double width =
-            picture ? picture->width() / picture->devicePixelRatio() - 6 : metrics.horizontalAdvance(title);
-        const QRectF box(entry->tip.x() - width / 2, entry->tip.y() + 3, width, metrics.height());
+        // Measured once; shaped and drawn only when the grid has room for it.
+        const double width = titleWidth(title, bold);
+        const double height = (bold ? m_selectedTitleMetrics : m_titleMetrics).height();
+        const QRectF box(entry->tip.x() - width / 2, entry->tip.y() + 3, width, height);
         if (!grid.claim(box, box.adjusted(-3, -1, 3, 1))) {
             continue;
         }
-        if (!picture) {
-            auto* rendered = new QPixmap(QPixmap::fromImage(
-                titleWithHalo(title, bold ? m_selectedTitleFont : m_titleFont, metrics, width, ratio)));
-            const qint64 cost = static_cast<qint64>(rendered->width()) * rendered->height() * 4;
-            m_titlePictures.insert(key, rendered, cost);
-            picture = m_titlePictures.object(key);
-            if (!picture) {
-                continue;
-            }
+        if (const QPixmap* picture = titlePicture(title, bold, width, ratio)) {
+            painter.drawPixmap(QPointF(std::round(box.left() - 3), std::round(box.top() - 3)), *picture);
         }
-        painter.drawPixmap(QPointF(std::round(box.left() - 3), std::round(box.top() - 3)), *picture);
     }
 }
 
-const QPixmap& WorldMap::markerPicture(const MapMarker& marker, bool selected, QPointF& anchor) const
+double WorldMap::titleWidth(int title, bool bold) const
 {
-    const QColor tint = marker.tint.isValid() ? marker.tint : QColor(Qt::red);
+    double& width = m_titles[static_cast<std::size_t>(title)].widths[bold ? 1 : 0];
+    if (std::isnan(width)) {
+        width = (bold ? m_selectedTitleMetrics : m_titleMetrics).horizontalAdvance(m_titles[static_cast<std::size_t>(title)].text);
+    }
+    return width;
+}
+
+const QPixmap* WorldMap::titlePicture(int title, bool bold, double width, qreal ratio) const
+{
+    if (ratio != m_titlesRatio) {
+        m_titlesRatio = ratio;
+        m_titlePictures.clear();
+    }
+    const quint64 key = static_cast<quint64>(title) << 1 | (bold ? 1 : 0);
+    if (QPixmap* picture = m_titlePictures.object(key)) {
+        return picture;
+    }
+    auto* rendered = new QPixmap(QPixmap::fromImage(titleWithHalo(m_titles[static_cast<std::size_t>(title)].text,
+                                                                  bold ? m_selectedTitleFont : m_titleFont,
+                                                                  bold ? m_selectedTitleMetrics : m_titleMetrics,
+                                                                  width, ratio)));
+    const qint64 cost = static_cast<qint64>(rendered->width()) * rendered->height() * 4;
+    m_titlePictures.insert(key, rendered, cost);
+    return m_titlePictures.object(key);
+}
+
+const QPixmap& WorldMap::markerPicture(std::size_t index, bool selected, QPointF& anchor) const
+{
     const qreal ratio = devicePixelRatioF();
-    const QString key =
-        QStringLiteral("%1|%2|%3|%4").arg(tint.rgba()).arg(selected ? 1 : 0).arg(marker.systemSymbol).arg(ratio);
-    auto it = m_markerPictures.constFind(key);
-    if (it == m_markerPictures.constEnd()) {
+    if (ratio != m_looksRatio) {
+        m_looksRatio = ratio;
+        for (MarkerLook& look : m_looks) {
+            look.pictures[0] = look.pictures[1] = QPixmap();
+        }
+    }
+    MarkerLook& look = m_looks[static_cast<std::size_t>(m_lookOfMarker[index])];
+    QPixmap& pixmap = look.pictures[selected ? 1 : 0];
+    if (pixmap.isNull()) {
+        const QColor tint = QColor::fromRgba(look.tint);
         const double radius = balloonRadius(selected);
         const BalloonShape& shape = balloonShape(selected);
         // Room for the outline and the shadow below.
@@ -466,8 +548,8 @@ const QPixmap& WorldMap::markerPicture(const MapMarker& marker, bool selected, Q
         painter.drawPath(shape.path);
         const QPointF center = balloonCenter({0, 0}, radius);
         bool drewSymbol = false;
-        if (!marker.systemSymbol.isEmpty()) {
-            const QIcon symbol = Assets::systemSymbol(marker.systemSymbol, Qt::white);
+        if (!look.systemSymbol.isEmpty()) {
+            const QIcon symbol = Assets::systemSymbol(look.systemSymbol, Qt::white);
             const double side = radius * 1.25;
             if (!symbol.isNull()) {
                 symbol.paint(&painter,
@@ -481,14 +563,21 @@ const QPixmap& WorldMap::markerPicture(const MapMarker& marker, bool selected, Q
             painter.drawEllipse(center, radius * 0.32, radius * 0.32);
         }
         painter.end();
-        it = m_markerPictures.insert(key, {QPixmap::fromImage(std::move(image)), tipInPicture});
+        pixmap = QPixmap::fromImage(std::move(image));
+        look.anchors[selected ? 1 : 0] = tipInPicture;
     }
-    anchor = it->anchor;
-    return it->pixmap;
+    anchor = look.anchors[selected ? 1 : 0];
+    return pixmap;
 }
 
-void WorldMap::resizeEvent(QResizeEvent*)
+void WorldMap::resizeEvent(QResizeEvent* event)
 {
+    // A shown map stretches its land while the size keeps changing (the first size of all
+    // is drawn at once).
+    if (isVisible() && !event->oldSize().isEmpty()) {
+        m_resizing = true;
+        m_resizeSettle->start();
+    }
     if (m_cameraFollowsRegion) {
         const MapViewport target = MapViewport::fitting(m_camera, viewSize());
         if (isAnimating()) {
@@ -499,6 +588,12 @@ void WorldMap::resizeEvent(QResizeEvent*)
     } else {
         m_viewport = m_viewport.clamped(viewSize());
     }
+}
+
+void WorldMap::endResize()
+{
+    m_resizing = false;
+    update();
 }
 
 void WorldMap::showUserViewport(const MapViewport& viewport)

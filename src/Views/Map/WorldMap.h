@@ -18,6 +18,7 @@
 #include <optional>
 #include <vector>
 
+class QTimer;
 class QVariantAnimation;
 
 namespace tandrel {
@@ -100,7 +101,15 @@ private:
     void paintTitles(class QPainter& painter, const std::vector<PlacedMarker>& placed) const;
     // The balloon of a marker's look, with its shadow, rendered once; `anchor` is where
     // the tip stands in it.
-    const QPixmap& markerPicture(const MapMarker& marker, bool selected, QPointF& anchor) const;
+    const QPixmap& markerPicture(std::size_t index, bool selected, QPointF& anchor) const;
+    // A title with its halo, rendered once and kept while the cache has room; null when it
+    // cannot be kept.
+    const QPixmap* titlePicture(int title, bool bold, double width, qreal ratio) const;
+    // A title's width in its font, measured the first time it is asked for.
+    double titleWidth(int title, bool bold) const;
+    // Files the markers' titles and looks by their distinct values, once per list.
+    void fileMarkers();
+    void endResize();
 
     std::shared_ptr<const LandShapes> m_land;
     std::shared_ptr<const LandShapes> m_overviewLand;
@@ -125,15 +134,36 @@ private:
     quint64 m_landGeneration = 0;
     mutable std::optional<PlacementKey> m_placedFor;
     mutable std::vector<PlacedMarker> m_placed;
-    struct MarkerPicture {
-        QPixmap pixmap;
-        QPointF anchor;
+    // A marker's look: its tint and symbol. Each marker has its look's index, and each look
+    // its balloons (plain and selected) rendered once for the screen's pixel ratio.
+    struct MarkerLook {
+        QRgb tint;
+        QString systemSymbol;
+        QPixmap pictures[2];
+        QPointF anchors[2];
     };
-    mutable QHash<QString, MarkerPicture> m_markerPictures;
-    // Titles with their white halo; bounded, since a world of cities has many.
-    mutable QCache<QString, QPixmap> m_titlePictures;
+    mutable std::vector<MarkerLook> m_looks;
+    std::vector<int> m_lookOfMarker;
+    mutable qreal m_looksRatio = 0;
+    // The distinct titles, each with its widths (regular and bold, NaN until measured);
+    // each marker has its title's index. Kept across lists while they stay few.
+    struct Title {
+        QString text;
+        double widths[2];
+    };
+    mutable std::vector<Title> m_titles;
+    QHash<QString, int> m_titleIndex;
+    std::vector<int> m_titleOfMarker;
+    // Titles with their white halo, by title index and weight; bounded, since a world of
+    // cities has many.
+    mutable QCache<quint64, QPixmap> m_titlePictures;
+    mutable qreal m_titlesRatio = 0;
     mutable QPixmap m_landPicture;
     mutable std::optional<PlacementKey> m_landFor;
+    // While the view's size keeps changing (a window resize or its animation), the land
+    // last drawn is stretched to the new view; it is drawn anew once the size holds.
+    bool m_resizing = false;
+    QTimer* m_resizeSettle = nullptr;
     QFont m_titleFont;
     QFont m_selectedTitleFont;
     QFontMetricsF m_titleMetrics;

@@ -36,6 +36,7 @@ bool VPNRegionListModel::matches(const VPNRegion& region, const QString& term)
 void VPNRegionListModel::setRegions(const std::vector<VPNRegion>& regions)
 {
     beginResetModel();
+    ++m_generation;
     m_regions.clear();
     m_regions.reserve(regions.size());
     m_occurrences.clear();

@@ -52,6 +52,11 @@ public:
         return m_regions[static_cast<std::size_t>(m_shown[static_cast<std::size_t>(row)])];
     }
     bool isSelected(int row) const { return m_current && *m_current == regionAt(row).id; }
+    // A row's place in the list of regions last given (whatever the term), and that list's
+    // number: a new list has a new one. With both, what is known of a row outlives a search.
+    int regionIndex(int row) const { return m_shown[static_cast<std::size_t>(row)]; }
+    int regionCount() const { return static_cast<int>(m_regions.size()); }
+    quint64 regionsGeneration() const { return m_generation; }
     // The first shown row of the region, or -1.
     int rowOf(qint64 regionId) const;
     // How many regions of the list have the id.
@@ -68,6 +73,7 @@ private:
     std::vector<Row> m_regions;
     std::vector<int> m_shown;  // indexes into m_regions
     QHash<qint64, int> m_occurrences;
+    quint64 m_generation = 0;
     QString m_term;
     std::optional<qint64> m_current;
 };

@@ -246,11 +246,35 @@ QSize VPNRegionRow::sizeHint(const QStyleOptionViewItem&, const QModelIndex& ind
     if (!model || index.row() >= model->rowCount()) {
         return {rowWidth, 0};
     }
-    const VPNRegionListModel::Row& region = model->regionAt(index.row());
-    const int width = namesWidth(rowWidth, model->isSelected(index.row()));
-    const int names = textHeight(m_countryMetrics, region.country_name, width) + kNamesSpacing +
-                      textHeight(m_cityMetrics, region.city, width);
-    return {rowWidth, std::max(kFlagSide, names) + 2 * kPaddingVertical + 2 * verticalMargin};
+    return {rowWidth, rowHeight(*model, index.row(), model->isSelected(index.row()))};
+}
+
+int VPNRegionRow::rowHeight(const VPNRegionListModel& model, int row, bool selected) const
+{
+    constexpr std::size_t kKeptWidths = 3;
+    const int rowWidth = m_view->viewport()->width();
+    if (m_heightsGeneration != model.regionsGeneration()) {
+        m_heightsGeneration = model.regionsGeneration();
+        m_heights.clear();
+    }
+    auto heights = std::find_if(m_heights.begin(), m_heights.end(),
+                                [rowWidth](const Heights& each) { return each.width == rowWidth; });
+    if (heights == m_heights.end()) {
+        if (m_heights.size() >= kKeptWidths) {
+            m_heights.erase(m_heights.begin());  // the oldest width
+        }
+        m_heights.push_back({rowWidth, std::vector<std::array<int, 2>>(static_cast<std::size_t>(model.regionCount()))});
+        heights = m_heights.end() - 1;
+    }
+    int& height = heights->heights[static_cast<std::size_t>(model.regionIndex(row))][selected ? 1 : 0];
+    if (height == 0) {
+        const VPNRegionListModel::Row& region = model.regionAt(row);
+        const int width = namesWidth(rowWidth, selected);
+        const int names = textHeight(m_countryMetrics, region.country_name, width) + kNamesSpacing +
+                          textHeight(m_cityMetrics, region.city, width);
+        height = std::max(kFlagSide, names) + 2 * kPaddingVertical + 2 * verticalMargin;
+    }
+    return height;
 }
 
 void VPNRegionRow::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const

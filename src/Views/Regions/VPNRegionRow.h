@@ -9,7 +9,9 @@
 #include <QPixmap>
 #include <QTimer>
 
+#include <array>
 #include <optional>
+#include <vector>
 #include <utility>
 
 class QAbstractItemView;
@@ -35,6 +37,10 @@ public:
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+    // The height of a row when selected and when not: measured once per region, width and
+    // state, so a selection or a search lays rows out without measuring their names again.
+    int rowHeight(const VPNRegionListModel& model, int row, bool selected) const;
 
     // The row's rounded background within its item rectangle: where it answers a click.
     static QRect backgroundRect(const QRect& itemRect);
@@ -72,6 +78,15 @@ private:
     // The height of `text` in `metrics` wrapped between words into `width`.
     static int textHeight(const QFontMetrics& metrics, const QString& text, int width);
     int namesWidth(int rowWidth, bool selected) const;
+
+    // Row heights by the region's place in the model's list, [not selected, selected]; 0
+    // where not measured yet. For the last few widths, since the scroll bar comes and goes.
+    struct Heights {
+        int width = 0;
+        std::vector<std::array<int, 2>> heights;
+    };
+    mutable std::vector<Heights> m_heights;
+    mutable quint64 m_heightsGeneration = 0;
 
     QAbstractItemView* m_view;
     QFont m_countryFont;

@@ -109,8 +109,6 @@ public:
         setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
         setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-        // Row heights follow the width: long names wrap in the compact column.
-        setResizeMode(QListView::Adjust);
         setFrameShape(QFrame::NoFrame);
         setMouseTracking(true);
         // The rows' ground is the list box's own colour, filled here: a change of a row then
@@ -120,10 +118,17 @@ public:
         // With the rows' own margins of half the spacing, the stack's padding of 8.
         setViewportMargins(0, 8 - VPNRegionRow::verticalMargin, 0, 8 - VPNRegionRow::verticalMargin);
         connect(model, &QAbstractItemModel::dataChanged, this,
-                [this](const QModelIndex&, const QModelIndex&, const QList<int>& roles) {
-                    // The check mark narrows the names, which may then wrap onto more lines.
-                    if (roles.contains(VPNRegionListModel::SelectedRole)) {
-                        scheduleDelayedItemsLayout();
+                [this, model](const QModelIndex& first, const QModelIndex& last, const QList<int>& roles) {
+                    // The check mark narrows the names, which may then wrap onto more lines:
+                    // the rows move only when a changed row's height does.
+                    if (!roles.contains(VPNRegionListModel::SelectedRole)) {
+                        return;
+                    }
+                    for (int row = first.row(); row <= last.row(); ++row) {
+                        if (m_rows->rowHeight(*model, row, true) != m_rows->rowHeight(*model, row, false)) {
+                            scheduleDelayedItemsLayout();
+                            return;
+                        }
                     }
                 });
     }
@@ -131,6 +136,18 @@ public:
     VPNRegionRow* rows() const { return m_rows; }
 
 protected:
+    // Row heights follow the width (long names wrap in the compact column), and the width
+    // alone: the rows are laid out again when it changes, as when the scroll bar comes or
+    // goes after a search, and not when only the height does.
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QListView::resizeEvent(event);
+        if (viewport()->width() != m_rowsWidth) {
+            m_rowsWidth = viewport()->width();
+            scheduleDelayedItemsLayout();
+        }
+    }
+
     void keyPressEvent(QKeyEvent* event) override
     {
         m_rows->setShowsFocus(true);
@@ -233,6 +250,7 @@ private:
     }
 
     VPNRegionRow* m_rows;
+    int m_rowsWidth = -1;
     std::function<void(qint64)> m_onSelect;
     QPersistentModelIndex m_pressed;
 };

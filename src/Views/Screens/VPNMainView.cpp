@@ -10,6 +10,7 @@
 #include "Platform/NotificationCenter.h"
 #include "Platform/UserDefaults.h"
 #include "Platform/Workspace.h"
+#include "Views/App/StatusTray.h"
 #include "Views/Kit/AlertText.h"
 #include "Views/Kit/Assets.h"
 #include "Views/Kit/SingleTap.h"
@@ -72,11 +73,17 @@ QString sheetTitle(const char* objectName)
 }
 
 // The left column: 300 wide beside the map. It may give up a few pixels where the window
-// frame drawn around a 300 wide compact window takes them.
+// frame drawn around a 300 wide compact window takes them, no more: its status line is
+// fitted to the 300 points.
+constexpr int kColumnFrameAllowance = 8;
 class Column : public QWidget {
 public:
     using QWidget::QWidget;
     QSize sizeHint() const override { return {kColumnWidth, QWidget::sizeHint().height()}; }
+    QSize minimumSizeHint() const override
+    {
+        return QWidget::minimumSizeHint().expandedTo({kColumnWidth - kColumnFrameAllowance, 0});
+    }
 };
 
 // Clears the controller's alert when it is still the one shown.
@@ -241,6 +248,7 @@ VPNMainView::VPNMainView(ContentViewModel& vm, QWidget* parent)
 
 VPNMainView::~VPNMainView()
 {
+    StatusTray::setStatusLine({});
     for (Sheet& sheet : m_sheets) {
         delete sheet.dialog;
     }
@@ -296,6 +304,17 @@ QString VPNMainView::supportMailText(const QString& systemVersion, const QString
            encoded(subject) + QStringLiteral("&body=") + encoded(body);
 }
 
+QSize VPNMainView::minimumSizeHint() const
+{
+    // As wide as the top bar's texts (the plan and the account's address) need: the window
+    // is never made so narrow that they are cut.
+    QSize least = QWidget::minimumSizeHint();
+    if (m_topBar && m_topBar->isVisibleTo(this) && m_topBar->layout()) {
+        least.setWidth(std::max(least.width(), m_topBar->layout()->sizeHint().width()));
+    }
+    return least;
+}
+
 QSize VPNMainView::windowSize()
 {
     return {Preferences::compactView() ? 300 : 900, 700};
@@ -323,7 +342,8 @@ void VPNMainView::build()
     auto* column = new QVBoxLayout(m_content);
     column->setContentsMargins(0, kDefaultPadding, 0, 0);
     column->setSpacing(kDefaultPadding);
-    column->addWidget(buildTopBar(), 0, Qt::AlignHCenter);
+    m_topBar = buildTopBar();
+    column->addWidget(m_topBar, 0, Qt::AlignHCenter);
 
     // Shown while the keyring is locked: the session and the tunnel stay, nothing is asked
     // of the backend, and the screen looks again every few seconds until it is unlocked.
@@ -365,8 +385,8 @@ QWidget* VPNMainView::buildTopBar()
 {
     auto* bar = new QWidget(m_content);
     bar->setObjectName(QStringLiteral("topBar"));
-    // The bar is as wide as its content, but never widens the window: while the compact
-    // view is switched off in a narrow window, the plan text is cut instead.
+    // The bar's own minimum is left to the screen's (minimumSizeHint), which counts its
+    // texts only while they show.
     bar->setMinimumWidth(1);
     auto* row = new QHBoxLayout(bar);
     row->setContentsMargins(0, 0, 0, 0);
@@ -542,6 +562,7 @@ void VPNMainView::renderStatus()
     // Also busy while the configuration is fetched, before the service reports anything.
     m_busyIndicator->setVisible(look.busy || m_ctrl->preparingConnection());
     fitLines(m_statusLabel, look.text, kColumnWidth - 2 * kDefaultPadding, 20, 14);
+    StatusTray::setStatusLine(look.text);
     const std::optional<ConnectFailure> failure = m_ctrl->connectionError();
     m_errorLabel->setVisible(failure.has_value());
     m_errorLabel->setText(failure ? failure->text() : QString());

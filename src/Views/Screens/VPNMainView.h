@@ -57,6 +57,9 @@ public:
 
     // The main window's size while this screen shows: compact (300 wide) or full (900).
     static QSize windowSize();
+    // What the screen needs without cutting a text: the status column and, while it
+    // shows, the top bar.
+    QSize minimumSizeHint() const override;
 
     // The screen's controller; null until the screen is first shown.
     TandrelController* ctrl() const { return m_ctrl; }
@@ -100,6 +103,7 @@ private:
     QLabel* m_keyringLocked = nullptr;
     QTimer* m_lockedCheck = nullptr;
     QWidget* m_content = nullptr;
+    QWidget* m_topBar = nullptr;
     QLabel* m_planLabel = nullptr;
     QToolButton* m_accountButton = nullptr;
     QPushButton* m_connectButton = nullptr;

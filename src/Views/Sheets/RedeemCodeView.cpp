@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QShortcut>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -194,6 +195,16 @@ QSize RedeemCodeView::boundedHint(QSize hint) const
         hint.setHeight(std::max(hint.height(), layout()->totalHeightForWidth(hint.width())));
     }
     return hint.boundedTo(WindowSize::max);
+}
+
+void RedeemCodeView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // The sheet is there to type a code: typing goes to the field at once, not to the close
+    // button that comes first in the tab order.
+    if (!event->spontaneous()) {
+        m_codeField->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 void RedeemCodeView::redeem()

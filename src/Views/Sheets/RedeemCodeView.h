@@ -37,6 +37,9 @@ public:
     // The close button: close without sending; the typed text stays in the controller.
     void dismiss();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     // The sheet's parts, top to bottom.
     QLayout* buildHeader();
