@@ -111,7 +111,16 @@ void LoginController::handleAnswer(const QPointer<LoginController>& controller, 
         return;
     }
     if (!(*json)[Client::Keys::errors].exists()) {
-        Preferences::setToken((*json)[Client::Keys::accesToken].stringValue());
+        // An accepted log-in carries its token; without one the stored session would only
+        // bounce back here after the first request.
+        const std::optional<QString> token = (*json)[Client::Keys::accesToken].string();
+        if (!token || token->trimmed().isEmpty() || token->size() > maximumTokenLength) {
+            if (controller) {
+                controller->recordFailure(noTokenMessage, failure);
+            }
+            return;
+        }
+        Preferences::setToken(*token);
         Preferences::setEmail(email);
         Preferences::setPassword(password);
         // Read back: a session the keyring did not keep would show as logged in and then
@@ -131,7 +140,8 @@ void LoginController::handleAnswer(const QPointer<LoginController>& controller, 
         return;
     }
     if (controller) {
-        controller->recordFailure((*json)[Client::Keys::message].string().value_or(unknownErrorMessage), failure);
+        const std::optional<QString> message = (*json)[Client::Keys::message].string();
+        controller->recordFailure(message ? JSON::shortened(*message) : unknownErrorMessage, failure);
     }
 }
 

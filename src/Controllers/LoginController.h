@@ -50,6 +50,10 @@ public:
         "again.");
     static inline const QString noDeviceIdentifierMessage =
         QStringLiteral("This device could not be identified. Please try again.");
+    static inline const QString noTokenMessage =
+        QStringLiteral("The server's answer was not understood: it holds no usable session token.");
+    // A longer "access_token" is no token of this backend's but a fault; cut, it would be wrong.
+    static constexpr qsizetype maximumTokenLength = 8192;
 
 private:
     // The first check that the typed e-mail and password fail, in order.

@@ -62,7 +62,7 @@ std::optional<OfferTerms> readOfferTerms(const JSON& element)
     if (!price) {
         return std::nullopt;
     }
-    terms.price = *price;
+    terms.price = JSON::shortened(*price);
     return terms;
 }
 
@@ -92,7 +92,7 @@ std::optional<PricingViewPlan> parseStandardPlan(const JSON& element)
     if (!terms || (terms->isTrial && *name == QLatin1String("Trial"))) {
         return std::nullopt;
     }
-    return makePlan(terms->isUnlimited ? QStringLiteral("Lifetime") : *name,
+    return makePlan(terms->isUnlimited ? QStringLiteral("Lifetime") : JSON::shortened(*name),
                     terms->isUnlimited ? QStringLiteral("lifetime")
                                        : PricingController::convertDaysToReadableFormat(terms->totalDays),
                     *terms, kStandardBenefits, terms->isTrial || terms->totalDays == 365);
@@ -119,33 +119,35 @@ std::optional<PricingViewPlan> parseExtraSlotsPlan(const JSON& element)
                     terms->isTrial);
 }
 
-using Parser = std::optional<PricingViewPlan> (*)(const JSON&);
+using Parser = std::vector<PricingViewPlan> (*)(const JSON&);
 using PlanList = Published<std::vector<PricingViewPlan>> PricingController::*;
+using FailureOfList = Published<Client::FailureKind> PricingController::*;
 
 // The answer of either list: parse what is acceptable, then publish on a later turn.
 GetCompletion handleAnswer(QPointer<PricingController> controller, QString errorPrefix, Parser parse, PlanList target,
-                           PricingController::Completion completion)
+                           FailureOfList failureOfTarget, PricingController::Completion completion)
 {
-    return [controller, errorPrefix, parse, target, completion](std::optional<Error> error, std::optional<JSON> json) {
+    return [controller, errorPrefix, parse, target, failureOfTarget, completion](std::optional<Error> error,
+                                                                                 std::optional<JSON> json) {
         if (!controller) {
             return;
         }
         std::vector<PricingViewPlan> plans;
+        Client::FailureKind failure = Client::FailureKind::network;
         if (error) {
             printLine(errorPrefix + error->localizedDescription());
+            failure = Client::failureKind(*error);
         } else if (json) {
-            if (const std::optional<std::vector<JSON>> elements = json->array()) {
-                for (const JSON& element : *elements) {
-                    if (std::optional<PricingViewPlan> plan = parse(element)) {
-                        plans.push_back(std::move(*plan));
-                    }
-                }
+            plans = parse(*json);
+            if (!json->array()) {
+                failure = Client::FailureKind::notUnderstood;
             }
         }
-        MainQueue::async([controller, plans = std::move(plans), target, completion]() mutable {
+        MainQueue::async([controller, plans = std::move(plans), target, failureOfTarget, failure, completion]() mutable {
             if (!controller) {
                 return;
             }
+            ((*controller).*failureOfTarget) = failure;
             ((*controller).*target) = std::move(plans);
             if (completion) {
                 completion();
@@ -154,9 +156,33 @@ GetCompletion handleAnswer(QPointer<PricingController> controller, QString error
     };
 }
 
+std::vector<PricingViewPlan> acceptablePlans(const JSON& answer,
+                                             std::optional<PricingViewPlan> (*parse)(const JSON&))
+{
+    std::vector<PricingViewPlan> plans;
+    if (const std::optional<std::vector<JSON>> elements = answer.array()) {
+        for (const JSON& element : *elements) {
+            if (std::optional<PricingViewPlan> plan = parse(element)) {
+                plans.push_back(std::move(*plan));
+            }
+        }
+    }
+    return plans;
+}
+
 }  // namespace
 
 PricingController::PricingController(QObject* parent) : ObservableObject(parent) {}
+
+std::vector<PricingViewPlan> PricingController::standardPlansFrom(const JSON& answer)
+{
+    return acceptablePlans(answer, parseStandardPlan);
+}
+
+std::vector<PricingViewPlan> PricingController::extraSlotsPlansFrom(const JSON& answer)
+{
+    return acceptablePlans(answer, parseExtraSlotsPlan);
+}
 
 QString PricingController::convertDaysToReadableFormat(qint64 totalDays)
 {
@@ -174,15 +200,16 @@ QString PricingController::convertDaysToReadableFormat(qint64 totalDays)
 
 void PricingController::fetchPlans(Completion completion)
 {
-    Client::shared().userPlans(handleAnswer(this, QStringLiteral("Error fetching plans: "), parseStandardPlan,
-                                            &PricingController::standardPlans, std::move(completion)));
+    Client::shared().userPlans(handleAnswer(this, QStringLiteral("Error fetching plans: "), standardPlansFrom,
+                                            &PricingController::standardPlans, &PricingController::standardPlansFailure,
+                                            std::move(completion)));
 }
 
 void PricingController::fetchSlotPlans(Completion completion)
 {
     Client::shared().userSlotPlans(handleAnswer(this, QStringLiteral("Error fetching slot plans: "),
-                                                parseExtraSlotsPlan, &PricingController::extraSlotsPlans,
-                                                std::move(completion)));
+                                                extraSlotsPlansFrom, &PricingController::extraSlotsPlans,
+                                                &PricingController::extraSlotsPlansFailure, std::move(completion)));
 }
 
 }  // namespace tandrel

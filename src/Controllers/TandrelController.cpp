@@ -207,17 +207,20 @@ void TandrelController::handleRegionsAnswer(const std::optional<Error>& error, c
 {
     if (error) {
         printLine(QStringLiteral("Error while getting regions: ") + error->localizedDescription());
+        regionsLoadFailure = Client::failureKind(*error);
         regionsLoadFailed = true;
         return;
     }
     if (!json) {
         printLine(QStringLiteral("JSON is nil"));
+        regionsLoadFailure = Client::FailureKind::notUnderstood;
         regionsLoadFailed = true;
         return;
     }
     Result<std::vector<VPNRegion>> decoded = VPNRegion::decodeArray(json->raw());
     if (!decoded) {
         printLine(QStringLiteral("Decoding error: ") + decoded.error().description());
+        regionsLoadFailure = Client::FailureKind::notUnderstood;
         regionsLoadFailed = true;
         return;
     }
@@ -388,7 +391,7 @@ void TandrelController::handlePlanAnswer(const std::optional<JSON>& json)
     } else if ((*json)["is_trial"].boolValue()) {
         subscription = QStringLiteral("Current Plan: Trial");
     } else {
-        subscription = QStringLiteral("Current Plan: ") + (*json)["name"].stringValue();
+        subscription = QStringLiteral("Current Plan: ") + (*json)["name"].textValue();
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "Classes/ConnectFailure.h"
 #include "Models/VPNRegion.h"
+#include "Network/Client.h"
 #include "Network/JSON.h"
 #include "Platform/Error.h"
 #include "Platform/NetworkExtension/NEVPNStatus.h"
@@ -79,6 +80,8 @@ public:
     Published<bool> preparingConnection{this, false};
     // The last region load failed and nothing has loaded since.
     Published<bool> regionsLoadFailed{this, false};
+    // What went wrong with the last failed load, for the failure panel's sentence.
+    Published<Client::FailureKind> regionsLoadFailure{this, Client::FailureKind::network};
 
     // Stores the region as the selection, then connects or disconnects by the held status.
     void didSelectRegion(const VPNRegion& region);

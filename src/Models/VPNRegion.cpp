@@ -1,6 +1,7 @@
 #include "Models/VPNRegion.h"
 
 #include "Models/KeyedDecoder.h"
+#include "Network/JSON.h"
 
 #include <nlohmann/json.hpp>
 
@@ -13,18 +14,18 @@ VPNRegion VPNRegion::decode(const KeyedDecoder& container)
     region.is_streaming = container.decodeBool("is_streaming");
     region.is_free = container.decodeBool("is_free");
     region.is_alive = container.decodeBool("is_alive");
-    region.server_domain = container.decodeString("server_domain");
-    region.city = container.decodeString("city");
-    region.country_code = container.decodeString("country_code");
+    region.server_domain = JSON::shortened(container.decodeString("server_domain"));
+    region.city = JSON::shortened(container.decodeString("city"));
+    region.country_code = JSON::shortened(container.decodeString("country_code"));
     region.is_p2p = container.decodeBool("is_p2p");
-    region.ip = container.decodeString("ip");
+    region.ip = JSON::shortened(container.decodeString("ip"));
     region.load_percentage = container.decodeInt64("load_percentage");
-    region.country_name = container.decodeString("country_name");
+    region.country_name = JSON::shortened(container.decodeString("country_name"));
     region.distance = container.decodeInt64IfPresent("distance");
     region.is_nearest = container.decodeBool("is_nearest");
     region.location = Location::decode(container.nestedContainer("location"));
-    region.short_name = container.decodeString("short_name");
-    region.continent = container.decodeString("continent");
+    region.short_name = JSON::shortened(container.decodeString("short_name"));
+    region.continent = JSON::shortened(container.decodeString("continent"));
     return region;
 }
 

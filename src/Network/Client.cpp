@@ -289,6 +289,7 @@ const char* Client::failureSentence(FailureKind kind)
 {
     switch (kind) {
         case FailureKind::network:
+        case FailureKind::other:
             return QT_TRANSLATE_NOOP("Client", "Check your internet connection and try again.");
         case FailureKind::serverError:
             return QT_TRANSLATE_NOOP("Client", "The server answered with an error. Please try again later.");
@@ -296,8 +297,6 @@ const char* Client::failureSentence(FailureKind kind)
             return QT_TRANSLATE_NOOP("Client", "The server's answer could not be understood. Please try again later.");
         case FailureKind::tooLarge:
             return QT_TRANSLATE_NOOP("Client", "The server's answer was too large to read. Please try again later.");
-        case FailureKind::other:
-            break;
     }
     return nullptr;
 }

@@ -47,7 +47,7 @@ public:
     enum class FailureKind { network, serverError, notUnderstood, tooLarge, other };
     static FailureKind failureKind(const Error& error);
     // One English sentence per kind for a failure panel, the key of its translation in the
-    // context "Client"; null for `other`, whose errors say themselves what happened.
+    // context "Client"; `other` (a locked keyring, an ended session) reads as `network`.
     static const char* failureSentence(FailureKind kind);
     static const QString boundary;
 

@@ -19,7 +19,7 @@ namespace {
 constexpr int kMaximumNestingDepth = 512;
 
 // What a parsed document may hold in memory, estimated as it is built. A 16 MiB answer of
-// `[{},{},…]` would otherwise grow to more than fifty times its size; every real answer
+// `[{},{},…]` would otherwise grow to more than thirty times its size; every real answer
 // (a few hundred regions, a handful of plans or devices) needs a few MiB at most.
 constexpr size_t kMaximumParsedBytes = 32 * 1024 * 1024;
 // Estimates per value, after the library's layout: a value is 16 bytes, an array's spare
@@ -425,6 +425,19 @@ QString JSON::stringValue() const
         default:
             return QString();
     }
+}
+
+QString JSON::shortened(QString text, qsizetype limit)
+{
+    if (text.size() <= limit) {
+        return text;
+    }
+    qsizetype kept = limit - 1;
+    if (kept > 0 && text.at(kept - 1).isHighSurrogate()) {
+        --kept;  // never half a character
+    }
+    text.truncate(kept);
+    return text + QChar(0x2026);
 }
 
 std::optional<qint64> JSON::int_() const

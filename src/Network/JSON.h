@@ -43,6 +43,12 @@ public:
 
     std::optional<QString> string() const;
     QString stringValue() const;
+    // `stringValue()` for a text that is shown or stored: kept to `limit` characters, a
+    // longer one cut and ended with "…", so no text from the backend can hold up a window
+    // that lays it out. Names and messages stay within `nameLimit`.
+    static constexpr qsizetype nameLimit = 1024;
+    QString textValue(qsizetype limit = nameLimit) const { return shortened(stringValue(), limit); }
+    static QString shortened(QString text, qsizetype limit = nameLimit);
     std::optional<qint64> int_() const;
     qint64 intValue() const;
     std::optional<bool> bool_() const;

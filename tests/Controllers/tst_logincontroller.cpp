@@ -111,33 +111,49 @@ private slots:
                                       "text:Please enter valid email", "flag:1", "result:" + failed}));
     }
 
+    // Only an answer that carries a token logs in; every other one leaves the stored items
+    // as they were and says what happened.
     void answersDecideTheOutcome_data()
     {
-        QTest::addColumn<QByteArray>("answer");  // empty: the backend's own answer
+        QTest::addColumn<int>("status");        // 0: the backend's own answer
+        QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("failure");  // empty: accepted
-        QTest::addColumn<bool>("emptyToken");
-        const auto row = [](const char* name, const char* answer, const QString& password, const char* failure,
-                            bool emptyToken = false) {
-            QTest::newRow(name) << QByteArray(answer) << password << QString::fromUtf8(failure) << emptyToken;
+        const auto row = [](const char* name, int status, const QByteArray& answer, const QString& password,
+                            const QString& failure) {
+            QTest::newRow(name) << status << answer << password << failure;
         };
-        row("accepted", "", DemoBackend::demoPassword, "");
-        row("wrong password", "", QStringLiteral("wrong-password"), "The password is incorrect.");
-        row("errors null, message text", R"({"errors":null,"message":"Locked out"})", "123456", "Locked out");
-        row("errors empty, message number", R"({"errors":[],"message":5})", "123456", "Unknown Error");
-        row("empty object", "{}", "123456", "", true);
-        row("list", "[1]", "123456", "", true);
+        const QString noToken = LoginController::noTokenMessage;
+        row("accepted", 0, {}, DemoBackend::demoPassword, {});
+        row("wrong password", 0, {}, QStringLiteral("wrong-password"), "The password is incorrect.");
+        row("errors null, message text", 200, R"({"errors":null,"message":"Locked out"})", "123456", "Locked out");
+        row("errors empty, message number", 200, R"({"errors":[],"message":5})", "123456", "Unknown Error");
+        row("422 refusal", 422, R"({"errors":{"email":["no"]},"message":"Locked out"})", "123456", "Locked out");
+        row("long refusal message", 422, "{\"errors\":{},\"message\":\"" + QByteArray(3000, 'm') + "\"}", "123456",
+            QString(1023, 'm') + QChar(0x2026));
+        row("empty object", 200, "{}", "123456", noToken);
+        row("list", 200, "[1]", "123456", noToken);
+        row("number for token", 200, R"({"access_token":12345})", "123456", noToken);
+        row("blank token", 200, R"({"access_token":" "})", "123456", noToken);
+        row("token over 8 KiB", 200, "{\"access_token\":\"" + QByteArray(8193, 't') + "\"}", "123456", noToken);
+        row("500 with a token", 500, R"({"access_token":"t"})", "123456",
+            "The server answered with an error (HTTP 500).");
+        row("cut inside the token", 200, "{\"access_token\":\"eyJ", "123456",
+            "The data couldn’t be read because it isn’t in the correct format (at byte 20: syntax error while "
+            "parsing value - invalid string: missing closing quote).");
     }
 
     void answersDecideTheOutcome()
     {
+        QFETCH(int, status);
         QFETCH(QByteArray, answer);
         QFETCH(QString, password);
         QFETCH(QString, failure);
-        QFETCH(bool, emptyToken);
-        if (!answer.isEmpty()) {
-            env->backend.setResponse("POST", QStringLiteral("auth/login/email"), 200, answer);
+        if (status != 0) {
+            env->backend.setResponse("POST", QStringLiteral("auth/login/email"), status, answer);
         }
+        Preferences::setEmail(QStringLiteral("before@example.org"));
+        Preferences::setPassword(QStringLiteral("before-password"));
         LoginController controller;
         controller.loginPressed(DemoBackend::demoEmail, password);
         QTRY_VERIFY_WITH_TIMEOUT(controller.loginResult() != Status::none, 5000);
@@ -146,10 +162,12 @@ private slots:
         if (!failure.isEmpty()) {
             QCOMPARE(controller.loginErrorMsg(), failure);
             QCOMPARE(Preferences::token(), std::nullopt);
+            QCOMPARE(Preferences::email(), QStringLiteral("before@example.org"));
+            QCOMPARE(Preferences::password(), QStringLiteral("before-password"));
             return;
         }
         QCOMPARE(controller.loginErrorMsg(), QStringLiteral("NotLoggedIn"));
-        QCOMPARE(Preferences::token().value_or(QStringLiteral("absent")).isEmpty(), emptyToken);
+        QVERIFY(!Preferences::token().value_or(QString()).isEmpty());
         QCOMPARE(Preferences::email(), DemoBackend::demoEmail);
         QCOMPARE(Preferences::password(), password);
     }

@@ -1,5 +1,6 @@
 #include "Classes/VPNHelper.h"
 #include "Controllers/TandrelController.h"
+#include "Models/Device.h"
 #include "Models/RegionSamples.h"
 #include "Platform/ApplicationIcon.h"
 #include "Platform/MainQueue.h"
@@ -770,6 +771,36 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(probed, 5000);
         QVERIFY(mainQueueDrained());
         QCOMPARE(logouts.count(), 0);
+    }
+
+    // Names and messages from the backend are kept to 1 KiB, the rest cut with an ellipsis:
+    // shown as they are, a megabyte of name would hold up every window that lays it out.
+    void longNamesAreCutWithAnEllipsis()
+    {
+        const std::string longName(5000, 'n');
+        const QString cut = QString(1023, QLatin1Char('n')) + QChar(0x2026);
+        nlohmann::json regions = env->backend.regions();
+        regions[0]["city"] = longName;
+        regions[0]["country_name"] = longName;
+        const qint64 longRegion = regions[0]["id"].get<qint64>();
+        env->backend.setResponse("GET", QStringLiteral("users/me/regions"), 200, QByteArray::fromStdString(regions.dump()));
+        env->backend.setResponse("GET", QStringLiteral("users/me/plan"), 200,
+                                 QByteArray::fromStdString(nlohmann::json{{"status", "active"}, {"name", longName}}.dump()));
+        env->backend.setResponse("GET", QStringLiteral("devices"), 200,
+                                 QByteArray::fromStdString(nlohmann::json::array({{{"id", 4}, {"device_name", longName}}}).dump()));
+
+        TandrelController controller;
+        controller.loadRegions();
+        controller.showCurrentSubscription();
+        QTRY_VERIFY_WITH_TIMEOUT(controller.regionById(longRegion).has_value(), 5000);
+        QCOMPARE(controller.regionById(longRegion)->city, cut);
+        // The optimal entry puts its label before the name.
+        QVERIFY(controller.regionById(longRegion)->country_name.endsWith(cut));
+        QTRY_COMPARE_WITH_TIMEOUT(controller.subscription(), QStringLiteral("Current Plan: ") + cut, 5000);
+        std::optional<JSON> devices;
+        Client::shared().getDevices([&](std::optional<Error>, std::optional<JSON> json) { devices = json; });
+        QTRY_VERIFY_WITH_TIMEOUT(devices.has_value(), 5000);
+        QCOMPARE(Device(devices->arrayValue().at(0)).name, cut);
     }
 
     void lateAnswersAfterLogoutChangeNothing_data()

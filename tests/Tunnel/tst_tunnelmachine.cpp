@@ -112,10 +112,10 @@ private Q_SLOTS:
         // Connecting: the name is looked up first, the guard holds before anything else,
         // the profile is pinned to an address before it is activated.
         QTest::newRow("a start looks the name up before anything is held back")
-            << "config hold demand;start" << "report connecting; timer connect 28000; resolve vpn.example.test"
+            << "config hold demand;start" << "report connecting; timer connect 25000; resolve vpn.example.test"
             << "resolving";
         QTest::newRow("a server given by address needs no lookup")
-            << "config server=192.0.2.1;start" << "report connecting; timer connect 28000; guard" << "guarding";
+            << "config server=192.0.2.1;start" << "report connecting; timer connect 25000; guard" << "guarding";
         QTest::newRow("every address is let through the guard, in the resolver's order")
             << "config hold demand;start;resolved 192.0.2.3 2001:db8::1" << "guard hold 192.0.2.3 2001:db8::1"
             << "guarding";

@@ -223,6 +223,36 @@ private Q_SLOTS:
         QVERIFY(!visibleChild(view.get(), "extraSlotsNote"));
     }
 
+    void failurePanelSaysWhatWentWrong_data()
+    {
+        QTest::addColumn<int>("status");  // 0: the connection drops
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("hint");
+        QTest::newRow("no network") << 0 << QByteArray() << "Check your internet connection and try again.";
+        QTest::newRow("500 with JSON") << 500 << QByteArray(R"({"message":"down"})")
+                                       << "The server answered with an error. Please try again later.";
+        QTest::newRow("HTML page") << 200 << QByteArray("<html>plans</html>")
+                                   << "The server's answer could not be understood. Please try again later.";
+        QTest::newRow("an object, not a list") << 200 << QByteArray(R"({"plans":[]})")
+                                               << "The server's answer could not be understood. Please try again later.";
+    }
+
+    void failurePanelSaysWhatWentWrong()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        QFETCH(QString, hint);
+        if (status == 0) {
+            m_env->answer("GET", "vpn/plans", {});
+        } else {
+            m_env->backend.setResponse("GET", "vpn/plans", status, body);
+        }
+        auto view = openSheet();
+        QTRY_VERIFY(visibleChild(view.get(), "failurePanel"));
+        QCOMPARE(view->findChild<QLabel*>("failureHint")->text(), hint);
+        m_env->backend.clearFaults();
+    }
+
     void failedListShowsRetryWhichRecovers()
     {
         m_env->answer("GET", "vpn/plans", {});

@@ -155,27 +155,55 @@ private Q_SLOTS:
         QTest::newRow("no match") << QStringLiteral("Atlantis") << QList<qint64>{};
     }
 
+    // The panel's second line says what went wrong: a network failure, an error from the
+    // server, an answer not understood or too large.
     void failedLoadOffersARetry_data()
     {
         QTest::addColumn<QString>("language");
+        QTest::addColumn<int>("status");  // 0: the connection drops
+        QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("said");
-        QTest::newRow("English") << "en"
-                                 << "The regions could not be loaded.";
-        QTest::newRow("Spanish") << "es"
-                                 << "No se pudieron cargar las regiones.";
+        QTest::addColumn<QString>("hint");
+        const QString english = "The regions could not be loaded.";
+        const QString spanish = "No se pudieron cargar las regiones.";
+        QTest::newRow("English, no network") << "en" << 0 << QByteArray() << english
+                                             << "Check your internet connection and try again.";
+        QTest::newRow("Spanish, no network") << "es" << 0 << QByteArray() << spanish
+                                             << "Comprueba tu conexión a Internet e inténtalo de nuevo.";
+        QTest::newRow("English, 500 with JSON") << "en" << 500 << QByteArray(R"({"message":"down"})") << english
+                                                << "The server answered with an error. Please try again later.";
+        QTest::newRow("Spanish, 503 page") << "es" << 503 << QByteArray("<html>busy</html>") << spanish
+                                           << "El servidor respondió con un error. Inténtalo más tarde.";
+        QTest::newRow("English, HTML page") << "en" << 200 << QByteArray("<html>hello</html>") << english
+                                            << "The server's answer could not be understood. Please try again later.";
+        QTest::newRow("English, wrong types") << "en" << 200 << QByteArray(R"([{"id":"seven"}])") << english
+                                              << "The server's answer could not be understood. Please try again later.";
+        QTest::newRow("English, 16 MiB of objects")
+            << "en" << 200 << ("[" + QByteArray("{},").repeated(5592404) + "{}]") << english
+            << "The server's answer was too large to read. Please try again later.";
     }
 
     // A load that fails with nothing listed says so in place of the list; Retry loads again.
     void failedLoadOffersARetry()
     {
         QFETCH(QString, language);
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
         QFETCH(QString, said);
+        QFETCH(QString, hint);
         QTranslator spanish;
+        QTranslator spanishClient;
         if (language == QStringLiteral("es")) {
             QVERIFY(spanish.load(QStringLiteral(":/i18n/regionsloadfailedpanel_es.qm")));
+            QVERIFY(spanishClient.load(QStringLiteral(":/i18n/client_es.qm")));
             QCoreApplication::installTranslator(&spanish);
+            QCoreApplication::installTranslator(&spanishClient);
         }
-        env->answer("GET", QStringLiteral("users/me/regions"), {});
+        if (status == 0) {
+            env->answer("GET", QStringLiteral("users/me/regions"), {});
+        } else {
+            env->backend.setResponse("GET", QStringLiteral("users/me/regions"), status, body);
+        }
         TandrelController ctrl;
         VPNRegionsView view(ctrl);
         view.resize(300, 500);
@@ -185,8 +213,10 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(panel->isVisible(), 10000);
         QVERIFY(!view.findChild<QWidget*>(QStringLiteral("regionList"))->isVisible());
         QCOMPARE(view.findChild<QLabel*>(QStringLiteral("regionsLoadFailedText"))->text(), said);
-        testing::saveScreenshot(&view, QStringLiteral("regions-load-failed-") + language);
+        QTRY_COMPARE(view.findChild<QLabel*>(QStringLiteral("regionsLoadFailedHint"))->text(), hint);
+        testing::saveScreenshot(&view, QStringLiteral("regions-load-failed-%1-%2").arg(language).arg(status));
         QCoreApplication::removeTranslator(&spanish);
+        QCoreApplication::removeTranslator(&spanishClient);
 
         env->backend.clearFaults();
         const qsizetype loadsBefore = env->requestCount("GET", QStringLiteral("users/me/regions"));

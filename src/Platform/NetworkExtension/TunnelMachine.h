@@ -110,7 +110,7 @@ public:
     // How long one server address may stay silent before the next one is tried.
     static constexpr int kAddressDeadlineMs = 10000;
     // How long a first connect may take before it ends with its reason.
-    static constexpr int kConnectDeadlineMs = 28000;
+    static constexpr int kConnectDeadlineMs = 25000;
 
     QList<TunnelCommand> handle(const TunnelEvent& event);
 

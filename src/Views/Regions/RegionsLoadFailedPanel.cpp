@@ -32,10 +32,10 @@ RegionsLoadFailedPanel::RegionsLoadFailedPanel(TandrelController& ctrl, QWidget*
         SheetStyle::label(text(QT_TRANSLATE_NOOP("RegionsLoadFailedPanel", "The regions could not be loaded.")),
                           SheetStyle::font(SheetStyle::TextStyle::headline), SheetStyle::red, this);
     title->setObjectName(QStringLiteral("regionsLoadFailedText"));
-    QLabel* hint = SheetStyle::label(
-        text(QT_TRANSLATE_NOOP("RegionsLoadFailedPanel", "Check your internet connection and try again.")),
-        SheetStyle::font(SheetStyle::TextStyle::subheadline), SheetStyle::gray, this);
-    for (QLabel* label : {title, hint}) {
+    // Says what went wrong; set on every render.
+    m_hint = SheetStyle::label(QString(), SheetStyle::font(SheetStyle::TextStyle::subheadline), SheetStyle::gray, this);
+    m_hint->setObjectName(QStringLiteral("regionsLoadFailedHint"));
+    for (QLabel* label : {title, m_hint}) {
         label->setAlignment(Qt::AlignCenter);
         label->setWordWrap(true);
         column->addWidget(label);
@@ -69,6 +69,9 @@ void RegionsLoadFailedPanel::render()
 {
     const bool failed = m_ctrl && m_ctrl->regionsLoadFailed() && m_ctrl->regions().empty();
     setVisible(failed);
+    if (m_ctrl) {
+        m_hint->setText(QCoreApplication::translate("Client", Client::failureSentence(m_ctrl->regionsLoadFailure())));
+    }
     if (m_list) {
         m_list->setVisible(!failed);
     }

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 class QAbstractButton;
+class QLabel;
 
 namespace tandrel {
 
@@ -25,6 +26,7 @@ private:
     QPointer<TandrelController> m_ctrl;
     QPointer<QWidget> m_list;
     QAbstractButton* m_retry = nullptr;
+    QLabel* m_hint = nullptr;
     NextTurnRedraw m_redraw;
 };
 

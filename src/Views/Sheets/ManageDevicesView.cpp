@@ -74,19 +74,6 @@ QLayout* dividerLine(QWidget* parent)
 
 }  // namespace
 
-Device::Device(const JSON& json)
-    : id(json["id"].stringValue()),
-      name(json["device_name"].stringValue()),
-      os(json["os"].stringValue()),
-      platform(json["platform"].stringValue()),
-      lastLogin(json["last_login_at"].stringValue()),
-      uid(json["uid"].stringValue())
-{
-    if (lastLogin.isEmpty()) {
-        lastLogin = QStringLiteral("Never");
-    }
-}
-
 DeviceRow::DeviceRow(const Device& device, bool isDeleting, std::function<void()> onDelete, QWidget* parent)
     : QFrame(parent), device(device), isDeleting(isDeleting), m_onDelete(std::move(onDelete))
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Models/Device.h"
 #include "Network/JSON.h"
 #include "Views/Sheets/SheetStyle.h"
 
@@ -24,22 +25,6 @@ namespace tandrel {
 
 class GradientButton;
 class TandrelController;
-
-// One device registered with the account, as the device list sends it. Every field is
-// read with the lenient string accessor: a missing or non-text value gives "" (a number
-// its text); a device that never logged in reads "Never".
-struct Device {
-    QString id;
-    QString name;
-    QString os;
-    QString platform;
-    QString lastLogin;
-    // The identifier the device registered with ("uid"); ours is Preferences::uid().
-    QString uid;
-
-    Device() = default;
-    explicit Device(const JSON& json);
-};
 
 // The row of one device: its platform's symbol, name, system and last login, and a Delete
 // button that is dimmed and disabled while its delete is in flight. The device this

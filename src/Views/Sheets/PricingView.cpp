@@ -231,9 +231,10 @@ void PricingView::buildContent(QVBoxLayout* column)
                              SheetStyle::font(TextStyle::headline), SheetStyle::red, m_failurePanel);
     oops->setObjectName(QStringLiteral("failureTitle"));
     failure->addWidget(oops);
-    failure->addWidget(
-        makeLabel(text(QT_TRANSLATE_NOOP("PricingView", "Check your internet connection and try again.")),
-                  SheetStyle::font(TextStyle::subheadline), SheetStyle::gray, m_failurePanel));
+    // Says what went wrong with the shown list; set on every render.
+    m_failureHint = makeLabel(QString(), SheetStyle::font(TextStyle::subheadline), SheetStyle::gray, m_failurePanel);
+    m_failureHint->setObjectName(QStringLiteral("failureHint"));
+    failure->addWidget(m_failureHint);
     m_retryButton =
         new GradientButton(text(QT_TRANSLATE_NOOP("PricingView", "Retry")), retryLook(false), m_failurePanel);
     m_retryButton->setObjectName(QStringLiteral("retryButton"));
@@ -427,6 +428,9 @@ void PricingView::render()
     const bool empty = shownPlans().empty();
     m_loadingPanel->setVisible(m_isLoading);
     m_failurePanel->setVisible(!m_isLoading && empty);
+    const Client::FailureKind failure =
+        extra ? m_pricingController->extraSlotsPlansFailure() : m_pricingController->standardPlansFailure();
+    m_failureHint->setText(QCoreApplication::translate("Client", Client::failureSentence(failure)));
     m_planPanel->setVisible(!m_isLoading && !empty);
     rebuildCards();
 

@@ -91,6 +91,7 @@ private:
     QWidget* m_planPanel = nullptr;
     QHBoxLayout* m_cardRow = nullptr;
     GradientButton* m_retryButton = nullptr;
+    QLabel* m_failureHint = nullptr;
     GradientButton* m_purchaseButton = nullptr;
     GradientButton* m_switchButton = nullptr;
     QLabel* m_note = nullptr;
