@@ -79,7 +79,7 @@ private Q_SLOTS:
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_bus.readLine().trimmed());
         NetworkManagerProfile::registerDBusTypes();
         // Exported even though no agent manager answers the registration here.
-        NetworkManagerSecretAgent::shared().registerWithNetworkManager();
+        NetworkManagerSecretAgent::shared().registerWithNetworkManager(this, [](bool) {});
 
         auto store = KeychainStore::makeFileStore(m_keychainFolder.filePath(QStringLiteral("keychain")));
         KeychainStore::setSystem(store);
