@@ -124,6 +124,7 @@ void freshBackend()
 {
     standIn->setAnswerDelay(0);
     standIn->reset();
+    runLoopFor(kSettleMs);  // the last run's back end hears its calls refused before it goes
     QDir(dataFolder).removeRecursively();
     QDir().mkpath(dataFolder);
     NEVPNManager::shared().setBackend(std::make_shared<NetworkManagerVPNBackend>(std::make_unique<GuardStandIn>()));

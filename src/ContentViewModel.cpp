@@ -1,6 +1,7 @@
 #include "ContentViewModel.h"
 
 #include "Classes/Preferences.h"
+#include "Controllers/TandrelController.h"
 
 namespace tandrel {
 
@@ -8,6 +9,11 @@ ContentViewModel::ContentViewModel(QObject* parent) : ObservableObject(parent), 
 
 ContentViewModel::ProgramState ContentViewModel::initialState()
 {
+    // A log-out made while the keyring was locked ended that session, whatever the
+    // keyring still holds: completed now if it can be, and the login screen either way.
+    if (!TandrelController::finishPendingLogout()) {
+        return ProgramState::needLogin;
+    }
     Keychain& keychain = Preferences::defaultKeychain();
     // A locked keyring holds the session; the main screen says it is locked and waits.
     if (Preferences::isLocked(Preferences::Keys::email) || Preferences::isLocked(Preferences::Keys::token)) {

@@ -15,5 +15,9 @@
         <source>The regions could not be loaded.</source>
         <translation>No se pudieron cargar las regiones.</translation>
     </message>
+    <message>
+        <source>Your keyring is locked. They load once you unlock it.</source>
+        <translation>Tu llavero está bloqueado. Se cargarán en cuanto lo desbloquees.</translation>
+    </message>
 </context>
 </TS>

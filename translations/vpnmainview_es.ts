@@ -4,6 +4,10 @@
 <context>
     <name>VPNMainView</name>
     <message>
+        <source>Keyring locked</source>
+        <translation>Llavero bloqueado</translation>
+    </message>
+    <message>
         <source>Platform: macOS</source>
         <translation>Platform: Linux</translation>
     </message>

@@ -34,8 +34,7 @@ std::optional<ConnectFailure> ConnectFailure::fromConfigurationError(const std::
     }
     if (error && error->domain() == kOSStatusErrorDomain && error->code() == KeychainStatus::interactionNotAllowed) {
         // The request never went out: without its token the backend would end the session.
-        return ConnectFailure{
-            QT_TRANSLATE_NOOP("ConnectFailure", "Your keyring is locked. Unlock it, then connect again."), {}};
+        return keyringLocked();
     }
     if (!error) {
         return unusableConfiguration();
@@ -62,6 +61,11 @@ std::optional<ConnectFailure> ConnectFailure::fromConfigurationError(const std::
             break;
     }
     return unusableConfiguration();
+}
+
+ConnectFailure ConnectFailure::keyringLocked()
+{
+    return {QT_TRANSLATE_NOOP("ConnectFailure", "Your keyring is locked. Unlock it, then connect again."), {}};
 }
 
 ConnectFailure ConnectFailure::unusableConfiguration()

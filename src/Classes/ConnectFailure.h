@@ -19,6 +19,8 @@ struct ConnectFailure {
     // is told elsewhere already: an expired session logs out, a full account raises the
     // device-limit alert. A locked keyring kept the request from going out.
     static std::optional<ConnectFailure> fromConfigurationError(const std::optional<Error>& error);
+    // The keyring held the token back, so the request never went out.
+    static ConnectFailure keyringLocked();
     // The answer arrived but carries no configuration (an error page, an empty object).
     static ConnectFailure unusableConfiguration();
     static ConnectFailure vpnSettingsUnreadable(const Error& error);

@@ -1,6 +1,8 @@
 #include "Controllers/LoginController.h"
 
 #include "Classes/Preferences.h"
+#include "Classes/Session.h"
+#include "Controllers/TandrelController.h"
 #include "Network/Client.h"
 #include "Platform/Diagnostics.h"
 #include "Platform/MainQueue.h"
@@ -98,51 +100,109 @@ void LoginController::recordFailure(const QString& message, Status status)
     loginResult = status;
 }
 
+namespace {
+
+// The attempt whose answer may still be stored: one at a time in the whole program. An
+// answer of an earlier attempt, or one that a log-out overtook, arrives for nobody.
+quint64 latestAttempt = 0;
+
+// Stores the account's credentials and reads them back: a session the keyring did not
+// keep would show as logged in and then bounce back to the login screen without a word.
+bool keepCredentials(const QString& token, const QString& email, const QString& password)
+{
+    Preferences::setToken(token);
+    Preferences::setEmail(email);
+    Preferences::setPassword(password);
+    if (Preferences::token() && Preferences::email()) {
+        return true;
+    }
+    Preferences::setToken(std::nullopt);
+    Preferences::setEmail(std::nullopt);
+    Preferences::setPassword(std::nullopt);
+    return false;
+}
+
+}  // namespace
+
+LoginController::Attempt LoginController::startAttempt()
+{
+    m_attempt = ++latestAttempt;
+    requestPending = true;
+    return {m_attempt, Session::current()};
+}
+
+bool LoginController::isLatest(const Attempt& attempt)
+{
+    return attempt.number == latestAttempt && Session::isCurrent(attempt.session);
+}
+
+void LoginController::finish(const QPointer<LoginController>& controller, const Attempt& attempt,
+                             const std::function<void(LoginController&)>& report)
+{
+    if (controller && controller->m_attempt == attempt.number) {
+        controller->requestPending = false;
+        report(*controller);
+    }
+}
+
 // The answer of a log-in or sign-up. Credentials are stored even when the controller has
-// gone meanwhile: an accepted log-in is kept whether or not its screen still shows.
-void LoginController::handleAnswer(const QPointer<LoginController>& controller, const QString& email,
-                                   const QString& password, const std::optional<Error>& error,
+// gone meanwhile (an accepted sign-up has made the account), but only for the latest
+// attempt of a session that still runs.
+void LoginController::handleAnswer(const QPointer<LoginController>& controller, const Attempt& attempt,
+                                   const QString& email, const QString& password, const std::optional<Error>& error,
                                    const std::optional<JSON>& json, Status success, Status failure)
 {
+    if (!isLatest(attempt)) {
+        printLine(QStringLiteral("Dropped the answer of an abandoned log-in"));
+        finish(controller, attempt, [failure](LoginController& self) { self.loginResult = failure; });
+        return;
+    }
     if (!json) {
-        if (controller) {
-            controller->recordFailure(error ? error->localizedDescription() : unknownErrorMessage, failure);
-        }
+        const QString message = error ? error->localizedDescription() : unknownErrorMessage;
+        finish(controller, attempt, [&](LoginController& self) { self.recordFailure(message, failure); });
         return;
     }
-    if (!(*json)[Client::Keys::errors].exists()) {
-        // An accepted log-in carries its token; without one the stored session would only
-        // bounce back here after the first request.
-        const std::optional<QString> token = (*json)[Client::Keys::accesToken].string();
-        if (!token || token->trimmed().isEmpty() || token->size() > maximumTokenLength) {
-            if (controller) {
-                controller->recordFailure(noTokenMessage, failure);
-            }
-            return;
-        }
-        Preferences::setToken(*token);
-        Preferences::setEmail(email);
-        Preferences::setPassword(password);
-        // Read back: a session the keyring did not keep would show as logged in and then
-        // bounce back to this screen without a word.
-        if (!Preferences::token() || !Preferences::email()) {
-            Preferences::setToken(std::nullopt);
-            Preferences::setEmail(std::nullopt);
-            Preferences::setPassword(std::nullopt);
-            if (controller) {
-                controller->recordFailure(keychainWriteFailedMessage, failure);
-            }
-            return;
-        }
-        if (controller) {
-            controller->loginResult = success;
-        }
+    if ((*json)[Client::Keys::errors].exists()) {
+        const std::optional<QString> text = (*json)[Client::Keys::message].string();
+        const QString message = text ? JSON::shortened(*text) : unknownErrorMessage;
+        finish(controller, attempt, [&](LoginController& self) { self.recordFailure(message, failure); });
         return;
     }
-    if (controller) {
-        const std::optional<QString> message = (*json)[Client::Keys::message].string();
-        controller->recordFailure(message ? JSON::shortened(*message) : unknownErrorMessage, failure);
+    // An accepted log-in carries its token; without one the stored session would only
+    // bounce back here after the first request.
+    const std::optional<QString> token = (*json)[Client::Keys::accesToken].string();
+    if (!token || token->trimmed().isEmpty() || token->size() > maximumTokenLength) {
+        finish(controller, attempt, [failure](LoginController& self) { self.recordFailure(noTokenMessage, failure); });
+        return;
     }
+    // A log-out the locked keyring held back goes first, or it would take this log-in.
+    TandrelController::finishPendingLogout();
+    if (keepCredentials(*token, email, password)) {
+        finish(controller, attempt, [success](LoginController& self) { self.loginResult = success; });
+        return;
+    }
+    // The keyring is locked, or there is none yet: its own prompt asks the person, and the
+    // credentials are kept once it answers.
+    KeychainStore::system().requestAccess([=, token = *token](int status) {
+        if (!isLatest(attempt)) {
+            finish(controller, attempt, [failure](LoginController& self) { self.loginResult = failure; });
+            return;
+        }
+        if (status == KeychainStatus::noDefaultKeychain) {
+            // Declined making a keyring: the credentials go to the file store, which the
+            // main screen then names.
+            KeychainStore::useFileStore();
+        }
+        TandrelController::finishPendingLogout();
+        if (keepCredentials(token, email, password)) {
+            finish(controller, attempt, [success](LoginController& self) { self.loginResult = success; });
+            return;
+        }
+        // A created account can still be logged in to, once the keyring is unlocked.
+        const QString message = failure == Status::signUpFalse ? accountCreatedButNotKeptMessage
+                                                               : keychainWriteFailedMessage;
+        finish(controller, attempt, [&](LoginController& self) { self.recordFailure(message, failure); });
+    });
 }
 
 std::optional<QString> LoginController::inputFailure(const QString& email, const QString& password) const
@@ -158,23 +218,30 @@ std::optional<QString> LoginController::inputFailure(const QString& email, const
 
 void LoginController::loginPressed(const QString& email, const QString& password)
 {
+    if (requestPending()) {
+        return;  // one attempt at a time: the button is off until it is answered
+    }
     if (const std::optional<QString> failure = inputFailure(email, password)) {
         recordFailure(*failure, Status::logInFalse);
         return;
     }
     QPointer<LoginController> self(this);
+    const Attempt attempt = startAttempt();
     Client::shared().loginWithEmail(
         email, password,
-        [self, email, password](std::optional<Error> error, std::optional<JSON> json, std::optional<int>) {
+        [self, attempt, email, password](std::optional<Error> error, std::optional<JSON> json, std::optional<int>) {
             // Handled on a later turn of the main loop than the client's completion.
-            MainQueue::async([self, email, password, error = std::move(error), json = std::move(json)] {
-                handleAnswer(self, email, password, error, json, Status::logInTrue, Status::logInFalse);
+            MainQueue::async([self, attempt, email, password, error = std::move(error), json = std::move(json)] {
+                handleAnswer(self, attempt, email, password, error, json, Status::logInTrue, Status::logInFalse);
             });
         });
 }
 
 void LoginController::signupPressed(const QString& email, const QString& password, const QString& repeatPassword)
 {
+    if (requestPending()) {
+        return;
+    }
     if (const std::optional<QString> failure = inputFailure(email, password)) {
         recordFailure(*failure, Status::signUpFalse);
         return;
@@ -190,10 +257,11 @@ void LoginController::signupPressed(const QString& email, const QString& passwor
         return;
     }
     QPointer<LoginController> self(this);
+    const Attempt attempt = startAttempt();
     Client::shared().associateUserWithEmail(
         email, password, *uid,
-        [self, email, password](std::optional<Error> error, std::optional<JSON> json, std::optional<int>) {
-            handleAnswer(self, email, password, error, json, Status::signUpTrue, Status::signUpFalse);
+        [self, attempt, email, password](std::optional<Error> error, std::optional<JSON> json, std::optional<int>) {
+            handleAnswer(self, attempt, email, password, error, json, Status::signUpTrue, Status::signUpFalse);
         });
 }
 

@@ -8,6 +8,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace tandrel {
@@ -32,6 +33,9 @@ public:
     Published<QString> loginErrorMsg{this, QStringLiteral("NotLoggedIn")};
     // Never set back to `none`; every outcome is announced, a repeated one too.
     Published<Status> loginResult{this, Status::none};
+    // A log-in or sign-up is under way (its answer, or the keyring's prompt, is awaited);
+    // no other starts meanwhile.
+    Published<bool> requestPending{this, false};
 
     // True when the whole text is an acceptable e-mail address.
     bool isValidEmailAddr(const QString& strToValidate) const;
@@ -48,6 +52,9 @@ public:
     static inline const QString keychainWriteFailedMessage = QStringLiteral(
         "Your login could not be kept in the keyring. Unlock the keyring (or make it writable) and log in "
         "again.");
+    static inline const QString accountCreatedButNotKeptMessage = QStringLiteral(
+        "Your account was created, but your login could not be kept in the keyring. Unlock the keyring and log "
+        "in with your e-mail and password.");
     static inline const QString noDeviceIdentifierMessage =
         QStringLiteral("This device could not be identified. Please try again.");
     static inline const QString noTokenMessage =
@@ -59,9 +66,21 @@ private:
     // The first check that the typed e-mail and password fail, in order.
     std::optional<QString> inputFailure(const QString& email, const QString& password) const;
     void recordFailure(const QString& message, Status status);
-    static void handleAnswer(const QPointer<LoginController>& controller, const QString& email, const QString& password,
-                             const std::optional<Error>& error, const std::optional<JSON>& json, Status success,
-                             Status failure);
+    struct Attempt {
+        quint64 number = 0;
+        quint64 session = 0;  // Session::current() when it started
+    };
+    Attempt startAttempt();
+    static bool isLatest(const Attempt& attempt);
+    // Ends the controller's pending attempt (when the controller is still there and this is
+    // its attempt) and reports on it.
+    static void finish(const QPointer<LoginController>& controller, const Attempt& attempt,
+                       const std::function<void(LoginController&)>& report);
+    static void handleAnswer(const QPointer<LoginController>& controller, const Attempt& attempt,
+                             const QString& email, const QString& password, const std::optional<Error>& error,
+                             const std::optional<JSON>& json, Status success, Status failure);
+
+    quint64 m_attempt = 0;
 };
 
 }  // namespace tandrel

@@ -10,6 +10,8 @@
 #include "Platform/Diagnostics.h"
 #include "Platform/MainQueue.h"
 #include "Platform/NetworkExtension/NEVPNManager.h"
+#include "Platform/UserDefaults.h"
+#include "Extensions/UserDefaultsKey.h"
 
 #include <algorithm>
 #include <mutex>
@@ -330,27 +332,97 @@ void TandrelController::noteConnectionOutcome(NEVPNStatus status, const QString&
     }
 }
 
-void TandrelController::logout()
+namespace {
+
+bool keyringLocked()
 {
-    // The request goes out while the token is still stored, and in the session it ends:
-    // a backend that already voided the token answers it as expired, which then is not
-    // news for the log-in screen.
+    return Preferences::isLocked(Preferences::Keys::token) || Preferences::isLocked(Preferences::Keys::email);
+}
+
+// The request goes out while the token is still stored, and in the session it ends: a
+// backend that already voided the token answers it as expired, which then is not news
+// for the log-in screen.
+void tellBackendLoggedOut()
+{
     if (Preferences::token()) {
         Client::shared().logout([](std::optional<Error>, std::optional<JSON>, std::optional<int>) {});
+    }
+}
+
+void removeSessionItems()
+{
+    Preferences::setEmail(std::nullopt);
+    Preferences::setToken(std::nullopt);
+    Preferences::setPassword(std::nullopt);
+}
+
+void removeTunnelItems()
+{
+    Preferences::setVpnUsername(std::nullopt);
+    Preferences::setVpnPassword(std::nullopt);
+    Preferences::setServer(std::nullopt);
+}
+
+}  // namespace
+
+void TandrelController::logout()
+{
+    const bool locked = keyringLocked();
+    if (locked) {
+        // Nothing can be removed (nor the token sent) now; remembered, the log-out is
+        // completed at the unlock, also by a later start.
+        UserDefaults::standard().set(true, kLogoutPendingKey);
+        UserDefaults::standard().synchronize();
+    } else {
+        tellBackendLoggedOut();
     }
     // Before anything is cleared, so that a connect chain or a backend answer still under
     // way stores nothing.
     Session::end();
-    Preferences::setEmail(std::nullopt);
-    Preferences::setToken(std::nullopt);
-    Preferences::setPassword(std::nullopt);
+    if (!locked) {
+        removeSessionItems();
+    }
     Preferences::setConfigId(0);
-    Preferences::setVpnUsername(std::nullopt);
-    Preferences::setVpnPassword(std::nullopt);
-    Preferences::setServer(std::nullopt);
+    if (!locked) {
+        removeTunnelItems();
+    }
     VPNHelper::shared().disconnectVPN();
     ApplicationIcon::set(kApplicationIconName);
     NotificationCenter::defaultCenter().post(kShowLoginViewNotification);
+}
+
+bool TandrelController::logoutPending()
+{
+    return UserDefaults::standard().boolForKey(kLogoutPendingKey);
+}
+
+bool TandrelController::finishPendingLogout()
+{
+    if (!logoutPending()) {
+        return true;
+    }
+    if (keyringLocked()) {
+        return false;
+    }
+    tellBackendLoggedOut();
+    removeSessionItems();
+    removeTunnelItems();
+    if (keyringLocked() || Preferences::token() || Preferences::email()) {
+        return false;  // locked again in between: the next look finishes it
+    }
+    UserDefaults::standard().removeObject(kLogoutPendingKey);
+    UserDefaults::standard().synchronize();
+    printLine(QStringLiteral("Completed the log-out made while the keyring was locked"));
+    return true;
+}
+
+void TandrelController::resumeAfterUnlock()
+{
+    if (connectionError() == ConnectFailure::keyringLocked()) {
+        connectionError = std::nullopt;
+    }
+    loadRegions();
+    showCurrentSubscription();
 }
 
 void TandrelController::showCurrentSubscription()

@@ -101,6 +101,15 @@ public:
     // Clears the account and the tunnel's credentials, stops the tunnel and shows the login
     // screen. Leaves this controller's published values as they are.
     void logout();
+    // A log-out made while the keyring was locked, not yet completed: nothing of that
+    // session may come back, whatever the keyring still holds.
+    static bool logoutPending();
+    // Completes such a log-out once the keyring can be read: tells the backend with the
+    // token, then removes the items. True when none is pending (any more).
+    static bool finishPendingLogout();
+    // The keyring was unlocked: loads what the lock held back (regions, plan) and drops
+    // the word that it was locked.
+    void resumeAfterUnlock();
     // Loads the plan text, the device slots and the trial eligibility.
     void showCurrentSubscription();
     // Sends `code` for the account; the result arrives as the redeem alert.

@@ -37,5 +37,8 @@ inline const QString kCompactViewKey = QStringLiteral("CompactView");
 inline const QString kSelectedLanguageKey = QStringLiteral("SelectedLanguage");
 inline const QString kAppleLanguagesKey = QStringLiteral("AppleLanguages");
 inline const QString kKeychainFileNoticeShownKey = QStringLiteral("KeychainFileNoticeShown");
+// A log-out while the keyring was locked: its items are removed (and the backend told)
+// once the keyring can be read again. Kept here, since the keyring could not be written.
+inline const QString kLogoutPendingKey = QStringLiteral("LogoutPending");
 
 }  // namespace tandrel

@@ -3,6 +3,7 @@
 #include "BuildConfig.h"
 #include "Platform/Diagnostics.h"
 #include "Platform/FileKeychainStore.h"
+#include "Platform/MainQueue.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -51,6 +52,28 @@ int moveItems(KeychainStore& from, const QString& fromService, KeychainStore& to
     return entries.isEmpty() ? KeychainStatus::success : from.removeAll(fromService);
 }
 
+// Moves the items a start without the keyring left in the file into the keyring, but only
+// where the keyring holds no item of that account: the file is what an earlier start
+// could not put there, and whatever the keyring has was written since (a log-in after
+// the unlock) or is as good. Nothing is decided while the keyring is locked.
+int moveFileItems(KeychainStore& file, KeychainStore& keyring, const QString& service)
+{
+    QList<KeychainEntry> entries;
+    if (const int status = file.copyAll(service, &entries); status != KeychainStatus::success) {
+        return status;
+    }
+    for (const KeychainEntry& entry : std::as_const(entries)) {
+        int status = keyring.copyMatching(service, entry.account, nullptr);
+        if (status == KeychainStatus::itemNotFound) {
+            status = keyring.add(service, entry.account, entry.data, nullptr);
+        }
+        if (status != KeychainStatus::success) {
+            return status;
+        }
+    }
+    return entries.isEmpty() ? KeychainStatus::success : file.removeAll(service);
+}
+
 QString currentService()
 {
     return QString::fromUtf8(BuildConfig::bundleIdentifier);
@@ -62,6 +85,13 @@ QString KeychainStore::fileStorePath(const QString& bundleIdentifier)
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QLatin1Char('/') + bundleIdentifier +
            QStringLiteral("/keychain");
+}
+
+void KeychainStore::requestAccess(std::function<void(int status)> done)
+{
+    if (done) {
+        MainQueue::async([done = std::move(done)] { done(KeychainStatus::success); });
+    }
 }
 
 int KeychainStore::copyAll(const QString&, QList<KeychainEntry>*)
@@ -115,13 +145,18 @@ std::shared_ptr<KeychainStore> KeychainStore::openSystemStore()
         // they move once, so the next start finds them, and no secret stays on disk.
         if (QFileInfo::exists(filePath)) {
             auto file = makeFileStore(filePath);
-            const int status = moveItems(*file, service, *chosen, service);
+            const int status = moveFileItems(*file, *chosen, service);
             if (status == KeychainStatus::success) {
                 QList<KeychainEntry> left;
                 if (file->copyAll(service, &left) == KeychainStatus::success && left.isEmpty()) {
                     QFile::remove(filePath);
                 }
                 printLine(QStringLiteral("Moved keychain items from %1 into the Secret Service").arg(filePath));
+            } else if (status == KeychainStatus::noDefaultKeychain) {
+                // The person declined to make a keyring: the file stays the store.
+                printLine(QStringLiteral("The Secret Service has no keyring; keeping keychain items in %1")
+                              .arg(filePath));
+                chosen = file;
             } else {
                 printLine(QStringLiteral("Keychain items in %1 could not be moved into the Secret Service yet: %2")
                               .arg(filePath, keychainError(status).description()));
@@ -159,6 +194,19 @@ KeychainStore& KeychainStore::system()
         }
     }
     return *shared.current;
+}
+
+void KeychainStore::useFileStore()
+{
+    const QString path = fileStorePath(currentService());
+    printLine(QStringLiteral("No keyring was made; keeping keychain items in %1").arg(path));
+    SystemStore& shared = systemStore();
+    std::lock_guard guard(shared.lock);
+    if (shared.current) {
+        shared.retired.push_back(std::move(shared.current));
+    }
+    shared.current = makeFileStore(path);
+    shared.fallbackFilePath = path;
 }
 
 void KeychainStore::setSystem(std::shared_ptr<KeychainStore> store)

@@ -7,6 +7,8 @@
 
 #include <QList>
 
+#include <functional>
+
 #include <memory>
 #include <optional>
 
@@ -20,6 +22,7 @@ inline constexpr int duplicateItem = -25299;
 inline constexpr int notAvailable = -25291;           // no store could be reached or written
 inline constexpr int interactionNotAllowed = -25308;  // locked, and nobody may be asked
 inline constexpr int decode = -26275;                 // stored data could not be read
+inline constexpr int noDefaultKeychain = -25307;      // a keyring service without a keyring to keep items in
 }  // namespace KeychainStatus
 
 // Errors of the keychain are in this domain, with the status as code.
@@ -60,6 +63,12 @@ public:
     // Asks whoever keeps the store locked to unlock it (the desktop's own prompt), without
     // waiting for the answer; a store that is never locked does nothing.
     virtual void requestUnlock() {}
+    // Asks whoever keeps the store to make it able to keep items (unlock it, or make it
+    // when there is none yet, through their own prompt) and calls `done` on the main
+    // thread once the person answered: success, interactionNotAllowed (the unlock was
+    // declined) or noDefaultKeychain (making one was declined). A store that needs nothing
+    // answers success on the next turn of the main loop.
+    virtual void requestAccess(std::function<void(int status)> done);
 
     // The store the program uses, chosen once per run by openSystemStore().
     static KeychainStore& system();
@@ -79,6 +88,9 @@ public:
     // item of `currentService`. Items that cannot be read or written stay where they are.
     static void moveLegacyItems(KeychainStore& store, const QString& legacyService, const QString& legacyFilePath,
                                 const QString& currentService);
+    // From now on for this run, the file store: the person declined to make a keyring.
+    // fallbackFilePath() names it, so the program tells where the credentials are kept.
+    static void useFileStore();
     // Replaces the system store (tests; the program never calls it).
     static void setSystem(std::shared_ptr<KeychainStore> store);
 

@@ -17,6 +17,30 @@
 
 namespace tandrel {
 
+// Waits for one Secret Service prompt's Completed signal, then goes.
+class PromptAnswer : public QObject {
+    Q_OBJECT
+public:
+    PromptAnswer(const QString& path, std::function<void(bool dismissed)> then)
+        : m_path(path), m_then(std::move(then))
+    {
+    }
+
+public Q_SLOTS:
+    void completed(bool dismissed, const QDBusVariant&)
+    {
+        if (!m_then) {
+            return;
+        }
+        std::exchange(m_then, {})(dismissed);
+        deleteLater();
+    }
+
+private:
+    QString m_path;
+    std::function<void(bool)> m_then;
+};
+
 namespace {
 
 const char* const kSecretServiceName = "org.freedesktop.secrets";
@@ -102,6 +126,41 @@ GHashTable* attributesFor(const QString& service, const QString& account)
     g_hash_table_replace(attributes, g_strdup("service"), g_strdup(service.toUtf8().constData()));
     g_hash_table_replace(attributes, g_strdup("account"), g_strdup(account.toUtf8().constData()));
     return attributes;
+}
+
+// The unique bus name of the daemon behind the Secret Service now; empty when none.
+QByteArray currentOwner(SecretService* service)
+{
+    GDBusConnection* bus = g_dbus_proxy_get_connection(G_DBUS_PROXY(service));
+    GVariant* reply = g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                  "org.freedesktop.DBus", "GetNameOwner",
+                                                  g_variant_new("(s)", kSecretServiceName), G_VARIANT_TYPE("(s)"),
+                                                  G_DBUS_CALL_FLAGS_NO_AUTO_START, kBusProbeTimeoutMs, nullptr, nullptr);
+    if (!reply) {
+        return {};
+    }
+    const gchar* name = nullptr;
+    g_variant_get(reply, "(&s)", &name);
+    const QByteArray owner(name);
+    g_variant_unref(reply);
+    return owner;
+}
+
+QByteArray schemaName()
+{
+    return QByteArray(genericPasswordSchema()->name);
+}
+
+// Whether an unlocked item is one of ours (by its schema name); no name asked: any item.
+bool hasSchema(SecretItem* item, const QByteArray& name)
+{
+    if (name.isEmpty()) {
+        return true;
+    }
+    gchar* itemSchema = secret_item_get_schema_name(item);
+    const bool matches = itemSchema && name == itemSchema;
+    g_free(itemSchema);
+    return matches;
 }
 
 GQuark promptRefusedQuark()
@@ -231,19 +290,26 @@ std::shared_ptr<SecretServiceKeychainStore> SecretServiceKeychainStore::connect(
     return std::shared_ptr<SecretServiceKeychainStore>(new SecretServiceKeychainStore(service));
 }
 
-SecretServiceKeychainStore::SecretServiceKeychainStore(SecretService* service) : m_service(service) {}
+SecretServiceKeychainStore::SecretServiceKeychainStore(SecretService* service)
+    : m_service(service), m_owner(currentOwner(service))
+{
+}
 
 SecretServiceKeychainStore::~SecretServiceKeychainStore()
 {
     g_object_unref(m_service);
 }
 
-// Every matching item, unlocked ones first. The search never unlocks anything.
-int SecretServiceKeychainStore::search(GHashTable* attributes, QList<SecretItem*>* items, bool ourSchema)
+// Every matching item, unlocked ones first. The search never unlocks anything. It goes by
+// the attributes alone: GNOME Keyring does not match "xdg:schema" against the items of a
+// keyring that has been locked since it was loaded from disk, so a search by schema would
+// take a locked session for no session at all. The schema is checked on each item that
+// can be read instead (a locked one shows no attributes to check).
+int SecretServiceKeychainStore::search(GHashTable* attributes, QList<SecretItem*>* items, const QByteArray& schemaName)
 {
     GError* error = nullptr;
-    GList* found = secret_service_search_sync(m_service, ourSchema ? genericPasswordSchema() : nullptr, attributes,
-                                              SECRET_SEARCH_ALL, nullptr, &error);
+    followDaemon();
+    GList* found = secret_service_search_sync(m_service, nullptr, attributes, SECRET_SEARCH_ALL, nullptr, &error);
     g_hash_table_unref(attributes);
     if (error) {
         return consume(error);
@@ -251,16 +317,43 @@ int SecretServiceKeychainStore::search(GHashTable* attributes, QList<SecretItem*
     QList<SecretItem*> locked;
     for (GList* entry = found; entry; entry = entry->next) {
         auto* item = static_cast<SecretItem*>(entry->data);
-        (secret_item_get_locked(item) ? locked : *items) << item;
+        if (secret_item_get_locked(item)) {
+            locked << item;
+        } else if (hasSchema(item, schemaName)) {
+            *items << item;
+        } else {
+            g_object_unref(item);
+        }
     }
     g_list_free(found);
     *items << locked;
     return items->isEmpty() ? KeychainStatus::itemNotFound : KeychainStatus::success;
 }
 
+// After the keyring daemon restarted (while the program runs on), the service object still
+// holds the transfer session of the daemon that is gone, and every secret read through it
+// fails: a fresh one talks to the daemon that now owns the name.
+void SecretServiceKeychainStore::followDaemon()
+{
+    const QByteArray owner = currentOwner(m_service);
+    if (owner.isEmpty() || owner == m_owner) {
+        return;
+    }
+    GError* error = nullptr;
+    SecretService* fresh =
+        secret_service_open_sync(refusingServiceType(), nullptr, SECRET_SERVICE_OPEN_SESSION, nullptr, &error);
+    if (!fresh) {
+        g_clear_error(&error);
+        return;
+    }
+    g_object_unref(m_service);
+    m_service = fresh;
+    m_owner = owner;
+}
+
 int SecretServiceKeychainStore::find(const QString& service, const QString& account, QList<SecretItem*>* items)
 {
-    return search(attributesFor(service, account), items);
+    return search(attributesFor(service, account), items, schemaName());
 }
 
 int SecretServiceKeychainStore::read(SecretItem* item, KeychainItem* result)
@@ -316,8 +409,8 @@ int SecretServiceKeychainStore::add(const QString& service, const QString& accou
     SecretCollection* collection =
         secret_collection_for_alias_sync(m_service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &error);
     if (!collection) {
-        // No default collection: making one would ask the user for a password.
-        return error ? consume(error) : KeychainStatus::notAvailable;
+        // No default collection: making one asks the user for a password (requestAccess).
+        return error ? consume(error) : KeychainStatus::noDefaultKeychain;
     }
     if (secret_collection_get_locked(collection)) {
         g_object_unref(collection);
@@ -381,7 +474,7 @@ int SecretServiceKeychainStore::copyByReference(const QByteArray& persistentRefe
 {
     QMutexLocker locker(&m_lock);
     QList<SecretItem*> items;
-    int status = search(attributesFor(), &items);
+    int status = search(attributesFor(), &items, schemaName());
     if (status == KeychainStatus::success) {
         const auto named = std::find_if(items.cbegin(), items.cend(), [&](SecretItem* candidate) {
             return !persistentReference.isEmpty() && referenceOf(candidate) == persistentReference;
@@ -397,10 +490,8 @@ int SecretServiceKeychainStore::copyByReference(const QByteArray& persistentRefe
 int SecretServiceKeychainStore::findService(const QString& service, QList<SecretItem*>* items)
 {
     GHashTable* attributes = g_hash_table_new_full(g_str_hash, g_str_equal, g_free, g_free);
-    g_hash_table_replace(attributes, g_strdup("xdg:schema"),
-                         g_strdup((service + QStringLiteral(".GenericPassword")).toUtf8().constData()));
     g_hash_table_replace(attributes, g_strdup("service"), g_strdup(service.toUtf8().constData()));
-    return search(attributes, items, false);
+    return search(attributes, items, (service + QStringLiteral(".GenericPassword")).toUtf8());
 }
 
 int SecretServiceKeychainStore::copyAll(const QString& service, QList<KeychainEntry>* entries)
@@ -443,29 +534,75 @@ int SecretServiceKeychainStore::removeAll(const QString& service)
     return status;
 }
 
-// Asks the Secret Service to unlock the default collection. The service answers with a
-// prompt, which it shows as the desktop's own dialog once asked to; nothing here waits for
-// the person: each step is an asynchronous call, and the screens find the keyring unlocked
-// at their next look.
 void SecretServiceKeychainStore::requestUnlock()
 {
+    requestAccess({});
+}
+
+// Unlocks the default collection, or makes it when there is none, each through the
+// Secret Service's own prompt, which it shows as the desktop's dialog once asked to.
+// Nothing here waits for the person: each step is an asynchronous call on the main loop,
+// and the callers hear the outcome when the prompt completes.
+void SecretServiceKeychainStore::requestAccess(std::function<void(int status)> done)
+{
+    if (done) {
+        m_accessWaiting.push_back(std::move(done));
+    }
     if (m_unlockAsked.exchange(true)) {
-        return;
+        return;  // one prompt at a time; this caller hears its outcome too
     }
     QDBusConnection bus = QDBusConnection::connectToBus(sessionBusAddress(), QStringLiteral("tandrel-keyring-unlock"));
-    if (!bus.isConnected()) {
+    auto finish = [this](int status) {
         m_unlockAsked = false;
+        for (const std::function<void(int)>& waiting : std::exchange(m_accessWaiting, {})) {
+            waiting(status);
+        }
+    };
+    if (!bus.isConnected()) {
+        finish(KeychainStatus::notAvailable);
         return;
     }
     const QString service = QString::fromLatin1(kSecretServiceName);
     const QString servicePath = QStringLiteral("/org/freedesktop/secrets");
     const QString serviceInterface = QStringLiteral("org.freedesktop.Secret.Service");
-    auto finish = [this] { m_unlockAsked = false; };
-    auto then = [](const QDBusPendingCall& call, std::function<void(const QDBusMessage&)> next) {
+    const auto then = [](const QDBusPendingCall& call, std::function<void(const QDBusMessage&)> next) {
         auto* watcher = new QDBusPendingCallWatcher(call);
         QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, next = std::move(next)] {
             next(watcher->reply());
             watcher->deleteLater();
+        });
+    };
+    const auto isNone = [](const QDBusObjectPath& path) {
+        return path.path().isEmpty() || path.path() == QLatin1String("/");
+    };
+    // The prompt's answer arrives as its Completed signal; a dismissed prompt is a "no".
+    const auto prompt = [=](const QDBusMessage& reply, int declined) {
+        const QDBusObjectPath path = reply.arguments().value(1).value<QDBusObjectPath>();
+        if (reply.type() != QDBusMessage::ReplyMessage) {
+            finish(KeychainStatus::notAvailable);
+            return;
+        }
+        if (isNone(path)) {
+            finish(KeychainStatus::success);
+            return;
+        }
+        auto* answer = new PromptAnswer(path.path(), [=](bool dismissed) {
+            finish(dismissed ? declined : KeychainStatus::success);
+        });
+        QDBusConnection listening = bus;
+        if (!listening.connect(service, path.path(), QStringLiteral("org.freedesktop.Secret.Prompt"),
+                         QStringLiteral("Completed"), answer, SLOT(completed(bool, QDBusVariant)))) {
+            delete answer;
+            finish(KeychainStatus::notAvailable);
+            return;
+        }
+        QDBusMessage show = QDBusMessage::createMethodCall(
+            service, path.path(), QStringLiteral("org.freedesktop.Secret.Prompt"), QStringLiteral("Prompt"));
+        show << QString();  // no parent window id
+        then(bus.asyncCall(show), [=](const QDBusMessage& shown) {
+            if (shown.type() != QDBusMessage::ReplyMessage) {
+                answer->completed(true, {});
+            }
         });
     };
     QDBusMessage readAlias =
@@ -473,26 +610,28 @@ void SecretServiceKeychainStore::requestUnlock()
     readAlias << QStringLiteral("default");
     then(bus.asyncCall(readAlias), [=](const QDBusMessage& alias) {
         const QDBusObjectPath collection = alias.arguments().value(0).value<QDBusObjectPath>();
-        if (alias.type() != QDBusMessage::ReplyMessage || collection.path().isEmpty() ||
-            collection.path() == QLatin1String("/")) {
-            finish();
+        if (alias.type() != QDBusMessage::ReplyMessage) {
+            finish(KeychainStatus::notAvailable);
+            return;
+        }
+        if (isNone(collection)) {
+            // A Secret Service without a keyring yet (no login keyring was ever made): it
+            // asks the person for the new keyring's password itself.
+            QDBusMessage create = QDBusMessage::createMethodCall(service, servicePath, serviceInterface,
+                                                                 QStringLiteral("CreateCollection"));
+            const QVariantMap properties = {
+                {QStringLiteral("org.freedesktop.Secret.Collection.Label"), QStringLiteral("Login")}};
+            create << properties << QStringLiteral("default");
+            then(bus.asyncCall(create), [=](const QDBusMessage& created) {
+                prompt(created, KeychainStatus::noDefaultKeychain);
+            });
             return;
         }
         QDBusMessage unlock =
             QDBusMessage::createMethodCall(service, servicePath, serviceInterface, QStringLiteral("Unlock"));
         unlock << QVariant::fromValue(QList<QDBusObjectPath>{collection});
-        then(bus.asyncCall(unlock), [=](const QDBusMessage& unlocked) {
-            const QDBusObjectPath prompt = unlocked.arguments().value(1).value<QDBusObjectPath>();
-            if (unlocked.type() != QDBusMessage::ReplyMessage || prompt.path().isEmpty() ||
-                prompt.path() == QLatin1String("/")) {
-                finish();
-                return;
-            }
-            QDBusMessage show = QDBusMessage::createMethodCall(
-                service, prompt.path(), QStringLiteral("org.freedesktop.Secret.Prompt"), QStringLiteral("Prompt"));
-            show << QString();  // no parent window id
-            then(bus.asyncCall(show), [=](const QDBusMessage&) { finish(); });
-        });
+        then(bus.asyncCall(unlock),
+             [=](const QDBusMessage& unlocked) { prompt(unlocked, KeychainStatus::interactionNotAllowed); });
     });
 }
 
@@ -502,3 +641,5 @@ std::shared_ptr<KeychainStore> KeychainStore::makeSecretServiceStore()
 }
 
 }  // namespace tandrel
+
+#include "SecretServiceKeychainStore.moc"

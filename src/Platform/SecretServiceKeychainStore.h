@@ -5,6 +5,8 @@
 #include <QMutex>
 
 #include <atomic>
+#include <functional>
+#include <vector>
 
 using SecretService = struct _SecretService;
 using SecretItem = struct _SecretItem;
@@ -19,7 +21,8 @@ namespace tandrel {
 // Nothing here may wait on a person: nobody may be there to answer an unlock prompt, and
 // such a prompt blocks forever. A locked collection or item therefore reads as
 // KeychainStatus::interactionNotAllowed (never as absent), every prompt a call would need
-// is refused, and unlocking is only ever asked for without waiting (requestUnlock()).
+// is refused, and unlocking (or making the keyring) is only ever asked for without waiting
+// (requestAccess()).
 class SecretServiceKeychainStore : public KeychainStore {
 public:
     // The store, or nullptr when no session bus is reachable without launching one, or
@@ -38,18 +41,22 @@ public:
     int copyAll(const QString& service, QList<KeychainEntry>* entries) override;
     int removeAll(const QString& service) override;
     void requestUnlock() override;
+    void requestAccess(std::function<void(int status)> done) override;
 
 private:
     explicit SecretServiceKeychainStore(SecretService* service);
-    // Takes over `attributes`; `ourSchema` adds this build's schema name to them.
-    int search(GHashTable* attributes, QList<SecretItem*>* items, bool ourSchema = true);
+    // Takes over `attributes`; unlocked items of another schema than `schemaName` are left out.
+    int search(GHashTable* attributes, QList<SecretItem*>* items, const QByteArray& schemaName);
+    void followDaemon();
     int findService(const QString& service, QList<SecretItem*>* items);
     int find(const QString& service, const QString& account, QList<SecretItem*>* items);
     int read(SecretItem* item, KeychainItem* result);
 
     SecretService* m_service;
+    QByteArray m_owner;  // the daemon m_service talks to
     QMutex m_lock;
     std::atomic<bool> m_unlockAsked{false};
+    std::vector<std::function<void(int)>> m_accessWaiting;  // main thread only
 };
 
 }  // namespace tandrel

@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLockFile>
+#include <QSaveFile>
 #include <QMutex>
 #include <QSet>
 #include <QStandardPaths>
@@ -130,28 +132,68 @@ QVariant decode(const QVariant& raw)
 }
 
 // QSettings reads binary garbage as an empty file without complaint, and writing then
-// would wipe what the user had; so the text is checked line by line before trusting it.
-bool looksLikeSettingsText(const QByteArray& bytes)
+// would wipe what the user had; so the bytes must be text before they are trusted.
+bool isText(const QByteArray& bytes)
 {
     if (bytes.contains('\0')) {
         return false;
     }
     QStringDecoder utf8(QStringDecoder::Utf8);
-    const QString text = utf8(bytes);  // drops a leading byte-order mark
-    if (utf8.hasError()) {
+    const QString text = utf8(bytes);
+    return !utf8.hasError();
+}
+
+// A line that is neither blank, a comment, a [section] nor key=value. QSettings reads the
+// rest of a file that holds one, but then refuses to write it at all.
+bool isDamagedLine(const QByteArray& rawLine)
+{
+    const QByteArray line = rawLine.trimmed();
+    if (line.isEmpty() || line.startsWith(';') || line.startsWith('#')) {
         return false;
     }
-    const QStringList lines = text.split(QLatin1Char('\n'));
-    for (const QString& rawLine : lines) {
-        const QString line = rawLine.trimmed();
-        if (line.isEmpty() || line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#'))) {
-            continue;
-        }
-        if (line.startsWith(QLatin1Char('[')) ? !line.endsWith(QLatin1Char(']')) : !line.contains(QLatin1Char('='))) {
-            return false;
-        }
+    return line.startsWith('[') ? !line.endsWith(']') : !line.contains('=');
+}
+
+// Takes the damaged lines out of the file (under the lock QSettings itself takes, so no
+// copy writes in between): each loses only itself, every other setting stays.
+bool hasDamagedLine(const QByteArray& bytes)
+{
+    const QByteArrayList lines = bytes.split('\n');
+    return isText(bytes) && std::any_of(lines.cbegin(), lines.cend(), isDamagedLine);
+}
+
+QByteArray contentOf(const QString& filePath)
+{
+    QFile file(filePath);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void dropDamagedLines(const QString& filePath)
+{
+    if (!hasDamagedLine(contentOf(filePath))) {
+        return;  // the usual case, without taking the lock
     }
-    return true;
+    QLockFile lock(filePath + QStringLiteral(".lock"));
+    if (!lock.lock()) {
+        return;
+    }
+    const QByteArray bytes = contentOf(filePath);
+    if (!hasDamagedLine(bytes)) {
+        return;
+    }
+    QByteArrayList kept;
+    QByteArrayList dropped;
+    for (const QByteArray& line : bytes.split('\n')) {
+        (isDamagedLine(line) ? dropped : kept) << line;
+    }
+    QSaveFile repaired(filePath);
+    if (!repaired.open(QIODevice::WriteOnly) || repaired.write(kept.join('\n')) < 0 || !repaired.commit()) {
+        return;
+    }
+    for (const QByteArray& line : std::as_const(dropped)) {
+        printLine(QStringLiteral("Settings file %1: dropped a damaged line: %2")
+                      .arg(filePath, QString::fromUtf8(line.trimmed())));
+    }
 }
 
 // Signed integers of Foundation's lenient reading: leading blanks, a sign, digits; "12ab" is 12.
@@ -207,11 +249,16 @@ void UserDefaults::Private::load()
         reportedWriteFailure = true;
         return;
     }
+    file.close();
+    dropDamagedLines(filePath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return;
+    }
     const QByteArray bytes = file.readAll();
     file.close();
 
     QSettings settings(filePath, QSettings::IniFormat);
-    if (settings.status() != QSettings::NoError || !looksLikeSettingsText(bytes)) {
+    if (settings.status() != QSettings::NoError || !isText(bytes)) {
         const QString asideName = filePath + QStringLiteral(".corrupt");
         QFile::remove(asideName);
         if (QFile::rename(filePath, asideName)) {
@@ -241,7 +288,7 @@ std::optional<QVariantMap> UserDefaults::Private::readFile() const
     const QByteArray bytes = file.readAll();
     file.close();
     QSettings settings(filePath, QSettings::IniFormat);
-    if (settings.status() != QSettings::NoError || !looksLikeSettingsText(bytes)) {
+    if (settings.status() != QSettings::NoError || !isText(bytes)) {
         return std::nullopt;
     }
     QVariantMap stored;
@@ -269,6 +316,7 @@ bool UserDefaults::Private::save()
         reportWriteFailure(QStringLiteral("folder %1 could not be made").arg(folder));
         return false;
     }
+    dropDamagedLines(filePath);
     const bool merge = readFile().has_value();
     QSettings settings(filePath, QSettings::IniFormat);
     if (merge) {
@@ -281,7 +329,8 @@ bool UserDefaults::Private::save()
             }
         }
     } else {
-        settings.clear();
+        // No clear() first: another copy may create the file between the look above and
+        // this sync; QSettings merges these keys into what it finds under its lock.
         for (auto it = values.cbegin(); it != values.cend(); ++it) {
             settings.setValue(it.key(), encode(it.value()));
         }

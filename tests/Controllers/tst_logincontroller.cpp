@@ -1,4 +1,5 @@
 #include "Controllers/LoginController.h"
+#include "Controllers/TandrelController.h"
 #include "ServiceTesting.h"
 #include "support/TestMain.h"
 
@@ -179,6 +180,38 @@ private slots:
         controller.reset();
         QTRY_VERIFY_WITH_TIMEOUT(Preferences::token().has_value(), 5000);
         QCOMPARE(Preferences::email(), DemoBackend::demoEmail);
+    }
+
+    // First log-in slow, a second answered at once, then a log-out: the first answer comes
+    // for nobody and stores nothing. One attempt runs at a time per screen.
+    void lateAnswerOfAnAbandonedLogInIsDropped()
+    {
+        const QString path = QStringLiteral("auth/login/email");
+        const QString other = QStringLiteral("second@example.com");
+        env->backend.addAccount(other, QStringLiteral("second-pass"));
+        demo::Fault slow;
+        slow.delayMs = 1500;
+        slow.times = 1;
+        env->backend.setFault("POST", path, slow);
+
+        LoginController first;
+        first.loginPressed(DemoBackend::demoEmail, DemoBackend::demoPassword);
+        QVERIFY(first.requestPending());
+        first.loginPressed(other, QStringLiteral("second-pass"));  // the button is off meanwhile
+        QTRY_COMPARE_WITH_TIMEOUT(env->requestCount("POST", path), 1, 5000);
+
+        LoginController second;
+        second.loginPressed(other, QStringLiteral("second-pass"));
+        QTRY_COMPARE_WITH_TIMEOUT(second.loginResult(), Status::logInTrue, 5000);
+        QCOMPARE(Preferences::email(), other);
+        TandrelController().logout();
+        QCOMPARE(Preferences::email(), std::nullopt);
+
+        QTRY_VERIFY_WITH_TIMEOUT(!first.requestPending(), 5000);
+        QCOMPARE(env->requestCount("POST", path), 2);
+        QCOMPARE(Preferences::token(), std::nullopt);
+        QCOMPARE(Preferences::email(), std::nullopt);
+        QVERIFY(first.loginResult() != Status::logInTrue);
     }
 };
 

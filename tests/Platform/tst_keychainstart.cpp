@@ -88,24 +88,29 @@ private Q_SLOTS:
         QVERIFY(!second->removeAll(kCurrent));
     }
 
-    void fileItemsMoveOnceIntoTheKeyring()
+    // The file holds what a start without the keyring could not put there; whatever the
+    // keyring holds was written since (a log-in as someone else after the unlock), so the
+    // file fills only the gaps and never brings the earlier account back.
+    void fileItemsMoveOnceOnlyWhereTheKeyringHasNone()
     {
         const QString filePath = KeychainStore::fileStorePath(kCurrent);
         const std::shared_ptr<KeychainStore> keyring = KeychainStore::makeSecretServiceStore();
         QVERIFY(keyring);
-        // An earlier start without the keyring logged in; the keyring still holds an older token.
-        QVERIFY(!Keychain(kCurrent, keyring).set(QStringLiteral("old-token"), QStringLiteral("token")));
+        QVERIFY(!Keychain(kCurrent, keyring).set(QStringLiteral("newer-token"), QStringLiteral("token")));
+        QVERIFY(!Keychain(kCurrent, keyring).set(QStringLiteral("newer@example.org"), QStringLiteral("email")));
         const std::shared_ptr<KeychainStore> file = KeychainStore::makeFileStore(filePath);
-        QVERIFY(!Keychain(kCurrent, file).set(QStringLiteral("file-token"), QStringLiteral("token")));
-        QVERIFY(!Keychain(kCurrent, file).set(QStringLiteral("me@example.org"), QStringLiteral("email")));
+        QVERIFY(!Keychain(kCurrent, file).set(QStringLiteral("stale-token"), QStringLiteral("token")));
+        QVERIFY(!Keychain(kCurrent, file).set(QStringLiteral("stale@example.org"), QStringLiteral("email")));
+        QVERIFY(!Keychain(kCurrent, file).set(QStringLiteral("DEVICE-ID"), QStringLiteral("uid")));
 
         {
             CapturedOutput output;
             const std::shared_ptr<KeychainStore> started = KeychainStore::openSystemStore();
             QCOMPARE(output.lines(),
                      QStringList{QStringLiteral("Moved keychain items from %1 into the Secret Service").arg(filePath)});
-            const QList<KeychainEntry> expected = {{QStringLiteral("email"), "me@example.org"},
-                                                   {QStringLiteral("token"), "file-token"}};
+            const QList<KeychainEntry> expected = {{QStringLiteral("email"), "newer@example.org"},
+                                                   {QStringLiteral("token"), "newer-token"},
+                                                   {QStringLiteral("uid"), "DEVICE-ID"}};
             QCOMPARE(itemsOf(*started, kCurrent), expected);
             QVERIFY2(!QFile::exists(filePath), "the file copy of the secrets is wiped");
         }
@@ -113,7 +118,7 @@ private Q_SLOTS:
             CapturedOutput output;
             const std::shared_ptr<KeychainStore> again = KeychainStore::openSystemStore();
             QVERIFY(output.lines().isEmpty());
-            QCOMPARE(itemsOf(*again, kCurrent).size(), 2);
+            QCOMPARE(itemsOf(*again, kCurrent).size(), 3);
         }
         QVERIFY(!keyring->removeAll(kCurrent));
     }

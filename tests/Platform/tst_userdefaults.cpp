@@ -5,7 +5,11 @@
 
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QProcess>
 #include <QThread>
+
+#include <memory>
+#include <vector>
 
 using namespace tandrel;
 using tandrel::testing::CapturedOutput;
@@ -37,6 +41,22 @@ private:
     QString settingsPath() const { return m_dir.filePath(QStringLiteral("settings.conf")); }
 
 private Q_SLOTS:
+    // Run as one of several copies (copiesStartingWithoutAFileKeepEveryKey): waits for the
+    // go file, writes its key and ends.
+    void initTestCase()
+    {
+        const QStringList job = qEnvironmentVariable("TANDREL_TEST_WRITE_SETTING").split(QLatin1Char('|'));
+        if (job.size() != 3) {
+            return;
+        }
+        while (!QFile::exists(job.at(1))) {
+            QThread::usleep(200);
+        }
+        UserDefaults copy(job.at(0));
+        copy.set(true, job.at(2));
+        std::exit(copy.synchronize() ? 0 : 1);
+    }
+
     void init()
     {
         QDir(settingsPath()).removeRecursively();  // left by a failed unreadable-file case
@@ -170,8 +190,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("content");
         QTest::newRow("binary garbage") << QByteArray("\x01\x02\xff\xfe\x00garbage", 13);
-        QTest::newRow("unterminated section") << QByteArray("[General\nKillSwitch=bool:false\n");
-        QTest::newRow("line without a value") << QByteArray("[General]\nthis is not a setting\n");
         QTest::newRow("invalid UTF-8") << QByteArray("[General]\nCountryConnected=string:\xc3\x28\n");
     }
     void corruptFileReadsEmptyAndIsKeptAside()
@@ -190,6 +208,36 @@ private Q_SLOTS:
         QVERIFY(defaults.synchronize());
         QCOMPARE(UserDefaults(settingsPath()).object(QStringLiteral("KillSwitch")), QVariant(false));
         QCOMPARE(output.lines().size(), 1);
+    }
+
+    void damagedLineLosesOnlyItself_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("dropped");
+        QTest::newRow("stray line among settings")
+            << QByteArray("[General]\nKillSwitch=bool:false\nthis is not a setting\nconfigId=int:7\n")
+            << QStringLiteral("this is not a setting");
+        QTest::newRow("unterminated section")
+            << QByteArray("[General\nKillSwitch=bool:false\nconfigId=int:7\n") << QStringLiteral("[General");
+    }
+    void damagedLineLosesOnlyItself()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, dropped);
+        writeFile(settingsPath(), content);
+        CapturedOutput output;
+        UserDefaults defaults(settingsPath());
+        QCOMPARE(output.lines().size(), 1);
+        QVERIFY2(output.lines().constFirst().endsWith(dropped), qPrintable(output.lines().constFirst()));
+        QCOMPARE(defaults.object(QStringLiteral("KillSwitch")), QVariant(false));
+        QCOMPARE(defaults.object(QStringLiteral("configId")), QVariant(qint64(7)));
+        defaults.set(QStringLiteral("Spain"), QStringLiteral("CountryConnected"));
+        QVERIFY(defaults.synchronize());
+        UserDefaults reopened(settingsPath());
+        QCOMPARE(reopened.object(QStringLiteral("KillSwitch")), QVariant(false));
+        QCOMPARE(reopened.object(QStringLiteral("configId")), QVariant(qint64(7)));
+        QCOMPARE(reopened.string(QStringLiteral("CountryConnected")), QStringLiteral("Spain"));
+        QVERIFY(!QFile::exists(settingsPath() + QStringLiteral(".corrupt")));
     }
 
     void unreadableFileReadsEmptyAndIsNeverOverwritten()
@@ -274,6 +322,39 @@ private Q_SLOTS:
         QCOMPARE(reopened.object(QStringLiteral("ExcludeLocalNetworks")), QVariant(true));
         // Each copy reads what the other wrote once it writes itself.
         QCOMPARE(second.object(QStringLiteral("KillSwitch")), QVariant(false));
+    }
+
+    // Copies of the program started at once, none finding a file: each keeps its own key.
+    void copiesStartingWithoutAFileKeepEveryKey()
+    {
+        constexpr int kRounds = 25;
+        constexpr int kCopies = 4;
+        for (int round = 0; round < kRounds; ++round) {
+            QFile::remove(settingsPath());
+            const QString go = m_dir.filePath(QStringLiteral("go"));
+            QFile::remove(go);
+            std::vector<std::unique_ptr<QProcess>> copies;
+            for (int copy = 0; copy < kCopies; ++copy) {
+                auto process = std::make_unique<QProcess>();
+                QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+                environment.insert(QStringLiteral("TANDREL_TEST_WRITE_SETTING"),
+                                   settingsPath() + QLatin1Char('|') + go + QStringLiteral("|Key%1").arg(copy));
+                process->setProcessEnvironment(environment);
+                process->start(QCoreApplication::applicationFilePath(), {});
+                QVERIFY(process->waitForStarted());
+                copies.push_back(std::move(process));
+            }
+            writeFile(go, "go");
+            for (const auto& process : copies) {
+                QVERIFY(process->waitForFinished(10000));
+                QCOMPARE(process->exitCode(), 0);
+            }
+            UserDefaults reopened(settingsPath());
+            for (int copy = 0; copy < kCopies; ++copy) {
+                QVERIFY2(reopened.object(QStringLiteral("Key%1").arg(copy)) == QVariant(true),
+                         qPrintable(QStringLiteral("round %1 lost Key%2").arg(round).arg(copy)));
+            }
+        }
     }
 
     void legacySettingsMoveOnceToTheCurrentPlace_data()

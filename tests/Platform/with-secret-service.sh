@@ -6,10 +6,16 @@
 # With --activatable first, nothing runs the keyring: the private bus only knows how to
 # start it (a service file in the private XDG_DATA_HOME), as at the start of a desktop
 # session, and starts it when a client asks for org.freedesktop.secrets.
+# With --bus-only first, only the private bus: the test starts and stops the keyring itself
+# (locked since its start, restarted, without a login keyring).
 set -eu
 activatable=false
+busonly=false
 if [ "${1:-}" = "--activatable" ]; then
     activatable=true
+    shift
+elif [ "${1:-}" = "--bus-only" ]; then
+    busonly=true
     shift
 fi
 scratch=$(mktemp -d)
@@ -28,6 +34,10 @@ cat >"$scratch/start-keyring" <<SCRIPT
 printf "\n" | exec gnome-keyring-daemon --foreground --unlock --components=secrets >"$HOME/keyring.log" 2>&1
 SCRIPT
 chmod +x "$scratch/start-keyring"
+if $busonly; then
+    dbus-run-session -- "$@"
+    exit
+fi
 if $activatable; then
     # It ends with the bus.
     mkdir -p "$XDG_DATA_HOME/dbus-1/services"

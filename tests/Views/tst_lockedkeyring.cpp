@@ -15,6 +15,8 @@
 #include <QDBusObjectPath>
 #include <QLabel>
 #include <QMainWindow>
+#include <QPushButton>
+#include <QToolButton>
 
 using namespace tandrel;
 using demo::DemoBackend;
@@ -149,6 +151,41 @@ private Q_SLOTS:
         QCOMPARE(Preferences::token(), token);
         QCOMPARE(logouts.count(), 0);
         QCOMPARE(ctrl.connectionStatus(), NEVPNStatus::connected);
+    }
+
+    // Started with the keyring locked: the screen says so (account line, regions, connect)
+    // and carries on by itself once it is unlocked, with no Retry.
+    void screenCarriesOnByItselfAtTheUnlock()
+    {
+        QVERIFY(lockKeyring());
+        TandrelApp app{QUrl()};
+        QMainWindow* window = app.body();
+        window->resize(900, 700);
+        auto* screen = qobject_cast<VPNMainView*>(window->findChild<ContentView*>()->screen());
+        QVERIFY(screen);
+        QTRY_VERIFY_WITH_TIMEOUT(screen->ctrl(), 5000);
+        TandrelController& ctrl = *screen->ctrl();
+        auto* account = screen->findChild<QToolButton*>(QStringLiteral("accountMenuButton"));
+        QTRY_COMPARE_WITH_TIMEOUT(account->text(), QStringLiteral("Keyring locked"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(ctrl.regionsLoadFailed(), 5000);
+        auto* hint = screen->findChild<QLabel*>(QStringLiteral("regionsLoadFailedHint"));
+        QVERIFY(hint);
+        QTRY_COMPARE_WITH_TIMEOUT(hint->text(), QStringLiteral("Your keyring is locked. They load once you unlock it."),
+                                  5000);
+        QTest::mouseClick(screen->findChild<QPushButton*>(QStringLiteral("connectButton")), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(ctrl.connectionError().has_value(), 5000);
+        QCOMPARE(ctrl.connectionError()->reason,
+                 QStringLiteral("Your keyring is locked. Unlock it, then connect again."));
+        testing::saveScreenshot(window, QStringLiteral("keyring-locked-at-start"));
+
+        QVERIFY(unlockKeyring());
+        QTRY_VERIFY_WITH_TIMEOUT(!ctrl.regions().empty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!ctrl.subscription().isEmpty(), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(account->text(), DemoBackend::demoEmail, 5000);
+        QVERIFY(!ctrl.connectionError());
+        QTRY_VERIFY_WITH_TIMEOUT(!screen->findChild<QWidget*>(QStringLiteral("regionsLoadFailedPanel"))->isVisible(),
+                                 5000);
+        testing::saveScreenshot(window, QStringLiteral("keyring-unlocked"));
     }
 
     // The configuration request never goes out while the token is locked away: the user

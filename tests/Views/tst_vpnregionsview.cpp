@@ -220,9 +220,12 @@ private Q_SLOTS:
 
         env->backend.clearFaults();
         const qsizetype loadsBefore = env->requestCount("GET", QStringLiteral("users/me/regions"));
+        const qsizetype plansBefore = env->requestCount("GET", QStringLiteral("users/me/plan"));
         QTest::mouseClick(view.findChild<QAbstractButton*>(QStringLiteral("regionsRetryButton")), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(view.shownRegionIds().size() > 3, 5000);
         QCOMPARE(env->requestCount("GET", QStringLiteral("users/me/regions")), loadsBefore + 1);
+        // The plan text failed with them; Retry loads it again too.
+        QTRY_COMPARE_WITH_TIMEOUT(env->requestCount("GET", QStringLiteral("users/me/plan")), plansBefore + 1, 5000);
         QTRY_VERIFY(!panel->isVisible());
         QVERIFY(view.findChild<QWidget*>(QStringLiteral("regionList"))->isVisible());
 

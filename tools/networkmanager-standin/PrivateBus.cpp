@@ -2,6 +2,10 @@
 
 #include <QFile>
 
+#include <csignal>
+
+#include <sys/prctl.h>
+
 namespace tandrel::standin {
 
 namespace {
@@ -44,6 +48,8 @@ PrivateBus::PrivateBus()
     }
     config.close();
     m_daemon.setProcessChannelMode(QProcess::SeparateChannels);
+    // A run that crashes takes its bus with it.
+    m_daemon.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
     m_daemon.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--config-file=") + configPath,
                                                    QStringLiteral("--nofork"), QStringLiteral("--print-address")});
     if (!m_daemon.waitForStarted(kStartTimeoutMs)) {

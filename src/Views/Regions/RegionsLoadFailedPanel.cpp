@@ -1,5 +1,6 @@
 #include "Views/Regions/RegionsLoadFailedPanel.h"
 
+#include "Classes/Preferences.h"
 #include "Controllers/TandrelController.h"
 #include "Views/Sheets/SheetControls.h"
 
@@ -56,6 +57,8 @@ RegionsLoadFailedPanel::RegionsLoadFailedPanel(TandrelController& ctrl, QWidget*
             // Off until the answer is in; a failure publishes again and brings it back.
             m_retry->setEnabled(false);
             m_ctrl->loadRegions();
+            // The plan text failed with the regions (both come from the same backend).
+            m_ctrl->showCurrentSubscription();
         }
     });
     if (auto* box = qobject_cast<QBoxLayout*>(list->parentWidget()->layout())) {
@@ -70,7 +73,12 @@ void RegionsLoadFailedPanel::render()
     const bool failed = m_ctrl && m_ctrl->regionsLoadFailed() && m_ctrl->regions().empty();
     setVisible(failed);
     if (m_ctrl) {
-        m_hint->setText(QCoreApplication::translate("Client", Client::failureSentence(m_ctrl->regionsLoadFailure())));
+        // Held back by a locked keyring, not by the network: they load by themselves at the unlock.
+        const bool locked = failed && Preferences::isLocked(Preferences::Keys::token);
+        m_hint->setText(locked ? text(QT_TRANSLATE_NOOP("RegionsLoadFailedPanel",
+                                                        "Your keyring is locked. They load once you unlock it."))
+                               : QCoreApplication::translate("Client",
+                                                             Client::failureSentence(m_ctrl->regionsLoadFailure())));
     }
     if (m_list) {
         m_list->setVisible(!failed);

@@ -10,6 +10,7 @@
 #include <QPainterPath>
 
 #include <algorithm>
+#include <limits>
 
 namespace tandrel {
 namespace {
@@ -220,10 +221,22 @@ void VPNRegionRow::nextFrame()
     m_view->viewport()->update();
 }
 
-int VPNRegionRow::textHeight(const QFontMetrics& metrics, const QString& text, int width)
+int VPNRegionRow::textHeight(bool country, const QString& text, int width) const
 {
+    constexpr qsizetype kKeptNames = 1 << 16;
+    const QFontMetrics& metrics = country ? m_countryMetrics : m_cityMetrics;
+    QHash<QString, int>& lineWidths = m_lineWidths[country ? 0 : 1];
+    auto lineWidth = lineWidths.constFind(text);
+    if (lineWidth == lineWidths.constEnd()) {
+        if (lineWidths.size() >= kKeptNames) {
+            lineWidths.clear();
+        }
+        // A name of more than one line never fits on one.
+        lineWidth = lineWidths.insert(
+            text, text.contains(QLatin1Char('\n')) ? std::numeric_limits<int>::max() : metrics.horizontalAdvance(text));
+    }
     // Most names fit on one line: measure the wrap only for those that do not.
-    if (!text.contains(QLatin1Char('\n')) && metrics.horizontalAdvance(text) <= width) {
+    if (*lineWidth <= width) {
         return metrics.height();
     }
     return metrics.boundingRect(QRect(0, 0, std::max(width, 1), 1 << 20), Qt::TextWordWrap, text).height();
@@ -270,8 +283,8 @@ int VPNRegionRow::rowHeight(const VPNRegionListModel& model, int row, bool selec
     if (height == 0) {
         const VPNRegionListModel::Row& region = model.regionAt(row);
         const int width = namesWidth(rowWidth, selected);
-        const int names = textHeight(m_countryMetrics, region.country_name, width) + kNamesSpacing +
-                          textHeight(m_cityMetrics, region.city, width);
+        const int names =
+            textHeight(true, region.country_name, width) + kNamesSpacing + textHeight(false, region.city, width);
         height = std::max(kFlagSide, names) + 2 * kPaddingVertical + 2 * verticalMargin;
     }
     return height;
@@ -328,8 +341,8 @@ void VPNRegionRow::paint(QPainter* painter, const QStyleOptionViewItem& option, 
     x += 1 + kSpacing;
 
     const int width = namesWidth(option.rect.width(), selected);
-    const int countryHeight = textHeight(m_countryMetrics, region.country_name, width);
-    const int cityHeight = textHeight(m_cityMetrics, region.city, width);
+    const int countryHeight = textHeight(true, region.country_name, width);
+    const int cityHeight = textHeight(false, region.city, width);
     const qreal top = middle - (countryHeight + kNamesSpacing + cityHeight) / 2.0;
     const QColor text = option.palette.color(QPalette::WindowText);
     painter->setFont(m_countryFont);

@@ -75,8 +75,10 @@ private:
     // Starts an ease from the look the row shows now, before its state changes.
     void startEasing(const RowKey& row);
     void nextFrame();
-    // The height of `text` in `metrics` wrapped between words into `width`.
-    static int textHeight(const QFontMetrics& metrics, const QString& text, int width);
+    // The height of a name (the country's, else the city's) wrapped between words into
+    // `width`. Its width on one line is measured once per distinct name: most names fit on
+    // a line at any width, and need no more.
+    int textHeight(bool country, const QString& text, int width) const;
     int namesWidth(int rowWidth, bool selected) const;
 
     // Row heights by the region's place in the model's list, [not selected, selected]; 0
@@ -87,6 +89,7 @@ private:
     };
     mutable std::vector<Heights> m_heights;
     mutable quint64 m_heightsGeneration = 0;
+    mutable QHash<QString, int> m_lineWidths[2];  // [country, city]
 
     QAbstractItemView* m_view;
     QFont m_countryFont;

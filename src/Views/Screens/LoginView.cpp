@@ -2,6 +2,7 @@
 
 #include "BuildConfig.h"
 #include "ContentViewModel.h"
+#include "Controllers/TandrelController.h"
 #include "Extensions/UserDefaultsKey.h"
 #include "Platform/MainQueue.h"
 #include "Platform/UserDefaults.h"
@@ -22,6 +23,7 @@
 #include <QPainterPath>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -32,6 +34,15 @@ const QColor kBlue(0, 122, 255);
 const QColor kGray(142, 142, 147);
 const QColor kSecondary(60, 60, 67, 153);
 constexpr int kDefaultPadding = 8;
+constexpr int kPendingLogoutCheckMs = 2000;
+
+// The controller's own failure texts have Spanish forms (context "LoginController"); the
+// backend's messages have none and show as they came.
+QString shownMessage(const QString& message)
+{
+    const QByteArray key = message.toUtf8();
+    return QCoreApplication::translate("LoginController", key.constData());
+}
 constexpr int kFieldHorizontalPadding = 12;
 
 // The screen keeps the light appearance whatever the desktop's theme is.
@@ -202,6 +213,24 @@ LoginView::LoginView(ContentViewModel& vm, QWidget* parent)
             }
         });
     });
+    m_pendingSubscription = m_ctrl->requestPending.sink([self](bool) {
+        MainQueue::async([self] {
+            if (self) {
+                self->render();
+            }
+        });
+    });
+    // A log-out made while the keyring was locked is completed as soon as it is unlocked.
+    if (TandrelController::logoutPending()) {
+        auto* pendingLogout = new QTimer(this);
+        pendingLogout->setInterval(kPendingLogoutCheckMs);
+        connect(pendingLogout, &QTimer::timeout, this, [pendingLogout] {
+            if (TandrelController::finishPendingLogout()) {
+                pendingLogout->stop();
+            }
+        });
+        pendingLogout->start();
+    }
     m_sessionSubscription = m_vm.sessionExpired.sink([self](bool expired) {
         if (self) {
             self->m_sessionNotice->setVisible(expired);
@@ -209,7 +238,7 @@ LoginView::LoginView(ContentViewModel& vm, QWidget* parent)
     });
     m_messageSubscription = m_ctrl->loginErrorMsg.sink([self](const QString& message) {
         if (self && self->m_alert) {
-            setPlainInformativeText(self->m_alert, message);
+            setPlainInformativeText(self->m_alert, shownMessage(message));
         }
     });
     render();
@@ -415,6 +444,8 @@ void LoginView::render()
     m_mainButton->setText(signingUp ? QCoreApplication::translate("Tandrel", "Sign Up")
                                     : QCoreApplication::translate("Tandrel", "Login"));
     m_mainButton->setAccessibleName(m_mainButton->text());
+    // Off while an attempt is answered, so a second one never races the first.
+    m_mainButton->setEnabled(!m_ctrl->requestPending());
     m_switchPrompt->setText(signingUp ? QCoreApplication::translate("Tandrel", "If you already have an account, ")
                                       : QCoreApplication::translate("Tandrel", "Don't have account yet?"));
     m_signUpLink->setVisible(!signingUp);
@@ -510,7 +541,7 @@ void LoginView::keyPressEvent(QKeyEvent* event)
 void LoginView::presentAlert()
 {
     if (m_alert) {
-        setPlainInformativeText(m_alert, m_ctrl->loginErrorMsg());
+        setPlainInformativeText(m_alert, shownMessage(m_ctrl->loginErrorMsg()));
         return;
     }
     auto* alert = new QMessageBox(m_rightPanel);
@@ -523,7 +554,7 @@ void LoginView::presentAlert()
     alert->setText(QStringLiteral("<b>%1</b>").arg(QCoreApplication::translate("Tandrel", "Message").toHtmlEscaped()));
     alert->setTextFormat(Qt::RichText);
     // The controller's text is shown as it is, not looked up.
-    setPlainInformativeText(alert, m_ctrl->loginErrorMsg());
+    setPlainInformativeText(alert, shownMessage(m_ctrl->loginErrorMsg()));
     QPushButton* ok = alert->addButton(QCoreApplication::translate("Tandrel", "OK"), QMessageBox::DestructiveRole);
     ok->setObjectName(QStringLiteral("alertOkButton"));
     ok->setAccessibleName(ok->text());

@@ -112,6 +112,7 @@ private:
     Cancellable m_errorSubscription;
     Cancellable m_messageSubscription;
     Cancellable m_sessionSubscription;
+    Cancellable m_pendingSubscription;
 };
 
 }  // namespace tandrel

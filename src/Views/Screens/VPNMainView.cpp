@@ -10,6 +10,7 @@
 #include "Platform/NotificationCenter.h"
 #include "Platform/UserDefaults.h"
 #include "Platform/Workspace.h"
+#include "TandrelApp.h"
 #include "Views/App/StatusTray.h"
 #include "Views/Kit/AlertText.h"
 #include "Views/Kit/Assets.h"
@@ -331,6 +332,9 @@ void VPNMainView::showEvent(QShowEvent* event)
         build();
         connect(m_ctrl, &ObservableObject::objectWillChange, this, [this] { m_redraw.schedule(); });
         render();
+        // A log-in that found no keyring, and whose person declined to make one, keeps the
+        // credentials in the file: said once, as at a start without a keyring.
+        TandrelApp::showKeychainFileNotice(window());
     }
     adjustWindowSize();
 }
@@ -512,8 +516,9 @@ void VPNMainView::render()
     const bool tokenLocked = !token && Preferences::isLocked(Preferences::Keys::token);
     const bool emailLocked = !email && Preferences::isLocked(Preferences::Keys::email);
     renderKeyringLock(tokenLocked || emailLocked);
-    // Presence is enough here; an empty item still shows the screen.
-    const bool signedIn = (token || tokenLocked) && (email || emailLocked);
+    // Presence is enough here; an empty item still shows the screen. A log-out made while
+    // the keyring was locked has ended the session, whatever the keyring holds.
+    const bool signedIn = (token || tokenLocked) && (email || emailLocked) && !TandrelController::logoutPending();
     const bool wasAskingToLogIn = m_pleaseLogIn->isVisible();
     m_content->setVisible(signedIn);
     m_pleaseLogIn->setVisible(!signedIn);
@@ -530,7 +535,8 @@ void VPNMainView::render()
     m_planLabel->setText(m_ctrl->subscription());
     // The e-mail is shown as it is.
     // A button reads "&" as a shortcut mark; an address may well hold one.
-    const QString accountTitle = email.value_or(QStringLiteral("UNDEFINED"));
+    const QString accountTitle =
+        emailLocked ? localized(QT_TRANSLATE_NOOP("VPNMainView", "Keyring locked")) : email.value_or(QString());
     m_accountButton->setText(QString(accountTitle).replace(QLatin1Char('&'), QStringLiteral("&&")));
     m_accountButton->setAccessibleName(accountTitle);
     renderStatus();
@@ -543,7 +549,11 @@ void VPNMainView::renderKeyringLock(bool locked)
 {
     m_keyringLocked->setVisible(locked);
     if (!locked) {
-        m_lockedCheck->stop();
+        if (m_lockedCheck->isActive()) {
+            // Unlocked: the screen carries on by itself with what the lock held back.
+            m_lockedCheck->stop();
+            m_ctrl->resumeAfterUnlock();
+        }
         return;
     }
     if (!m_lockedCheck->isActive()) {
