@@ -136,15 +136,15 @@ public:
         auto it = m_heights.constFind(source);
         if (it == m_heights.constEnd()) {
             const int names = namesWidth(width);
-            const int height = m_countryMetrics
-                                   .boundingRect(QRect(0, 0, names, 1 << 20), Qt::TextWordWrap,
-                                                 index.data(Qt::DisplayRole).toString())
-                                   .height() +
-                               4 +
-                               m_cityMetrics
-                                   .boundingRect(QRect(0, 0, names, 1 << 20), Qt::TextWordWrap,
-                                                 index.data(BaselineRegionModel::CityRole).toString())
-                                   .height();
+            const int height =
+                m_countryMetrics
+                    .boundingRect(QRect(0, 0, names, 1 << 20), Qt::TextWordWrap, index.data(Qt::DisplayRole).toString())
+                    .height() +
+                4 +
+                m_cityMetrics
+                    .boundingRect(QRect(0, 0, names, 1 << 20), Qt::TextWordWrap,
+                                  index.data(BaselineRegionModel::CityRole).toString())
+                    .height();
             it = m_heights.insert(source, std::max(40, height) + 16 + 8);
         }
         return {width, *it};
@@ -374,7 +374,8 @@ private:
         land.setBrush(QColor(0xF4, 0xF1, 0xEA));
         for (double copy = std::floor(visible.left()) - 1; copy <= visible.right(); copy += 1) {
             const QPointF origin = m_viewport.toScreen({copy, 0}, area);
-            land.setTransform(QTransform::fromTranslate(origin.x(), origin.y()).scale(m_viewport.scale, m_viewport.scale));
+            land.setTransform(
+                QTransform::fromTranslate(origin.x(), origin.y()).scale(m_viewport.scale, m_viewport.scale));
             for (const LandShapes::Piece& piece : shapes.mercatorPieces()) {
                 if (piece.bounds.intersects(visible.translated(-copy, 0))) {
                     land.drawPath(piece.path);

@@ -145,8 +145,7 @@ public:
     {
         Client::setServerPath(QStringLiteral("http://127.0.0.1:9/api/"));
         KeychainStore::setSystem(KeychainStore::makeFileStore(keychainFile()));
-        NEVPNManager::shared().setBackend(
-            std::make_shared<StandInVPNBackend>(vpnConfigurationFile()));
+        NEVPNManager::shared().setBackend(std::make_shared<StandInVPNBackend>(vpnConfigurationFile()));
     }
 
     // The keychain's file, which a process started from the run may share.

@@ -226,7 +226,12 @@ void BM_Baseline_Start(benchmark::State& state)
 
 BENCHMARK(BM_MainScreen_Resize)->Arg(200)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Baseline_Resize)->Arg(200)->Arg(10000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Start_MainScreen)->Args({200, 0})->Args({200, 1})->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Start_MainScreen)
+    ->Args({200, 0})
+    ->Args({200, 1})
+    ->UseManualTime()
+    ->Iterations(10)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Baseline_Start)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)

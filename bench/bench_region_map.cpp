@@ -77,8 +77,8 @@ void measurePaint(benchmark::State& state)
 
 void sendMouse(QWidget* widget, QEvent::Type type, QPointF point, Qt::MouseButtons buttons)
 {
-    QMouseEvent event(type, point, widget->mapToGlobal(point), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
-                      buttons, Qt::NoModifier);
+    QMouseEvent event(type, point, widget->mapToGlobal(point),
+                      type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons, Qt::NoModifier);
     QCoreApplication::sendEvent(widget, &event);
 }
 

@@ -79,7 +79,9 @@ private Q_SLOTS:
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_bus.readLine().trimmed());
         NetworkManagerProfile::registerDBusTypes();
         // Exported even though no agent manager answers the registration here.
-        NetworkManagerSecretAgent::shared().registerWithNetworkManager(this, [](bool) {});
+        bool answered = false;
+        NetworkManagerSecretAgent::shared().registerWithNetworkManager(this, [&answered](bool) { answered = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(answered, 10000);
 
         auto store = KeychainStore::makeFileStore(m_keychainFolder.filePath(QStringLiteral("keychain")));
         KeychainStore::setSystem(store);

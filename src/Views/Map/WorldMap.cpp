@@ -5,9 +5,9 @@
 #include <QCoreApplication>
 #include <QImage>
 #include <QMouseEvent>
-#include <QResizeEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QResizeEvent>
 #include <QTimer>
 #include <QVariantAnimation>
 #include <QWheelEvent>
@@ -380,7 +380,8 @@ void WorldMap::paintEvent(QPaintEvent*)
     const auto& placed = placedMarkers();
     for (const PlacedMarker& entry : placed) {
         QPointF anchor;
-        const QPixmap& picture = markerPicture(static_cast<std::size_t>(entry.marker - m_markers.data()), entry.selected, anchor);
+        const QPixmap& picture =
+            markerPicture(static_cast<std::size_t>(entry.marker - m_markers.data()), entry.selected, anchor);
         // Whole pixels: the picture is drawn as it was rendered, sharp and without filtering.
         painter.drawPixmap(QPointF(std::round(entry.tip.x()), std::round(entry.tip.y())) - anchor, picture);
     }
@@ -492,7 +493,8 @@ double WorldMap::titleWidth(int title, bool bold) const
 {
     double& width = m_titles[static_cast<std::size_t>(title)].widths[bold ? 1 : 0];
     if (std::isnan(width)) {
-        width = (bold ? m_selectedTitleMetrics : m_titleMetrics).horizontalAdvance(m_titles[static_cast<std::size_t>(title)].text);
+        width = (bold ? m_selectedTitleMetrics : m_titleMetrics)
+                    .horizontalAdvance(m_titles[static_cast<std::size_t>(title)].text);
     }
     return width;
 }
@@ -507,10 +509,9 @@ const QPixmap* WorldMap::titlePicture(int title, bool bold, double width, qreal 
     if (QPixmap* picture = m_titlePictures.object(key)) {
         return picture;
     }
-    auto* rendered = new QPixmap(QPixmap::fromImage(titleWithHalo(m_titles[static_cast<std::size_t>(title)].text,
-                                                                  bold ? m_selectedTitleFont : m_titleFont,
-                                                                  bold ? m_selectedTitleMetrics : m_titleMetrics,
-                                                                  width, ratio)));
+    auto* rendered = new QPixmap(QPixmap::fromImage(
+        titleWithHalo(m_titles[static_cast<std::size_t>(title)].text, bold ? m_selectedTitleFont : m_titleFont,
+                      bold ? m_selectedTitleMetrics : m_titleMetrics, width, ratio)));
     const qint64 cost = static_cast<qint64>(rendered->width()) * rendered->height() * 4;
     m_titlePictures.insert(key, rendered, cost);
     return m_titlePictures.object(key);

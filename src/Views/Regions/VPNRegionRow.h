@@ -11,8 +11,8 @@
 
 #include <array>
 #include <optional>
-#include <vector>
 #include <utility>
+#include <vector>
 
 class QAbstractItemView;
 
