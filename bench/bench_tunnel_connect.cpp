@@ -4,6 +4,7 @@
 // private bus that answers every call after 50 ms, after 2 s, or never. The figure is the
 // longest gap between two beats of a 1 ms timer on the main loop while the connect runs;
 // the baseline is the same loop left idle as long.
+#include "GuardStandIn.h"
 #include "NetworkManagerStandIn.h"
 #include "PrivateBus.h"
 
@@ -126,7 +127,7 @@ void freshBackend()
     runLoopFor(kSettleMs);  // the last run's back end hears its calls refused before it goes
     QDir(dataFolder).removeRecursively();
     QDir().mkpath(dataFolder);
-    NEVPNManager::shared().setBackend(std::make_shared<NetworkManagerVPNBackend>());
+    NEVPNManager::shared().setBackend(std::make_shared<NetworkManagerVPNBackend>(std::make_unique<GuardStandIn>()));
     runLoopFor(kSettleMs);
 }
 

@@ -3,6 +3,7 @@
 #include "BuildConfig.h"
 #include "Platform/NetworkExtension/TrafficGuardWire.h"
 #include "TrafficGuard/GuardRuleSet.h"
+#include "TrafficGuard/LocalNetworksRoute.h"
 #include "TrafficGuard/Nftables.h"
 
 #include <QDBusPendingCallWatcher>
@@ -28,11 +29,20 @@ QDBusMessage failed(const QDBusMessage& message, const QString& what, const QStr
     return message.createErrorReply(QDBusError::Failed, what + QStringLiteral(": ") + nftSays);
 }
 
-QDBusMessage apply(const QDBusMessage& message, const QString& commands)
+// The table replaced (or taken away), then the routing rule that keeps the local networks
+// out of the tunnel's table set to match. Without that rule the LAN is only unreachable
+// through the tunnel, which leaks nothing: it is said in the log, not refused.
+QDBusMessage apply(const QDBusMessage& message, const QString& commands, bool excludeLocalNetworks)
 {
     const NftOutcome outcome = runNft(commands);
-    return outcome.ok ? message.createReply()
-                      : failed(message, QStringLiteral("nftables refused the change, the guard is as it was"), outcome.error);
+    if (!outcome.ok) {
+        return failed(message, QStringLiteral("nftables refused the change, the guard is as it was"), outcome.error);
+    }
+    if (const QString failure = keepLocalNetworksOutOfTheTunnel(excludeLocalNetworks); !failure.isEmpty()) {
+        qWarning("The local networks' routing rule could not be %s: %s", excludeLocalNetworks ? "set" : "removed",
+                 qPrintable(failure));
+    }
+    return message.createReply();
 }
 
 QDBusMessage report(const QDBusMessage& message)
@@ -127,10 +137,12 @@ bool TrafficGuardService::handleMessage(const QDBusMessage& message, const QDBus
         if (const QString* why = std::get_if<QString>(&checked)) {
             refusal = invalid(message, *why);
         } else {
-            work = [message, settings = std::get<GuardSettings>(checked)] { return apply(message, ruleSetFor(settings)); };
+            work = [message, settings = std::get<GuardSettings>(checked)] {
+                return apply(message, ruleSetFor(settings), settings.excludeLocalNetworks);
+            };
         }
     } else if (member == clearMethod && signature.isEmpty()) {
-        work = [message] { return apply(message, removal()); };
+        work = [message] { return apply(message, removal(), false); };
     } else if (member == reportMethod && signature.isEmpty()) {
         work = [message] { return report(message); };
     } else if (member == setMethod || member == clearMethod || member == reportMethod) {

@@ -4,6 +4,7 @@
 // traffic until the next boot).
 #include "Platform/NetworkExtension/TrafficGuardWire.h"
 #include "TrafficGuard/GuardRuleSet.h"
+#include "TrafficGuard/LocalNetworksRoute.h"
 #include "TrafficGuard/Nftables.h"
 #include "TrafficGuard/TrafficGuardService.h"
 
@@ -25,6 +26,7 @@ int main(int argc, char** argv)
     using namespace tandrel;
     if (argc == 2 && std::strcmp(argv[1], "--clear") == 0) {
         const guard::NftOutcome outcome = guard::runNft(guard::removal());
+        guard::keepLocalNetworksOutOfTheTunnel(false);
         if (!outcome.ok) {
             std::fprintf(stderr, "%s\n", qPrintable(outcome.error));
         }

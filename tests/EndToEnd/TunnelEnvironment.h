@@ -104,8 +104,7 @@ struct TunnelEnvironment {
     // returned flag turns true once it has been let go.
     static std::shared_ptr<bool> stopNetworkManagerFor(int milliseconds)
     {
-        QFile pidFile(variable("TANDREL_E2E_WORK") + QStringLiteral("/nm/running.pid"));
-        const pid_t pid = pidFile.open(QIODevice::ReadOnly) ? pid_t(pidFile.readAll().trimmed().toInt()) : 0;
+        const pid_t pid = networkManagerPid();
         auto resumed = std::make_shared<bool>(false);
         if (pid <= 1 || ::kill(pid, SIGSTOP) != 0) {
             return resumed;
@@ -132,6 +131,37 @@ struct TunnelEnvironment {
         rules.start(QStringLiteral("ip"), {family, QStringLiteral("rule")});
         rules.waitForFinished();
         return QString::fromUtf8(rules.readAllStandardOutput());
+    }
+
+    // The guard's table, should one be in place.
+    static QString guardTable()
+    {
+        QProcess nft;
+        nft.start(QStringLiteral("nft"), {QStringLiteral("list"), QStringLiteral("table"), QStringLiteral("inet"),
+                                          QStringLiteral("tandrel_guard")});
+        nft.waitForFinished();
+        return nft.exitCode() == 0 ? QString::fromUtf8(nft.readAllStandardOutput()) : QString();
+    }
+
+    // Whether something of ours holds traffic back: the routing-rule blocks on both
+    // families, or the guard's table.
+    static bool guardInPlace()
+    {
+        return (routingRules(QStringLiteral("-4")).contains(QStringLiteral("prohibit")) &&
+                routingRules(QStringLiteral("-6")).contains(QStringLiteral("prohibit"))) ||
+               !guardTable().isEmpty();
+    }
+    static bool nothingHeldBack()
+    {
+        return !routingRules(QStringLiteral("-4")).contains(QStringLiteral("prohibit")) &&
+               !routingRules(QStringLiteral("-6")).contains(QStringLiteral("prohibit")) && guardTable().isEmpty();
+    }
+
+    // NetworkManager's process (tunnel-env.sh notes it down, also after a restart).
+    static pid_t networkManagerPid()
+    {
+        QFile file(variable("TANDREL_E2E_WORK") + QStringLiteral("/nm/running.pid"));
+        return file.open(QIODevice::ReadOnly) ? pid_t(file.readAll().trimmed().toInt()) : 0;
     }
 
     // Every saved NetworkManager profile, as the files NetworkManager wrote.

@@ -7,6 +7,7 @@
 
 #include "BuildConfig.h"
 #include "Platform/Keychain.h"
+#include "Platform/NetworkExtension/HelperTrafficGuard.h"
 #include "Platform/NetworkExtension/NEVPNManager.h"
 #include "Platform/NetworkExtension/NetworkManagerFailure.h"
 #include "Platform/NetworkExtension/NetworkManagerVPNBackend.h"
@@ -307,7 +308,7 @@ private slots:
         QCOMPARE(TunnelEnvironment::ping(TunnelEnvironment::lanHost()), excludeLocalNetworks);
         QVERIFY(TunnelEnvironment::ping(TunnelEnvironment::addressBehindServer()));
         disconnectTunnel();
-        QTRY_VERIFY(!TunnelEnvironment::routingRules(QStringLiteral("-4")).contains(QStringLiteral("198.51.100.0/24")));
+        QTRY_VERIFY(TunnelEnvironment::nothingHeldBack());
     }
 
     // NetworkManager hangs for 7 s right after the save: the attempt waits for it instead of
@@ -362,7 +363,7 @@ private slots:
         qInfo("silent server: ended after %lld ms", static_cast<long long>(clock.elapsed()));
         const QString reason = recorder.posts().last().reason;
         QVERIFY2(NetworkManagerFailure::sentences().contains(reason), qPrintable(reason));
-        QTRY_VERIFY(!TunnelEnvironment::routingRules(QStringLiteral("-4")).contains(QStringLiteral("prohibit")));
+        QTRY_VERIFY(TunnelEnvironment::nothingHeldBack());
         QVERIFY(TunnelEnvironment::ping(TunnelEnvironment::outsideHost4()));
     }
 
@@ -382,6 +383,32 @@ private slots:
         QVERIFY(error.has_value());
         QCOMPARE(error->code(), int(NetworkManagerVPNBackend::noConfiguration));
         QCOMPARE(manager().connection().status(), NEVPNStatus::invalid);
+    }
+
+    // A build run from its tree, the guard's helper not installed: a connect under the kill
+    // switch is refused at once and says what is missing, never a tunnel that looks protected.
+    void withoutTheGuardsHelperAConnectIsRefusedAndSaysWhatIsMissing()
+    {
+        QProcess bus;  // a bus that starts no helper, as on a machine without the package
+        bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                                                  QStringLiteral("--print-address")});
+        QVERIFY(bus.waitForReadyRead(5000));
+        auto guard = std::make_unique<HelperTrafficGuard>(QDBusConnection::connectToBus(
+            QString::fromUtf8(bus.readLine()).trimmed(), QStringLiteral("without-the-helper")));
+        const TrafficGuard* asked = guard.get();
+        QTRY_VERIFY(asked->unavailableReason());
+        manager().setBackend(std::make_shared<NetworkManagerVPNBackend>(std::move(guard)));
+        configure(true, false);
+        const std::optional<Error> refused = manager().connection().startVPNTunnel();
+        QVERIFY(refused.has_value());
+        QCOMPARE(refused->code(), int(NetworkManagerVPNBackend::guardUnavailable));
+        QVERIFY2(refused->localizedDescription().contains(QStringLiteral("tandrel-traffic-guard")),
+                 qPrintable(refused->localizedDescription()));
+        QCOMPARE(manager().connection().status(), NEVPNStatus::disconnected);
+        QVERIFY(TunnelEnvironment::nothingHeldBack());
+        manager().setBackend(std::make_shared<NetworkManagerVPNBackend>());
+        bus.terminate();
+        bus.waitForFinished();
     }
 };
 

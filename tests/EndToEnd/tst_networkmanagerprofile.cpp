@@ -3,7 +3,6 @@
 #include "support/TestMain.h"
 
 #include "Platform/NetworkExtension/NetworkManagerFailure.h"
-#include "Platform/NetworkExtension/NetworkManagerKillSwitch.h"
 #include "Platform/NetworkExtension/NetworkManagerProfile.h"
 #include "Platform/NetworkExtension/NetworkManagerVPNBackend.h"
 
@@ -150,67 +149,6 @@ private slots:
         QVERIFY(!NetworkManagerProfile::pinServerAddress(unpinned, QStringLiteral("192.0.2.1")));
         QCOMPARE(NetworkManagerProfile::vpnData(unpinned).value(QStringLiteral("address")),
                  QStringLiteral("de-01.vpn.tandrel.example"));
-    }
-
-    void killSwitchRulesReplaceOnlyOursAndSitAroundTheTunnelsTable_data()
-    {
-        QTest::addColumn<bool>("killSwitch");
-        QTest::addColumn<bool>("excludeLocalNetworks");
-        // priority:to:action of each rule after the user's own; the tunnel's table is 220
-        QTest::addColumn<QStringList>("ipv4");
-        QTest::addColumn<QStringList>("ipv6");
-        QTest::newRow("kill switch") << true << false
-                                     << QStringList{"99:192.0.2.1:0", "99:192.168.1.0:0", "30000::8"}
-                                     << QStringList{"99:2001:db8::1:0", "30000::8"};
-        QTest::newRow("kill switch, local networks excluded")
-            << true << true
-            << QStringList{"99:192.0.2.1:0", "99:192.168.1.0:0", "98:192.168.1.1:8", "98:192.168.1.1:8",
-                           "100:192.168.1.0:0", "30000::8"}
-            << QStringList{"99:2001:db8::1:0", "100:fd00:1:::0", "30000::8"};
-        QTest::newRow("no kill switch: IPv6 only") << false << false << QStringList{} << QStringList{"30000::8"};
-    }
-    void killSwitchRulesReplaceOnlyOursAndSitAroundTheTunnelsTable()
-    {
-        QFETCH(bool, killSwitch);
-        QFETCH(bool, excludeLocalNetworks);
-        QFETCH(QStringList, ipv4);
-        QFETCH(QStringList, ipv6);
-        TrafficGuardPolicy blocks;
-        blocks.holdBack = killSwitch;
-        blocks.serverAddresses = {QStringLiteral("192.0.2.1"), QStringLiteral("2001:db8::1")};
-        blocks.blockIPv6 = true;
-        blocks.excludeLocalNetworks = excludeLocalNetworks;
-        LinkAddresses link;
-        link.networks = {{QStringLiteral("192.168.1.0"), 24}, {QStringLiteral("fd00:1::"), 64}};
-        link.resolvers = {QStringLiteral("192.168.1.1")};
-        link.interfaceName = QStringLiteral("wlan0");
-        const QVariantMap users = {{QStringLiteral("family"), 2}, {QStringLiteral("priority"), 5000u},
-                                   {QStringLiteral("table"), 77u}};
-        const auto summary = [](const QList<QVariantMap>& rules) {
-            QStringList result;
-            for (const QVariantMap& rule : rules) {
-                result.append(QStringLiteral("%1:%2:%3")
-                                  .arg(rule.value(QStringLiteral("priority")).toUInt())
-                                  .arg(rule.value(QStringLiteral("to")).toString())
-                                  .arg(rule.value(QStringLiteral("action")).toUInt()));
-            }
-            return result;
-        };
-        for (const int family : {2, 10}) {
-            // Our rules of an earlier set are replaced, the user's own rule stays first.
-            const TrafficGuardPolicy other{true, {QStringLiteral("203.0.113.50")}, true, true};
-            const QList<QVariantMap> earlier = NetworkManagerKillSwitch::rulesFor(family, {users}, other, link);
-            const QList<QVariantMap> rules = NetworkManagerKillSwitch::rulesFor(family, earlier, blocks, link);
-            QCOMPARE(rules.first(), users);
-            QCOMPARE(summary(rules.mid(1)), family == 2 ? ipv4 : ipv6);
-            for (const QVariantMap& rule : rules) {
-                // Only the subnet rule for the kernel's gateway check is bound to the link.
-                QCOMPARE(rule.contains(QStringLiteral("oifname")),
-                         rule.value(QStringLiteral("to")) == QStringLiteral("192.168.1.0") &&
-                             rule.value(QStringLiteral("priority")).toUInt() == 99);
-            }
-            QCOMPARE(NetworkManagerKillSwitch::rulesFor(family, rules, TrafficGuardPolicy{}, link), QList{users});
-        }
     }
 
     void foreignOrDamagedProfilesReadSafely()

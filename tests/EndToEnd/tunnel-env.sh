@@ -188,6 +188,16 @@ for _ in $(seq 250); do "$W/responder" --stats > /dev/null 2>&1 && { up=1; break
 "$W/responder" --load-all > "$W/srv.load" 2>&1 || { echo "responder config failed"; cat "$W/srv.load"; exit 1; }
 
 # ---------- private system bus and NetworkManager in the client namespace ----------
+# The traffic guard's helper of the build tree (TANDREL_E2E_GUARD_HELPER, its bus name
+# TANDREL_E2E_GUARD_SERVICE) is started by this bus on the first call (D-Bus activation);
+# the bus runs in the client namespace, so whatever the helper does to the network stays there.
+SERVICE_DIRS=
+if [ -x "${TANDREL_E2E_GUARD_HELPER:-}" ] && [ -n "${TANDREL_E2E_GUARD_SERVICE:-}" ]; then
+  mkdir -p "$W/services"
+  printf '[D-BUS Service]\nName=%s\nExec=%s\nUser=root\n' "$TANDREL_E2E_GUARD_SERVICE" \
+    "$TANDREL_E2E_GUARD_HELPER" > "$W/services/guard.service"
+  SERVICE_DIRS="  <servicedir>$W/services</servicedir>"
+fi
 cat > "$W/nm/dbus-system.conf" <<EOF
 <!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
@@ -195,6 +205,7 @@ cat > "$W/nm/dbus-system.conf" <<EOF
   <type>system</type>
   <listen>unix:path=$W/nm/system_bus_socket</listen>
   <auth>EXTERNAL</auth>
+$SERVICE_DIRS
   <policy context="default">
     <allow user="*"/>
     <allow own="*"/>
@@ -281,10 +292,28 @@ exec /usr/sbin/NetworkManager --no-daemon --config=$W/nm/NetworkManager.conf --p
 EOF
 chmod +x "$W/nm/run-nm.sh"
 
-setsid dbus-daemon --config-file="$W/nm/dbus-system.conf" --nofork --nopidfile > "$W/dbus.log" 2>&1 < /dev/null &
+# What the bus starts finds the bus by this address too.
+export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$W/nm/system_bus_socket
+setsid ip netns exec $NS_C dbus-daemon --config-file="$W/nm/dbus-system.conf" --nofork --nopidfile \
+  > "$W/dbus.log" 2>&1 < /dev/null &
 PIDS+=($!)
 for _ in $(seq 250); do [ -S "$W/nm/system_bus_socket" ] && break; sleep 0.02; done
-export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$W/nm/system_bus_socket
+# polkit on the private bus, for callers that are not root, with the build tree's action
+# (TANDREL_E2E_POLKIT_ACTION, a .policy file) next to the system's.
+if [ -f "${TANDREL_E2E_POLKIT_ACTION:-}" ] && [ -x /usr/lib/polkit-1/polkitd ]; then
+  mkdir -p "$W/polkit/actions"
+  cp /usr/share/polkit-1/actions/*.policy "$TANDREL_E2E_POLKIT_ACTION" "$W/polkit/actions/" 2>/dev/null
+  setsid unshare -m --propagation private sh -c \
+    "mount --bind $W/polkit/actions /usr/share/polkit-1/actions && exec /usr/lib/polkit-1/polkitd --no-debug" \
+    > "$W/polkitd.log" 2>&1 < /dev/null &
+  PIDS+=($!)
+  for _ in $(seq 250); do
+    dbus-send --system --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+      org.freedesktop.DBus.NameHasOwner string:org.freedesktop.PolicyKit1 2>/dev/null | grep -q true && break
+    sleep 0.02
+  done
+  export TANDREL_E2E_POLKIT=1
+fi
 DBUS_SYSTEM_BUS_ADDRESS=$DBUS_SYSTEM_BUS_ADDRESS setsid ip netns exec $NS_C unshare -m --propagation private \
   "$W/nm/run-nm.sh" > "$W/nm.log" 2>&1 < /dev/null &
 NM_PID=$!

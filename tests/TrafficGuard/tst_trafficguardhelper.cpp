@@ -299,6 +299,25 @@ private Q_SLOTS:
         QVERIFY2(arrived.value("other4") >= 6 && arrived.value("other6") >= 6, qPrintable(QDebug::toString(arrived)));
         QCOMPARE(arrived.value("dns4"), 0);
         QCOMPARE(arrived.value("dns6"), 0);
+        // Routed by the main table ahead of the tunnel's own (which would take the LAN too),
+        // once per family however often it is set; taken away with the guard.
+        const auto rules = [](const char* family) {
+            QProcess ip;
+            ip.start(QStringLiteral("ip"), {QString::fromLatin1(family), QStringLiteral("rule")});
+            ip.waitForFinished();
+            return QString::fromUtf8(ip.readAllStandardOutput())
+                .count(QStringLiteral("110:\tfrom all lookup main suppress_prefixlength 0"));
+        };
+        answer.reset();
+        guard.set(policy, [&](std::optional<Error> error) { answer = error; });
+        QTRY_VERIFY_WITH_TIMEOUT(answer.has_value(), 20'000);
+        QCOMPARE(rules("-4"), 1);
+        QCOMPARE(rules("-6"), 1);
+        answer.reset();
+        guard.set({}, [&](std::optional<Error> error) { answer = error; });
+        QTRY_VERIFY_WITH_TIMEOUT(answer.has_value(), 20'000);
+        QCOMPARE(rules("-4"), 0);
+        QCOMPARE(rules("-6"), 0);
     }
 
     // Through the client: what is set is what a later query finds, also after the helper

@@ -1,5 +1,6 @@
 // The NetworkManager back end, driven through NEVPNManager, against the stand-in
 // NetworkManager on a private bus: no root, no real NetworkManager.
+#include "GuardStandIn.h"
 #include "NetworkManagerStandIn.h"
 #include "PrivateBus.h"
 #include "support/TestMain.h"
@@ -60,7 +61,9 @@ private Q_SLOTS:
     {
         QFETCH(bool, killSwitch);
         m_networkManager->reset();
-        manager().setBackend(std::make_shared<NetworkManagerVPNBackend>());
+        auto guard = std::make_unique<GuardStandIn>();
+        const GuardStandIn* held = guard.get();
+        manager().setBackend(std::make_shared<NetworkManagerVPNBackend>(std::move(guard)));
         QCOMPARE(waitFor([this](auto done) { manager().loadFromPreferences(done); }), std::nullopt);
         QVERIFY(!manager().protocolConfiguration);
 
@@ -87,11 +90,14 @@ private Q_SLOTS:
         QCOMPARE(m_networkManager->tunnelsUp(), 1);
         const QStringList calls = m_networkManager->calls();
         QVERIFY(calls.contains(QStringLiteral("org.freedesktop.NetworkManager.Settings.AddConnection")));
-        QVERIFY(calls.contains(QStringLiteral("org.freedesktop.NetworkManager.Device.Reapply")));
+        QVERIFY(!calls.contains(QStringLiteral("org.freedesktop.NetworkManager.Device.Reapply")));  // no link touched
+        QCOMPARE(held->policy().holdBack, killSwitch);
+        QVERIFY(held->policy().blockIPv6);
 
         manager().connection().stopVPNTunnel();
         QTRY_COMPARE_WITH_TIMEOUT(manager().connection().status(), NEVPNStatus::disconnected, 5000);
         QCOMPARE(m_networkManager->tunnelsUp(), 0);
+        QTRY_VERIFY(held->policy().isEmpty());
     }
 
     // A NetworkManager that stops answering: the stand-in lets the caller go at the cut-off
@@ -99,7 +105,7 @@ private Q_SLOTS:
     void refusesAfterTheCutOff()
     {
         m_networkManager->reset();
-        manager().setBackend(std::make_shared<NetworkManagerVPNBackend>());
+        manager().setBackend(std::make_shared<NetworkManagerVPNBackend>(std::make_unique<GuardStandIn>()));
         m_networkManager->setAnswerDelay(NetworkManagerStandIn::kNever);
         m_networkManager->refuseAllAfter(300);
         QVERIFY(waitFor([this](auto done) { manager().loadFromPreferences(done); }).has_value());

@@ -1,6 +1,6 @@
 #include "Platform/NetworkExtension/NEVPNBackend.h"
 
-#include "Platform/NetworkExtension/NetworkManagerTrafficGuard.h"
+#include "Platform/NetworkExtension/HelperTrafficGuard.h"
 #include "Platform/NetworkExtension/NetworkManagerVPNBackend.h"
 #include "Platform/NetworkExtension/UnavailableVPNBackend.h"
 
@@ -30,9 +30,9 @@ std::shared_ptr<NEVPNBackend> NEVPNBackend::makeDefault()
     if (const std::optional<QString> missing = NetworkManagerVPNBackend::unavailableReason()) {
         return std::make_shared<UnavailableVPNBackend>(*missing);
     }
-    // The guard that holds traffic back while the tunnel is wanted.
+    // The guard that holds traffic back while the tunnel is wanted: the privileged helper's table.
     return std::make_shared<NetworkManagerVPNBackend>(
-        std::make_unique<NetworkManagerTrafficGuard>(QDBusConnection::systemBus()));
+        std::make_unique<HelperTrafficGuard>(QDBusConnection::systemBus()));
 }
 
 }  // namespace tandrel

@@ -545,6 +545,12 @@ std::optional<Error> NetworkManagerVPNBackend::Session::startableError() const
     if (m_configuration->protocolConfiguration->serverAddress.isEmpty()) {
         return backendError(noServerAddress, QStringLiteral("The VPN configuration has no server address."));
     }
+    // Never a tunnel that looks protected and is not: every tunnel is guarded (IPv6 at
+    // least), so without the guard's helper (not installed, a build run from its tree)
+    // nothing is started, and the sentence says what is missing.
+    if (const std::optional<QString> missing = m_guard->unavailableReason()) {
+        return backendError(guardUnavailable, *missing);
+    }
     return std::nullopt;
 }
 

@@ -5,7 +5,7 @@
 #include "Platform/NetworkExtension/NetworkManagerFailure.h"
 #include "Platform/NetworkExtension/NetworkManagerProfile.h"
 #include "Platform/NetworkExtension/NetworkManagerSession.h"
-#include "Platform/NetworkExtension/NetworkManagerTrafficGuard.h"
+#include "Platform/NetworkExtension/HelperTrafficGuard.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -57,7 +57,7 @@ std::optional<QString> NetworkManagerVPNBackend::unavailableReason()
 
 NetworkManagerVPNBackend::NetworkManagerVPNBackend(std::unique_ptr<TrafficGuard> guard)
     : d(std::make_shared<Session>(guard ? std::move(guard)
-                                        : std::make_unique<NetworkManagerTrafficGuard>(QDBusConnection::systemBus())))
+                                        : std::make_unique<HelperTrafficGuard>(QDBusConnection::systemBus())))
 {
 }
 

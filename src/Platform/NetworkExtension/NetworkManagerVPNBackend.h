@@ -18,11 +18,11 @@ namespace tandrel {
 // The kill switch (include all networks, on-demand with a connect rule): while the tunnel
 // is wanted, nothing leaves outside it but IKE/ESP to the server (and the local subnets
 // where they are excluded), also while it is down, reconnecting, or this program is gone;
-// NetworkManagerKillSwitch holds that in the links' running configuration. A drop is
-// answered by reactivating the profile, reported as reasserting. IPv6 outside the tunnel
-// is blocked while the tunnel is wanted, whatever the kill switch says. A run that finds
-// blocks of an earlier one keeps them (and reconnects) if that tunnel was still wanted,
-// and removes them otherwise.
+// the traffic guard holds that in the kernel (HelperTrafficGuard: the privileged helper's
+// nftables table), never in the links' configuration. A drop is answered by reactivating
+// the profile, reported as reasserting. IPv6 outside the tunnel is blocked while the
+// tunnel is wanted, whatever the kill switch says. A run asks the guard what is in place:
+// kept (and the tunnel brought back) if that tunnel is still wanted, taken away otherwise.
 class NetworkManagerVPNBackend : public NEVPNBackend {
 public:
     static inline const QString errorDomain = QStringLiteral("NetworkManagerVPNService");
@@ -32,14 +32,15 @@ public:
         notEnabled = 3,
         noServerAddress = 4,
         requestFailed = 5,
+        guardUnavailable = 6,
     };
 
     // Why NetworkManager cannot carry our tunnel on this machine, or nullopt when it can:
     // the system bus must have NetworkManager and the strongSwan plugin must be installed.
     static std::optional<QString> unavailableReason();
 
-    // The guard that holds traffic back while the tunnel is wanted; none: NetworkManager's
-    // routing rules (NetworkManagerTrafficGuard).
+    // The guard that holds traffic back while the tunnel is wanted; none: the privileged
+    // helper's (HelperTrafficGuard).
     explicit NetworkManagerVPNBackend(std::unique_ptr<TrafficGuard> guard = {});
     ~NetworkManagerVPNBackend() override;
 
