@@ -341,10 +341,7 @@ void TunnelMachine::activateAnswered(const TunnelEvent& event)
         if (!event.path.isEmpty() && event.path != m_activePath) {
             // An attempt given up on (stopped, or another address tried) while on its way.
             m_finishedPaths.insert(event.path);
-            TunnelCommand deactivate;
-            deactivate.kind = TunnelCommand::Kind::deactivate;
-            deactivate.path = event.path;
-            m_out.append(deactivate);
+            requestDeactivation(event.path);
         }
         return;
     }
@@ -445,14 +442,7 @@ void TunnelMachine::tryNextAddress()
 {
     if (m_addressIndex + 1 < m_addresses.size()) {
         // This address stays silent: leave the attempt and try the next one.
-        if (!m_activePath.isEmpty()) {
-            TunnelCommand deactivate;
-            deactivate.kind = TunnelCommand::Kind::deactivate;
-            deactivate.path = m_activePath;
-            m_out.append(deactivate);
-        }
-        finishActivePath();
-        m_ticket = 0;
+        abandonAttempt();
         ++m_addressIndex;
         pinOrActivate();
         return;
@@ -556,14 +546,7 @@ void TunnelMachine::conclude(uint givenReason, const QString& givenText, std::op
 void TunnelMachine::giveUp(const QString& sentence)
 {
     const bool dropped = m_state == TunnelState::up || m_recovering;
-    if (!m_activePath.isEmpty()) {
-        TunnelCommand deactivate;
-        deactivate.kind = TunnelCommand::Kind::deactivate;
-        deactivate.path = m_activePath;
-        m_out.append(deactivate);
-    }
-    finishActivePath();
-    m_ticket = 0;
+    abandonAttempt();
     m_pluginFailure.reset();  // the sentence says what happened, whatever the plugin said
     stopTimer(TunnelTimer::address);
     stopTimer(TunnelTimer::verdict);
@@ -603,10 +586,24 @@ void TunnelMachine::stop()
         stopTimer(timer);
     }
     report(NEVPNStatus::disconnecting);
-    TunnelCommand deactivate;
-    deactivate.kind = TunnelCommand::Kind::deactivate;
-    deactivate.path = m_activePath;
-    m_out.append(deactivate);
+    requestDeactivation(m_activePath);
+}
+
+void TunnelMachine::requestDeactivation(const QString& path)
+{
+    TunnelCommand command;
+    command.kind = TunnelCommand::Kind::deactivate;
+    command.path = path;
+    m_out.append(command);
+}
+
+void TunnelMachine::abandonAttempt()
+{
+    if (!m_activePath.isEmpty()) {
+        requestDeactivation(m_activePath);
+    }
+    finishActivePath();
+    m_ticket = 0;
 }
 
 void TunnelMachine::finishActivePath()

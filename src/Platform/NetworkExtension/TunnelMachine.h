@@ -151,6 +151,9 @@ private:
     void scheduleRetry();
     void release(const QString& reason);
     void finishActivePath();
+    void requestDeactivation(const QString& path);
+    // Leaves the running attempt: NetworkManager is asked to take it down, and its answers are ignored.
+    void abandonAttempt();
 
     void setGuard(const TrafficGuardPolicy& policy);
     void report(NEVPNStatus status, const QString& reason = {});
