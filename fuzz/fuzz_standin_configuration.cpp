@@ -1,7 +1,7 @@
 // The stand-in VPN service's configuration file, whatever it holds: it reads as a
 // configuration or as unreadable, never a crash.
 #include "FuzzSupport.h"
-#include "Platform/NetworkExtension/StandInVPNBackend.h"
+#include "Platform/StandIn/StandInVPNBackend.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
