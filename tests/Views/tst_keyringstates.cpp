@@ -7,6 +7,7 @@
 #include "Controllers/LoginController.h"
 #include "Controllers/TandrelController.h"
 #include "Views/Screens/LoginView.h"
+#include "support/SecretServiceCalls.h"
 #include "support/TestMain.h"
 
 #include <QDBusArgument>
@@ -23,28 +24,15 @@ using namespace tandrel;
 using demo::DemoBackend;
 using testing::NotificationCounter;
 using testing::ServiceEnvironment;
+using testing::callService;
+using testing::defaultCollection;
+using testing::kServiceInterface;
+using testing::kServicePath;
+using testing::kSecrets;
 
 namespace {
 
-const QString kSecrets = QStringLiteral("org.freedesktop.secrets");
-const QString kServicePath = QStringLiteral("/org/freedesktop/secrets");
-const QString kServiceInterface = QStringLiteral("org.freedesktop.Secret.Service");
 const QByteArray kKeyringPassword = "keyring-password";
-
-QDBusMessage callService(const QString& interface, const QString& method, const QVariantList& arguments)
-{
-    QDBusMessage call = QDBusMessage::createMethodCall(kSecrets, kServicePath, interface, method);
-    call.setArguments(arguments);
-    return QDBusConnection::sessionBus().call(call, QDBus::Block, 5000);
-}
-
-QDBusObjectPath defaultCollection()
-{
-    return callService(kServiceInterface, QStringLiteral("ReadAlias"), {QStringLiteral("default")})
-        .arguments()
-        .value(0)
-        .value<QDBusObjectPath>();
-}
 
 bool hasDefaultCollection()
 {

@@ -7,6 +7,7 @@
 #include "TandrelApp.h"
 #include "Views/Screens/VPNMainView.h"
 #include "support/Screenshots.h"
+#include "support/SecretServiceCalls.h"
 #include "support/TestMain.h"
 
 #include <QDBusArgument>
@@ -22,27 +23,14 @@ using namespace tandrel;
 using demo::DemoBackend;
 using testing::NotificationCounter;
 using testing::ServiceEnvironment;
+using testing::callService;
+using testing::defaultCollection;
+using testing::kServiceInterface;
+using testing::kServicePath;
+using testing::kSecrets;
 
 namespace {
 
-const QString kSecrets = QStringLiteral("org.freedesktop.secrets");
-const QString kServicePath = QStringLiteral("/org/freedesktop/secrets");
-const QString kServiceInterface = QStringLiteral("org.freedesktop.Secret.Service");
-
-QDBusMessage callService(const QString& interface, const QString& method, const QVariantList& arguments)
-{
-    QDBusMessage call = QDBusMessage::createMethodCall(kSecrets, kServicePath, interface, method);
-    call.setArguments(arguments);
-    return QDBusConnection::sessionBus().call(call, QDBus::Block, 5000);
-}
-
-QDBusObjectPath defaultCollection()
-{
-    return callService(kServiceInterface, QStringLiteral("ReadAlias"), {QStringLiteral("default")})
-        .arguments()
-        .value(0)
-        .value<QDBusObjectPath>();
-}
 
 // As a screen lock does with some keyrings.
 bool lockKeyring()
